@@ -1,0 +1,39 @@
+# GoogleTest from the sources of Debian's googletest package: no download at build time.
+set(GTEST_SOURCE_DIR /usr/src/googletest CACHE PATH "GoogleTest sources")
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+add_subdirectory(${GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+set(TESTS ${CMAKE_SOURCE_DIR}/tests)
+
+# Helpers shared by the tests (child processes, temporary folders), one file per platform.
+file(GLOB VANTREL_TEST_SUPPORT CONFIGURE_DEPENDS
+  ${TESTS}/support/*.cpp
+  ${TESTS}/support/${VANTREL_PLATFORM}/*.cpp)
+add_library(vttestsupport STATIC ${VANTREL_TEST_SUPPORT})
+target_include_directories(vttestsupport PUBLIC ${TESTS}/support)
+target_link_libraries(vttestsupport PUBLIC vtcore gtest gmock)
+
+# Small programs that tests start as child processes; each file is one executable.
+file(GLOB VANTREL_TEST_FIXTURES CONFIGURE_DEPENDS ${TESTS}/fixtures/*.cpp)
+foreach(fixture ${VANTREL_TEST_FIXTURES})
+  get_filename_component(name ${fixture} NAME_WE)
+  add_executable(${name} ${fixture})
+  target_link_libraries(${name} PRIVATE vtcore)
+endforeach()
+
+# All unit tests of one platform in one binary: a Wine start costs seconds.
+file(GLOB_RECURSE VANTREL_UNIT_TESTS CONFIGURE_DEPENDS
+  ${TESTS}/share/*.cpp
+  ${TESTS}/${VANTREL_PLATFORM}/*.cpp)
+add_executable(vantrel_unit_tests ${VANTREL_UNIT_TESTS})
+target_link_libraries(vantrel_unit_tests PRIVATE vttestsupport gtest_main)
+foreach(fixture ${VANTREL_TEST_FIXTURES})
+  get_filename_component(name ${fixture} NAME_WE)
+  add_dependencies(vantrel_unit_tests ${name})
+endforeach()
+add_test(NAME unit_tests COMMAND vantrel_unit_tests)
+set_tests_properties(unit_tests PROPERTIES TIMEOUT 900)
+
+include(cmake/TestRuntimes.cmake OPTIONAL)

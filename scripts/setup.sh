@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs what the build and the tests need on a Debian machine, and prepares Wine's prefix.
+set -euo pipefail
+
+packages=(cmake ninja-build g++ clang libclang-rt-14-dev googletest libbenchmark-dev
+          g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64
+          valgrind)
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+# Any JDK will do for javac, jar and jlink; Debian's default one when there is none.
+command -v javac >/dev/null && command -v jlink >/dev/null || missing+=(default-jdk-headless)
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "Installing: ${missing[*]}"
+    sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
+        "${missing[@]}" >/dev/null
+fi
+
+# The first Wine start creates its prefix; do it once here, quietly.
+if [ ! -f "${WINEPREFIX:-$HOME/.wine}/system.reg" ]; then
+    WINEDEBUG=-all WINEDLLOVERRIDES="mscoree=;mshtml=;winemenubuilder.exe=d" wineboot -i \
+        >/dev/null 2>&1 || true
+    wineserver -w || true
+fi

@@ -1,0 +1,91 @@
+#ifndef VANTREL_ERRORHANDLING_H
+#define VANTREL_ERRORHANDLING_H
+
+#include <cstdint>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+
+#include "SourcePosition.h"
+#include "tstrings.h"
+
+// Gives the bare message of the system's own errors. Errors are destroyed through their
+// standard-exception side, so no virtual destructor here.
+class VtErrorBase {
+public:
+    virtual const char* bareMessage() const = 0;
+
+protected:
+    VtErrorBase() = default;
+    VtErrorBase(const VtErrorBase&) = default;
+    VtErrorBase& operator=(const VtErrorBase&) = default;
+    ~VtErrorBase() = default;
+};
+
+// "<file>(<line>) at <function>(): <message>"
+std::string makePositionedMessage(const SourcePosition& position, const char* message);
+
+template <class E>
+class VtError : public VtErrorBase, public E {
+public:
+    VtError(const E& error, const SourcePosition& position)
+        : E(error), positionedMessage(makePositionedMessage(position, error.what())) {}
+
+    const char* bareMessage() const override { return E::what(); }
+    const char* what() const noexcept override { return positionedMessage.c_str(); }
+
+private:
+    std::string positionedMessage;
+};
+
+// A failed system call. The message, composed once by the platform's error handling, keeps the
+// caller's text, the label, the code and the system's description of it.
+class SysError : public std::runtime_error {
+public:
+    SysError(const tstrings::TextBuilder& message, const void* function, std::uint32_t code,
+             const char* label = "System error");
+};
+
+// Function pointers are not object pointers; copy the bits instead of casting.
+template <class F>
+const void* functionAddress(F* function) {
+    const void* address = nullptr;
+    static_assert(sizeof(address) == sizeof(function), "function pointers must fit a pointer");
+    std::memcpy(&address, &function, sizeof(address));
+    return address;
+}
+
+VtError<std::runtime_error> makeError(const tstrings::TextBuilder& message,
+                                      const SourcePosition& position);
+VtError<std::runtime_error> makeError(const std::string& message, const SourcePosition& position);
+VtError<std::runtime_error> makeError(const char* message, const SourcePosition& position);
+VtError<SysError> makeError(const SysError& error, const SourcePosition& position);
+
+// Raises one of the system's errors positioned at the raising site.
+#define VT_RAISE(error) throw makeError((error), VT_SOURCE_POSITION)
+
+std::string joinMessageParts(const std::string& first, const std::string& second);
+
+void logCaughtError(const SourcePosition& position, const std::runtime_error& error);
+void logCaughtError(const SourcePosition& position);
+
+// The C runtime's message for its current error number, UTF-8, or empty text.
+std::string lastCrtErrorText();
+
+// The base name of a source path: the text after its last '\' or '/'.
+const char* sourceBaseName(const char* path);
+
+// Runs action; failures are reported at ERROR level with the catch site's position and not
+// passed on. Use with VT_SOURCE_POSITION of the calling function.
+template <class Action>
+void catchAndLog(const SourcePosition& position, Action&& action) {
+    try {
+        action();
+    } catch (const std::runtime_error& error) {
+        logCaughtError(position, error);
+    } catch (...) {
+        logCaughtError(position);
+    }
+}
+
+#endif

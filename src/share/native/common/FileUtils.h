@@ -1,0 +1,44 @@
+#ifndef VANTREL_FILEUTILS_H
+#define VANTREL_FILEUTILS_H
+
+#include "tstrings.h"
+
+// Paths as plain text: '\' and '/' both separate components; joining inserts the platform's
+// separator. Only pathExists and toAbsolutePath touch the file system.
+namespace FileUtils {
+
+#ifdef _WIN32
+constexpr wchar_t pathSeparator = L'\\';
+constexpr wchar_t pathListSeparator = L';';
+#else
+constexpr wchar_t pathSeparator = L'/';
+constexpr wchar_t pathListSeparator = L':';
+#endif
+
+inline bool isPathSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+tstring parentPath(const tstring& path);
+tstring lastComponent(const tstring& path);
+tstring joinPath(const tstring& a, const tstring& b);
+tstring trimTrailingSeparators(const tstring& path);
+tstring stripExtension(const tstring& path);
+bool pathExists(const tstring& path);
+tstring toAbsolutePath(const tstring& path);
+
+// Accumulates a path component by component: FileUtils::PathBuilder() << root << L"app".
+class PathBuilder {
+public:
+    PathBuilder& operator<<(const tstring& component) {
+        text = joinPath(text, component);
+        return *this;
+    }
+    const tstring& path() const { return text; }
+    operator const tstring&() const { return text; }
+
+private:
+    tstring text;
+};
+
+} // namespace FileUtils
+
+#endif

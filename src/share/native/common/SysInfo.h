@@ -1,0 +1,29 @@
+#ifndef VANTREL_SYSINFO_H
+#define VANTREL_SYSINFO_H
+
+#include <new>
+
+#include "tstrings.h"
+
+// What the launcher knows of its own process. Declared once, implemented per platform.
+namespace SysInfo {
+
+typedef void* ModuleHandle;
+
+tstring_array getCommandArgs(bool skipProgramName = true);
+
+// Raises when the variable is not set.
+tstring getEnvVariable(const tstring& name);
+// Returns defaultValue when the variable is not set or can't be read.
+tstring getEnvVariable(const std::nothrow_t&, const tstring& name, const tstring& defaultValue);
+void setEnvVariable(const tstring& name, const tstring& value);
+
+ModuleHandle getCurrentModuleHandle();
+tstring getCurrentModulePath();
+tstring getExecutablePath();
+// Without trailing separators.
+tstring getSystemDir();
+
+} // namespace SysInfo
+
+#endif

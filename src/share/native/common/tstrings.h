@@ -1,0 +1,66 @@
+#ifndef VANTREL_TSTRINGS_H
+#define VANTREL_TSTRINGS_H
+
+#include <cstdint>
+#include <sstream>
+#include <string>
+#include <vector>
+
+// Wide text everywhere inside the launcher. On Windows wchar_t is a UTF-16 code unit; on Linux
+// it holds a whole code point and the conversions keep the same observable rules.
+typedef std::wstring tstring;
+typedef std::vector<tstring> tstring_array;
+
+namespace tstrings {
+
+enum CaseMode { Exact = 0, IgnoreCase = 1 };
+
+std::string toUtf8(const tstring& text);
+tstring fromUtf8(const std::string& text);
+// Narrow text in the system's ANSI code page on Windows, in the locale's encoding elsewhere.
+std::string toAnsi(const tstring& text);
+
+tstring toLower(const tstring& text);
+bool equals(const tstring& a, const tstring& b, int mode = Exact);
+bool startsWith(const tstring& text, const tstring& prefix, int mode = Exact);
+bool endsWith(const tstring& text, const tstring& suffix, int mode = Exact);
+tstring replace(const tstring& text, const tstring& search, const tstring& replacement);
+tstring_array split(const tstring& text, const tstring& delimiter);
+
+// printf-style formatting of wide text; use "%ls" for wide text arguments, which means the same
+// on every platform's C library.
+tstring format(const wchar_t* formatText, ...);
+
+// The wide text stream in which every log and error message is put together.
+class TextBuilder {
+public:
+    TextBuilder() = default;
+    // Decodes UTF-8, unlike the insertion of narrow text, which widens byte by byte.
+    explicit TextBuilder(const char* utf8);
+    explicit TextBuilder(const std::string& utf8);
+
+    TextBuilder& operator<<(const char* text);
+    TextBuilder& operator<<(const std::string& text);
+    TextBuilder& operator<<(const wchar_t* text);
+    TextBuilder& operator<<(const tstring& text);
+    TextBuilder& operator<<(wchar_t ch);
+    TextBuilder& operator<<(char ch);
+    TextBuilder& operator<<(int value);
+    TextBuilder& operator<<(unsigned value);
+    TextBuilder& operator<<(long value);
+    TextBuilder& operator<<(unsigned long value);
+    TextBuilder& operator<<(long long value);
+    TextBuilder& operator<<(unsigned long long value);
+    // 16 upper-case hexadecimal digits, as "%p" writes an address on Windows.
+    TextBuilder& operator<<(const void* address);
+
+    tstring text() const { return content; }
+    std::string utf8() const { return toUtf8(content); }
+
+private:
+    tstring content;
+};
+
+} // namespace tstrings
+
+#endif

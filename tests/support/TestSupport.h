@@ -1,0 +1,73 @@
+#ifndef VANTREL_TESTSUPPORT_H
+#define VANTREL_TESTSUPPORT_H
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Log.h"
+#include "tstrings.h"
+
+namespace testsupport {
+
+struct ChildResult {
+    std::uint32_t exitCode;
+    std::string out; // standard output, bytes as written
+    std::string err; // standard error, bytes as written
+};
+
+// Environment changes for a child: a value sets the variable, std::nullopt removes it.
+typedef std::map<tstring, std::optional<tstring>> EnvChanges;
+
+// Starts exe with args (each passed as exactly one argument), waits for it and captures
+// both output streams. Raises on failure to start.
+ChildResult runChild(const tstring& exe, const tstring_array& args, const EnvChanges& env = {},
+                     const tstring& workDir = tstring());
+
+// The directory of the running test binary; fixture programs are built beside it.
+tstring binaryDir();
+// A fixture program beside the test binary, by base name ("launchfixture").
+tstring fixturePath(const tstring& baseName);
+
+// A fresh directory removed with everything in it when the object goes.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const tstring& path() const { return dir; }
+
+private:
+    tstring dir;
+};
+
+// Records the events of the default logger while it lives, then puts the old sink back.
+class LogRecorder : public LogAppender {
+public:
+    LogRecorder() : previous(Logger::getDefault().getAppender()) {
+        Logger::getDefault().setAppender(this);
+    }
+    ~LogRecorder() override { Logger::getDefault().setAppender(previous); }
+    LogRecorder(const LogRecorder&) = delete;
+    LogRecorder& operator=(const LogRecorder&) = delete;
+
+    void append(const LogEvent& event) override { events.push_back(event); }
+    // "LEVEL: message" of every event, in order.
+    std::vector<tstring> lines() const;
+
+    std::vector<LogEvent> events;
+
+private:
+    LogAppender* previous;
+};
+
+void writeFile(const tstring& path, const std::string& bytes);
+std::string readFile(const tstring& path);
+void makeDirectories(const tstring& path);
+
+} // namespace testsupport
+
+#endif
