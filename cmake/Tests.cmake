@@ -33,7 +33,22 @@ foreach(fixture ${VANTREL_TEST_FIXTURES})
   get_filename_component(name ${fixture} NAME_WE)
   add_dependencies(vantrel_unit_tests ${name})
 endforeach()
+# Like the launcher, the tests export the function table for the test runtime to find.
+set_target_properties(vantrel_unit_tests PROPERTIES ENABLE_EXPORTS ON)
 add_test(NAME unit_tests COMMAND vantrel_unit_tests)
 set_tests_properties(unit_tests PROPERTIES TIMEOUT 900)
 
 include(cmake/TestRuntimes.cmake OPTIONAL)
+
+# Whole-executable tests: the launcher in real application images, with the test runtime.
+file(GLOB VANTREL_LAUNCHER_TESTS CONFIGURE_DEPENDS ${TESTS}/launcher/${VANTREL_PLATFORM}/*.cpp)
+if(VANTREL_LAUNCHER_TESTS AND TARGET vantrel)
+  add_executable(vantrel_launcher_tests ${VANTREL_LAUNCHER_TESTS})
+  target_include_directories(vantrel_launcher_tests PRIVATE ${TESTS}/runtime)
+  target_link_libraries(vantrel_launcher_tests PRIVATE vttestsupport gtest_main)
+  add_dependencies(vantrel_launcher_tests vantrel vantrel_unit_tests)
+  add_test(NAME launcher_tests COMMAND vantrel_launcher_tests)
+  set_tests_properties(launcher_tests PROPERTIES TIMEOUT 900)
+endif()
+
+include(cmake/Bench.cmake OPTIONAL)

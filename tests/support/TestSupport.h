@@ -2,6 +2,7 @@
 #define VANTREL_TESTSUPPORT_H
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -22,9 +23,11 @@ struct ChildResult {
 typedef std::map<tstring, std::optional<tstring>> EnvChanges;
 
 // Starts exe with args (each passed as exactly one argument), waits for it and captures
-// both output streams. Raises on failure to start.
+// both output streams. Raises on failure to start. beforeRun, when given, runs after the child
+// exists and before it executes anything of its own.
 ChildResult runChild(const tstring& exe, const tstring_array& args, const EnvChanges& env = {},
-                     const tstring& workDir = tstring());
+                     const tstring& workDir = tstring(),
+                     const std::function<void()>& beforeRun = nullptr);
 
 // The directory of the running test binary; fixture programs are built beside it.
 tstring binaryDir();

@@ -71,7 +71,7 @@ public:
 } // namespace
 
 ChildResult runChild(const tstring& exe, const tstring_array& args, const EnvChanges& env,
-                     const tstring& workDir) {
+                     const tstring& workDir, const std::function<void()>& beforeRun) {
     std::vector<std::string> argTexts{tstrings::toUtf8(exe)};
     for (const tstring& arg : args) {
         argTexts.push_back(tstrings::toUtf8(arg));
@@ -82,6 +82,10 @@ ChildResult runChild(const tstring& exe, const tstring_array& args, const EnvCha
     const std::string dir = tstrings::toUtf8(workDir);
     TempFile out, err;
 
+    // The child is not stopped: running this before the fork is what it can be given.
+    if (beforeRun) {
+        beforeRun();
+    }
     const pid_t pid = fork();
     if (pid < 0) {
         throw std::runtime_error("fork failed");

@@ -105,7 +105,7 @@ std::string contents(HANDLE file) {
 } // namespace
 
 ChildResult runChild(const tstring& exe, const tstring_array& args, const EnvChanges& env,
-                     const tstring& workDir) {
+                     const tstring& workDir, const std::function<void()>& beforeRun) {
     tstring commandLine = quoteArgument(exe);
     for (const tstring& arg : args) {
         commandLine += L" " + quoteArgument(arg);
@@ -128,12 +128,17 @@ ChildResult runChild(const tstring& exe, const tstring_array& args, const EnvCha
     si.hStdError = err.get();
     PROCESS_INFORMATION pi{};
     if (!CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, TRUE,
-                        CREATE_UNICODE_ENVIRONMENT, &block[0],
+                        CREATE_UNICODE_ENVIRONMENT | (beforeRun ? CREATE_SUSPENDED : 0),
+                        &block[0],
                         workDir.empty() ? nullptr : workDir.c_str(), &si, &pi)) {
         throw std::runtime_error("CreateProcess failed for " + tstrings::toUtf8(exe));
     }
     Handle process(pi.hProcess);
     Handle thread(pi.hThread);
+    if (beforeRun) {
+        beforeRun();
+        ResumeThread(thread.get());
+    }
     WaitForSingleObject(process.get(), INFINITE);
     DWORD code = 0;
     GetExitCodeProcess(process.get(), &code);

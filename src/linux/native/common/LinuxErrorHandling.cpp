@@ -1,0 +1,68 @@
+#include <dlfcn.h>
+
+#include <cstring>
+#include <string>
+
+#include "ErrorHandling.h"
+#include "Log.h"
+
+namespace {
+
+// XSI strerror_r fails for a code it has no text for.
+[[maybe_unused]] const char* describedText(int result, const char* buffer) {
+    return result == 0 ? buffer : nullptr;
+}
+
+// GNU strerror_r never fails; it makes up "Unknown error <code>" instead, which is no
+// description, so ask the table of texts whether the code has one.
+[[maybe_unused]] const char* describedText(const char* result, const char*) {
+    return result;
+}
+
+bool hasDescription(int code) {
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || __GLIBC_MINOR__ >= 32)
+    return strerrordesc_np(code) != nullptr;
+#else
+    (void)code;
+    return true;
+#endif
+}
+
+// One table of error texts serves every library here; module only tells that one was found.
+tstring getSystemMessageText(std::uint32_t code, const void* module) {
+    (void)module;
+    const int errorNumber = static_cast<int>(code);
+    char buffer[1024] = {};
+    const char* text = describedText(strerror_r(errorNumber, buffer, sizeof(buffer)), buffer);
+    if (!text || !*text || !hasDescription(errorNumber)) {
+        return L"No description available";
+    }
+    return tstrings::fromUtf8(text);
+}
+
+std::string makeMessage(const std::string& message, const char* label, const void* function,
+                        std::uint32_t code) {
+    std::string systemPart =
+        std::string(label ? label : "Some error") + " [" + std::to_string(code) + "]";
+
+    const void* module = nullptr;
+    if (function) {
+        Dl_info info = {};
+        if (!dladdr(function, &info) || !info.dli_fbase) {
+            LOG_WARNING(L"GetModuleHandleEx() failed for " << function << L" address.");
+            return joinMessageParts(message, systemPart);
+        }
+        module = info.dli_fbase;
+    }
+
+    tstrings::TextBuilder description;
+    description << "system error " << code << " (" << getSystemMessageText(code, module) << ")";
+    systemPart += "(" + description.utf8() + ")";
+    return joinMessageParts(message, systemPart);
+}
+
+} // namespace
+
+SysError::SysError(const tstrings::TextBuilder& message, const void* function, std::uint32_t code,
+                   const char* label)
+    : std::runtime_error(makeMessage(message.utf8(), label, function, code)) {}

@@ -1,0 +1,254 @@
+// The process's own facts from /proc, the C library and the dynamic loader.
+//
+// Environment messages are the Windows ones word for word: callers and users see the same
+// outcome, so they read the same text. Where Windows names a call that has no counterpart here,
+// the message names the call that failed here instead.
+
+#include <dlfcn.h>
+#include <gnu/libc-version.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <vector>
+
+#include "ErrorHandling.h"
+#include "FileUtils.h"
+#include "SysInfo.h"
+
+namespace SysInfo {
+
+namespace {
+
+// A missing variable has no errno of its own; "No data available" says it best.
+const int envVariableNotFound = ENODATA;
+// A value that is no valid UTF-8 can't be read as text.
+const int envVariableUnreadable = EILSEQ;
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+std::string readProcFile(const char* path) {
+    const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path, "rb"));
+    if (!file) {
+        const int error = errno;
+        VT_RAISE(SysError(tstrings::TextBuilder() << "fopen(" << path << ") failed",
+                          functionAddress(&std::fopen), error));
+    }
+    std::string content;
+    char chunk[4096];
+    for (;;) {
+        const size_t count = std::fread(chunk, 1, sizeof(chunk), file.get());
+        content.append(chunk, count);
+        if (count < sizeof(chunk)) {
+            break;
+        }
+    }
+    if (std::ferror(file.get())) {
+        const int error = errno;
+        VT_RAISE(SysError(tstrings::TextBuilder() << "fread(" << path << ") failed",
+                          functionAddress(&std::fread), error));
+    }
+    return content;
+}
+
+// A path is bytes here; one that does not decode must not pass on as empty text.
+tstring decodePath(const std::string& bytes) {
+    const tstring path = tstrings::fromUtf8(bytes);
+    if (path.empty() && !bytes.empty()) {
+        VT_RAISE(tstrings::TextBuilder() << "Path " << bytes << " is not valid UTF-8");
+    }
+    return path;
+}
+
+struct Mapping {
+    std::uintptr_t start;
+    std::uintptr_t end;
+    std::string path;
+};
+
+// One line of /proc/self/maps: "start-end perms offset dev inode [path]".
+bool parseMapping(const std::string& line, Mapping& mapping) {
+    unsigned long long start = 0;
+    unsigned long long end = 0;
+    int pathStart = -1;
+    if (std::sscanf(line.c_str(), "%llx-%llx %*s %*s %*s %*s %n", &start, &end, &pathStart) < 2 ||
+        pathStart < 0) {
+        return false;
+    }
+    mapping.start = static_cast<std::uintptr_t>(start);
+    mapping.end = static_cast<std::uintptr_t>(end);
+    mapping.path = line.substr(static_cast<size_t>(pathStart));
+    return true;
+}
+
+// The file mapped at address, and the lowest address at which that file is mapped (its load
+// base), which serves as the module's handle.
+bool findModule(const void* address, Mapping& module) {
+    const std::uintptr_t target = reinterpret_cast<std::uintptr_t>(address);
+    std::vector<Mapping> fileMappings;
+    const std::string maps = readProcFile("/proc/self/maps");
+    size_t lineStart = 0;
+    while (lineStart < maps.size()) {
+        size_t lineEnd = maps.find('\n', lineStart);
+        if (lineEnd == std::string::npos) {
+            lineEnd = maps.size();
+        }
+        Mapping mapping;
+        // Anonymous memory, the heap, the stack and the vDSO are no modules.
+        if (parseMapping(maps.substr(lineStart, lineEnd - lineStart), mapping) &&
+            !mapping.path.empty() && mapping.path[0] == '/') {
+            fileMappings.push_back(mapping);
+        }
+        lineStart = lineEnd + 1;
+    }
+
+    for (const Mapping& mapping : fileMappings) {
+        if (mapping.start <= target && target < mapping.end) {
+            module = mapping;
+            for (const Mapping& other : fileMappings) {
+                if (other.path == mapping.path && other.start < module.start) {
+                    module.start = other.start;
+                }
+            }
+            return true;
+        }
+    }
+    return false;
+}
+
+// The null handle stands for the executable, any other for the module mapped at it.
+tstring getModulePath(ModuleHandle module) {
+    if (module) {
+        Mapping mapping;
+        if (!findModule(module, mapping)) {
+            VT_RAISE(tstrings::TextBuilder() << "No module in /proc/self/maps holds address "
+                                             << static_cast<const void*>(module));
+        }
+        return decodePath(mapping.path);
+    }
+
+    std::vector<char> buffer(260);
+    ssize_t length = readlink("/proc/self/exe", buffer.data(), buffer.size());
+    // readlink cuts silently: a full buffer may hold a cut path.
+    while (length >= 0 && static_cast<size_t>(length) >= buffer.size()) {
+        buffer.resize(buffer.size() * 2);
+        length = readlink("/proc/self/exe", buffer.data(), buffer.size());
+    }
+    if (length < 0) {
+        const int error = errno;
+        VT_RAISE(SysError(tstrings::TextBuilder() << "readlink(/proc/self/exe) failed",
+                          functionAddress(&readlink), error));
+    }
+    return decodePath(std::string(buffer.data(), static_cast<size_t>(length)));
+}
+
+// With notFound, a missing or unreadable variable sets *notFound and gives empty text instead
+// of raising.
+tstring getEnvVariableImpl(const tstring& name, bool* notFound = nullptr) {
+    const char* value = std::getenv(tstrings::toUtf8(name).c_str());
+    if (!value) {
+        if (notFound) {
+            *notFound = true;
+            return tstring();
+        }
+        VT_RAISE(SysError(tstrings::TextBuilder()
+                              << "GetEnvironmentVariable(" << name << ") failed. Variable not set",
+                          functionAddress(&std::getenv), envVariableNotFound));
+    }
+    const tstring text = tstrings::fromUtf8(value);
+    if (text.empty() && *value != '\0') {
+        if (notFound) {
+            *notFound = true;
+            return tstring();
+        }
+        VT_RAISE(
+            SysError(tstrings::TextBuilder() << "GetEnvironmentVariable(" << name << ") failed",
+                     functionAddress(&std::getenv), envVariableUnreadable));
+    }
+    if (notFound) {
+        *notFound = false;
+    }
+    return text;
+}
+
+// The directory of the C library: the nearest thing to a system directory.
+tstring getSystemDirImpl() {
+    Dl_info info = {};
+    if (!dladdr(functionAddress(&gnu_get_libc_version), &info)) {
+        VT_RAISE("dladdr(gnu_get_libc_version) failed");
+    }
+    const tstring libraryPath = info.dli_fname ? decodePath(info.dli_fname) : tstring();
+    if (libraryPath.empty() || libraryPath[0] != L'/') {
+        VT_RAISE("Unexpected reply from dladdr");
+    }
+    return FileUtils::trimTrailingSeparators(FileUtils::parentPath(libraryPath));
+}
+
+} // namespace
+
+tstring_array getCommandArgs(bool skipProgramName) {
+    // The arguments as the process received them, each ended by a NUL.
+    const std::string cmdline = readProcFile("/proc/self/cmdline");
+    tstring_array result;
+    size_t start = 0;
+    bool first = true;
+    while (start < cmdline.size()) {
+        size_t end = cmdline.find('\0', start);
+        if (end == std::string::npos) {
+            end = cmdline.size();
+        }
+        if (!(first && skipProgramName)) {
+            result.push_back(tstrings::fromUtf8(cmdline.substr(start, end - start)));
+        }
+        first = false;
+        start = end + 1;
+    }
+    return result;
+}
+
+tstring getEnvVariable(const tstring& name) {
+    return getEnvVariableImpl(name);
+}
+
+tstring getEnvVariable(const std::nothrow_t&, const tstring& name, const tstring& defaultValue) {
+    bool notFound = false;
+    const tstring value = getEnvVariableImpl(name, &notFound);
+    return notFound ? defaultValue : value;
+}
+
+void setEnvVariable(const tstring& name, const tstring& value) {
+    if (setenv(tstrings::toUtf8(name).c_str(), tstrings::toUtf8(value).c_str(), 1) != 0) {
+        const int error = errno;
+        VT_RAISE(SysError(tstrings::TextBuilder()
+                              << "SetEnvironmentVariable(" << name << ", " << value << ") failed",
+                          functionAddress(&setenv), error));
+    }
+}
+
+ModuleHandle getCurrentModuleHandle() {
+    Mapping module;
+    const void* const code = functionAddress(&getCurrentModuleHandle);
+    if (!findModule(code, module)) {
+        VT_RAISE(tstrings::TextBuilder() << "No module in /proc/self/maps holds address " << code);
+    }
+    return reinterpret_cast<ModuleHandle>(module.start);
+}
+
+tstring getCurrentModulePath() {
+    return getModulePath(getCurrentModuleHandle());
+}
+
+tstring getExecutablePath() {
+    return FileUtils::toAbsolutePath(getModulePath(nullptr));
+}
+
+tstring getSystemDir() {
+    return getSystemDirImpl();
+}
+
+} // namespace SysInfo

@@ -1,0 +1,67 @@
+#ifndef VANTREL_APPLAUNCHER_H
+#define VANTREL_APPLAUNCHER_H
+
+#include <memory>
+
+#include "tstrings.h"
+
+class CfgFile;
+class Jvm;
+
+// Knows where the parts of the application image are; finds and loads the launcher
+// configuration, locates the Java runtime and makes the Jvm that starts it.
+class AppLauncher {
+public:
+    // Takes the process's own arguments and executable path.
+    AppLauncher();
+    AppLauncher(const tstring_array& appArgs, const tstring& launcherExePath);
+
+    AppLauncher& setFallbackRuntimeDir(const tstring& v) {
+        fallbackRuntimeDir = v;
+        return *this;
+    }
+    AppLauncher& setAppDirectory(const tstring& v) {
+        appDirectory = v;
+        return *this;
+    }
+    AppLauncher& setLibSearchVarName(const tstring& v) {
+        libSearchVarName = v;
+        return *this;
+    }
+    AppLauncher& setImageRootDir(const tstring& v) {
+        imageRootDir = v;
+        return *this;
+    }
+    AppLauncher& addJvmLibCandidate(const tstring& v) {
+        jvmLibCandidates.push_back(v);
+        return *this;
+    }
+    AppLauncher& addCfgLookupDir(const tstring& v) {
+        cfgLookupDirs.push_back(v);
+        return *this;
+    }
+    // Borrowed: the caller keeps the file alive while this launcher uses it. Null lets
+    // makeJvm load the file again.
+    AppLauncher& setPresetCfgFile(const CfgFile* v) {
+        presetCfgFile = v;
+        return *this;
+    }
+
+    tstring getCfgFilePath() const;
+    std::unique_ptr<CfgFile> createCfgFile() const;
+    std::unique_ptr<Jvm> makeJvm() const;
+    bool libSearchVarHasAppDir() const;
+
+private:
+    tstring_array appArgs;
+    tstring launcherExePath;
+    tstring fallbackRuntimeDir;
+    tstring appDirectory;
+    tstring libSearchVarName;
+    tstring imageRootDir;
+    tstring_array jvmLibCandidates;
+    tstring_array cfgLookupDirs;
+    const CfgFile* presetCfgFile = nullptr;
+};
+
+#endif

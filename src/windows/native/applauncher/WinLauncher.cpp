@@ -1,0 +1,267 @@
+// The Windows launcher: process entry, launch sequence, runtime library loading and restart.
+#include "WinApi.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+
+#include "AppLauncher.h"
+#include "CfgFile.h"
+#include "Dll.h"
+#include "ErrorHandling.h"
+#include "Executor.h"
+#include "FileUtils.h"
+#include "JavaRuntime.h"
+#include "JvmLauncher.h"
+#include "Log.h"
+#include "PackageFile.h"
+#include "SysInfo.h"
+#include "Toolbox.h"
+#include "WinHandle.h"
+#include "app.h"
+
+// Runs the restarted copy on a worker thread while the main thread pumps the messages of a
+// hidden window, and hands back the copy's exit code bit for bit.
+class RunExecutorWithMsgLoop {
+public:
+    static int apply(const Executor& executor);
+
+private:
+    explicit RunExecutorWithMsgLoop(const Executor& executor);
+    void run();
+    static DWORD WINAPI worker(LPVOID param);
+
+    // A copy: the worker must not depend on the caller's frame, which a failure of the main
+    // thread unwinds while the worker may still run.
+    const Executor executor;
+    int exitCode;
+    HWND window;
+};
+
+namespace {
+
+std::unique_ptr<Dll> loadDllWithAddDllDirectory(const tstring& path) {
+    LOG_TRACE_FUNCTION();
+    const tstring dir = FileUtils::parentPath(path);
+
+    typedef DLL_DIRECTORY_COOKIE(WINAPI * AddDllDirectoryFunc)(PCWSTR);
+    // Looked up at run time: older systems don't export it, and then the PATH strategy runs.
+    const DllFunction<AddDllDirectoryFunc> addDllDirectoryFunc(
+        Dll(tstrings::TextBuilder() << L"kernel32.dll", Dll::SystemDirTag()),
+        tstrings::TextBuilder() << L"AddDllDirectory");
+    const AddDllDirectoryFunc addDllDirectory = addDllDirectoryFunc;
+    if (addDllDirectory(dir.c_str()) == nullptr) {
+        const DWORD code = GetLastError();
+        VT_RAISE(SysError(tstrings::TextBuilder() << L"AddDllDirectory(" << dir << L") failed",
+                          functionAddress(addDllDirectory), code));
+    }
+    LOG_TRACE(L"AddDllDirectory(" << dir << L"): OK");
+
+    const HMODULE preloaded =
+        LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
+    LOG_TRACE(L"LoadLibraryEx(" << path << L", LOAD_LIBRARY_SEARCH_DEFAULT_DIRS): "
+                                << static_cast<const void*>(preloaded));
+    const AtEndOfScope freePreloaded([preloaded] {
+        if (preloaded) {
+            FreeLibrary(preloaded);
+        }
+    });
+    return std::unique_ptr<Dll>(new Dll(tstrings::TextBuilder() << path));
+}
+
+std::unique_ptr<Dll> loadDllWithAlteredPATH(const tstring& path) {
+    LOG_TRACE_FUNCTION();
+    const tstring oldPath = SysInfo::getEnvVariable(L"PATH");
+    const tstring newPath = oldPath + L";" + FileUtils::parentPath(path);
+    SysInfo::setEnvVariable(L"PATH", newPath);
+    LOG_TRACE(L"New value of PATH: " << newPath);
+    const AtEndOfScope restorePath([&oldPath] { SysInfo::setEnvVariable(L"PATH", oldPath); });
+    return std::unique_ptr<Dll>(new Dll(tstrings::TextBuilder() << path));
+}
+
+// The runtime's libraries must find their dependencies beside them.
+std::unique_ptr<Dll> loadRuntimeDll(const tstring& path) {
+    try {
+        return loadDllWithAddDllDirectory(path);
+    } catch (const std::exception&) {
+        // Not reported: the fallback's result or error is what counts.
+    }
+    return loadDllWithAlteredPATH(path);
+}
+
+tstring makeJvmDllPath(const Jvm& jvm) {
+    return FileUtils::PathBuilder() << FileUtils::parentPath(jvm.getLauncherLibPath())
+                                    << JavaRuntime::jvmLibDir << JavaRuntime::jvmLibName;
+}
+
+// Loads the configuration early when a restart may be due, and lends it to the launcher so
+// that the file is read once.
+bool needRestartLauncher(AppLauncher& appLauncher, CfgFile& cfgFile) {
+    if (appLauncher.libSearchVarHasAppDir()) {
+        return false;
+    }
+    cfgFile = std::move(*appLauncher.createCfgFile());
+
+    bool restart = true;
+    const CfgSection& application = cfgFile.section(SectionName::Application);
+    const auto noRestart = application.find(PropertyName::winNorestart);
+    if (noRestart != application.end()) {
+        const bool value = CfgFile::isTrue(*noRestart);
+        LOG_TRACE(PropertyName::winNorestart.name() << L"=" << (value ? L"true" : L"false")
+                                                     << L" from config file");
+        restart = !value;
+    }
+    appLauncher.setPresetCfgFile(&cfgFile);
+    return restart;
+}
+
+void addCfgFileLookupDirForEnvVariable(const PackageFile& packageFile, AppLauncher& appLauncher,
+                                       const tstring& envVarName) {
+    tstring dir;
+    catchAndLog(VT_SOURCE_POSITION, [&] { dir = SysInfo::getEnvVariable(envVarName); });
+    if (!dir.empty()) {
+        appLauncher.addCfgLookupDir(FileUtils::PathBuilder() << dir
+                                                             << packageFile.getPackageName());
+    }
+}
+
+[[noreturn]] void restartLauncher(const tstring& launcherPath) {
+    const UniqueHandle job(CreateJobObjectW(nullptr, nullptr));
+    if (!job) {
+        const DWORD code = GetLastError();
+        VT_RAISE(SysError(tstrings::TextBuilder() << L"CreateJobObject() failed",
+                          functionAddress(&CreateJobObjectW), code));
+    }
+    // The copy dies with the launcher; what the copy starts does not.
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags =
+        JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_SILENT_BREAKAWAY_OK;
+    if (!SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits,
+                                 sizeof(limits))) {
+        const DWORD code = GetLastError();
+        VT_RAISE(SysError(tstrings::TextBuilder() << L"SetInformationJobObject() failed",
+                          functionAddress(&SetInformationJobObject), code));
+    }
+
+    Executor executor(launcherPath);
+    executor.setVisible(true).setJobObject(job.get()).setSuspended(true).setInheritHandles(true);
+    const tstring_array args = SysInfo::getCommandArgs(true);
+    executor.arguments().insert(executor.arguments().end(), args.begin(), args.end());
+    std::exit(RunExecutorWithMsgLoop::apply(executor));
+}
+
+void launchApp() {
+    AllowSetForegroundWindow(ASFW_ANY);
+
+    const tstring launcherPath = SysInfo::getExecutablePath();
+    const tstring imageRoot = FileUtils::parentPath(launcherPath);
+    const tstring appDir = FileUtils::PathBuilder() << imageRoot << L"app";
+    const PackageFile packageFile = PackageFile::loadFromAppDir(appDir);
+
+    AppLauncher appLauncher;
+    appLauncher.setImageRootDir(imageRoot)
+        .addJvmLibCandidate(JavaRuntime::launcherLibCandidate)
+        .setAppDirectory(appDir)
+        .setLibSearchVarName(L"PATH")
+        .setFallbackRuntimeDir(FileUtils::PathBuilder() << imageRoot << L"runtime");
+    if (!packageFile.getPackageName().empty()) {
+        addCfgFileLookupDirForEnvVariable(packageFile, appLauncher, L"LOCALAPPDATA");
+        addCfgFileLookupDirForEnvVariable(packageFile, appLauncher, L"APPDATA");
+    }
+
+    CfgFile cfgFile;
+    const bool restart = needRestartLauncher(appLauncher, cfgFile);
+    std::unique_ptr<Jvm> jvm = appLauncher.makeJvm();
+    if (restart) {
+        jvm->applyEnvVariables();
+        jvm.reset();
+        restartLauncher(launcherPath);
+    }
+
+    const tstring runtimeBinDir = FileUtils::parentPath(jvm->getLauncherLibPath());
+    SetDllDirectoryW(runtimeBinDir.c_str());
+    LOG_TRACE(L"SetDllDirectory to: " << runtimeBinDir);
+
+    const std::unique_ptr<Dll> jliDll = loadRuntimeDll(jvm->getLauncherLibPath());
+    std::unique_ptr<Dll> splashDll;
+    if (jvm->hasSplashOption()) {
+        // The splash library needs the JVM library loaded while it loads, not afterwards.
+        const std::unique_ptr<Dll> jvmDll = loadRuntimeDll(makeJvmDllPath(*jvm));
+        splashDll = loadRuntimeDll(FileUtils::PathBuilder()
+                                   << runtimeBinDir << JavaRuntime::splashLibName);
+    }
+    jvm->launch();
+}
+
+} // namespace
+
+RunExecutorWithMsgLoop::RunExecutorWithMsgLoop(const Executor& executor)
+    : executor(executor), exitCode(1),
+      window(CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                             GetModuleHandleW(nullptr), nullptr)) {
+    if (window == nullptr) {
+        const DWORD code = GetLastError();
+        VT_RAISE(SysError(tstrings::TextBuilder() << L"CreateWindowEx() failed",
+                          functionAddress(&CreateWindowExW), code));
+    }
+}
+
+int RunExecutorWithMsgLoop::apply(const Executor& executor) {
+    // Freed only after the worker has ended: on a failure below it stays with a worker that may
+    // still run, and the process ends soon after.
+    RunExecutorWithMsgLoop* const runner = new RunExecutorWithMsgLoop(executor);
+    const UniqueHandle thread(CreateThread(nullptr, 0, worker, runner, 0, nullptr));
+    if (!thread) {
+        const DWORD code = GetLastError();
+        delete runner;
+        VT_RAISE(SysError(tstrings::TextBuilder() << L"CreateThread() failed",
+                          functionAddress(&CreateThread), code));
+    }
+
+    MSG message;
+    for (BOOL answer; (answer = GetMessageW(&message, runner->window, 0, 0)) != 0;) {
+        if (answer == -1) {
+            const DWORD code = GetLastError();
+            VT_RAISE(SysError(tstrings::TextBuilder() << L"GetMessage() failed",
+                              functionAddress(&GetMessageW), code));
+        }
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+
+    if (WaitForSingleObject(thread.get(), INFINITE) == WAIT_FAILED) {
+        const DWORD code = GetLastError();
+        VT_RAISE(SysError(tstrings::TextBuilder() << L"WaitForSingleObject() failed",
+                          functionAddress(&WaitForSingleObject), code));
+    }
+    const int exitCode = runner->exitCode;
+    delete runner;
+    LOG_TRACE(L"Executor worker thread terminated. Exit code="
+              << static_cast<std::uint32_t>(exitCode));
+    return exitCode;
+}
+
+void RunExecutorWithMsgLoop::run() {
+    catchAndLog(VT_SOURCE_POSITION,
+                [this] { exitCode = static_cast<int>(executor.execAndWaitForExit()); });
+    bool quitPosted = false;
+    catchAndLog(VT_SOURCE_POSITION, [this, &quitPosted] {
+        if (!PostMessageW(window, WM_QUIT, 0, 0)) {
+            const DWORD code = GetLastError();
+            VT_RAISE(SysError(tstrings::TextBuilder() << L"PostMessage(WM_QUIT) failed",
+                              functionAddress(&PostMessageW), code));
+        }
+        quitPosted = true;
+    });
+    if (!quitPosted) {
+        // The main thread would wait for WM_QUIT forever.
+        std::exit(1);
+    }
+}
+
+DWORD WINAPI RunExecutorWithMsgLoop::worker(LPVOID param) {
+    static_cast<RunExecutorWithMsgLoop*>(param)->run();
+    return 0;
+}
+
+int wmain() { return app::launch(launchApp); }

@@ -1,0 +1,88 @@
+#include "WinApi.h"
+
+#include <memory>
+#include <string>
+
+#include "ErrorHandling.h"
+#include "Log.h"
+
+namespace {
+
+struct LocalFreeDeleter {
+    void operator()(wchar_t* buffer) const { LocalFree(buffer); }
+};
+typedef std::unique_ptr<wchar_t, LocalFreeDeleter> SystemText;
+
+// 0x100 the system allocates the buffer, 0x200 inserts are ignored, 0x800 the module's message
+// table is searched, 0x1000 the system's.
+const DWORD formatFromModule = 0x1B00;
+const DWORD formatFromSystem = 0x1300;
+
+SystemText formatSystemMessage(DWORD flags, HMODULE module, std::uint32_t code) {
+    wchar_t* buffer = nullptr;
+    const DWORD length =
+        FormatMessageW(flags, module, code, 0, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
+    SystemText text(buffer);
+    if (length == 0) {
+        text.reset();
+    }
+    return text;
+}
+
+// The system's texts end with a period and a line end; inside parentheses both would stand out.
+tstring cleanSystemText(const wchar_t* text) {
+    tstring result(text);
+    for (wchar_t& c : result) {
+        if (c < 32) {
+            c = L' ';
+        }
+    }
+    size_t end = result.size();
+    while (end > 0 && (result[end - 1] <= 32 || result[end - 1] == L'.')) {
+        --end;
+    }
+    result.resize(end);
+    return result;
+}
+
+tstring getSystemMessageText(std::uint32_t code, HMODULE module) {
+    SystemText text;
+    if (module) {
+        text = formatSystemMessage(formatFromModule, module, code);
+    }
+    if (!text) {
+        text = formatSystemMessage(formatFromSystem, nullptr, code);
+    }
+    if (!text) {
+        return L"No description available";
+    }
+    return cleanSystemText(text.get());
+}
+
+std::string makeMessage(const std::string& message, const char* label, const void* function,
+                        std::uint32_t code) {
+    std::string systemPart =
+        std::string(label ? label : "Some error") + " [" + std::to_string(code) + "]";
+
+    HMODULE module = nullptr;
+    if (function) {
+        // 6: look the module up by an address inside it, and leave its reference count alone.
+        const DWORD flags =
+            GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT;
+        if (!GetModuleHandleExW(flags, static_cast<LPCWSTR>(function), &module)) {
+            LOG_WARNING(L"GetModuleHandleEx() failed for " << function << L" address.");
+            return joinMessageParts(message, systemPart);
+        }
+    }
+
+    tstrings::TextBuilder description;
+    description << "system error " << code << " (" << getSystemMessageText(code, module) << ")";
+    systemPart += "(" + description.utf8() + ")";
+    return joinMessageParts(message, systemPart);
+}
+
+} // namespace
+
+SysError::SysError(const tstrings::TextBuilder& message, const void* function, std::uint32_t code,
+                   const char* label)
+    : std::runtime_error(makeMessage(message.utf8(), label, function, code)) {}

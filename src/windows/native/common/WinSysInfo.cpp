@@ -1,0 +1,170 @@
+#include "WinApi.h"
+
+#include <shellapi.h>
+
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+#include "ErrorHandling.h"
+#include "FileUtils.h"
+#include "SysInfo.h"
+
+namespace SysInfo {
+
+namespace {
+
+struct LocalFreeDeleter {
+    void operator()(void* memory) const { LocalFree(memory); }
+};
+
+// 203: ERROR_ENVVAR_NOT_FOUND.
+const DWORD envVariableNotFound = ERROR_ENVVAR_NOT_FOUND;
+
+tstring textUpToNul(const std::vector<wchar_t>& buffer) {
+    const auto end = std::find(buffer.begin(), buffer.end(), L'\0');
+    return tstring(buffer.begin(), end);
+}
+
+// With notFound, a missing or unreadable variable sets *notFound and gives empty text instead
+// of raising.
+tstring getEnvVariableImpl(const tstring& name, bool* notFound = nullptr) {
+    std::vector<wchar_t> buffer(10, L'\0');
+    // Cleared first, so that a variable set to empty text is told apart from a missing one.
+    SetLastError(0);
+    const DWORD size =
+        GetEnvironmentVariableW(name.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
+    const DWORD firstError = GetLastError();
+    if (firstError == envVariableNotFound) {
+        if (notFound) {
+            *notFound = true;
+            return tstring();
+        }
+        VT_RAISE(SysError(tstrings::TextBuilder()
+                              << "GetEnvironmentVariable(" << name << ") failed. Variable not set",
+                          functionAddress(&GetEnvironmentVariableW), firstError));
+    }
+
+    if (size > buffer.size()) {
+        buffer.resize(size, L'\0');
+        // Judge the second read by its own outcome, not by what the first one left behind.
+        SetLastError(0);
+        GetEnvironmentVariableW(name.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
+        const DWORD secondError = GetLastError();
+        if (secondError != 0) {
+            if (notFound) {
+                *notFound = true;
+                return tstring();
+            }
+            VT_RAISE(
+                SysError(tstrings::TextBuilder() << "GetEnvironmentVariable(" << name << ") failed",
+                         functionAddress(&GetEnvironmentVariableW), secondError));
+        }
+    }
+
+    if (notFound) {
+        *notFound = false;
+    }
+    return textUpToNul(buffer);
+}
+
+tstring getModulePath(HMODULE module) {
+    std::vector<wchar_t> buffer(MAX_PATH);
+    DWORD length = GetModuleFileNameW(module, buffer.data(), static_cast<DWORD>(buffer.size()));
+    // The path was cut while it fills the whole buffer.
+    while (length >= buffer.size()) {
+        buffer.resize(buffer.size() * 2);
+        length = GetModuleFileNameW(module, buffer.data(), static_cast<DWORD>(buffer.size()));
+    }
+    if (length == 0) {
+        const DWORD error = GetLastError();
+        VT_RAISE(SysError(tstrings::TextBuilder() << "GetModuleFileName failed",
+                          functionAddress(&GetModuleFileNameW), error));
+    }
+    return tstring(buffer.data(), length);
+}
+
+typedef UINT(WINAPI* SystemDirQuery)(LPWSTR buffer, UINT size);
+
+tstring getSystemDirImpl(SystemDirQuery query, const char* queryName) {
+    std::vector<wchar_t> buffer(MAX_PATH, L'\0');
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const UINT length = query(buffer.data(), static_cast<UINT>(buffer.size()));
+        if (length == 0) {
+            const DWORD error = GetLastError();
+            VT_RAISE(SysError(tstrings::TextBuilder() << queryName << " failed",
+                              functionAddress(query), error));
+        }
+        if (length < buffer.size()) {
+            return FileUtils::trimTrailingSeparators(textUpToNul(buffer));
+        }
+        buffer.resize(length + 1, L'\0');
+    }
+    VT_RAISE(tstrings::TextBuilder() << "Unexpected reply from " << queryName);
+}
+
+} // namespace
+
+tstring_array getCommandArgs(bool skipProgramName) {
+    int count = 0;
+    const std::unique_ptr<LPWSTR, LocalFreeDeleter> args(
+        CommandLineToArgvW(GetCommandLineW(), &count));
+    if (!args) {
+        const DWORD error = GetLastError();
+        VT_RAISE(SysError(tstrings::TextBuilder() << "CommandLineToArgvW failed",
+                          functionAddress(&CommandLineToArgvW), error));
+    }
+
+    tstring_array result;
+    for (int i = skipProgramName ? 1 : 0; i < count; ++i) {
+        result.push_back(args.get()[i]);
+    }
+    return result;
+}
+
+tstring getEnvVariable(const tstring& name) {
+    return getEnvVariableImpl(name);
+}
+
+tstring getEnvVariable(const std::nothrow_t&, const tstring& name, const tstring& defaultValue) {
+    bool notFound = false;
+    const tstring value = getEnvVariableImpl(name, &notFound);
+    return notFound ? defaultValue : value;
+}
+
+void setEnvVariable(const tstring& name, const tstring& value) {
+    if (!SetEnvironmentVariableW(name.c_str(), value.c_str())) {
+        const DWORD error = GetLastError();
+        VT_RAISE(SysError(tstrings::TextBuilder()
+                              << "SetEnvironmentVariable(" << name << ", " << value << ") failed",
+                          functionAddress(&SetEnvironmentVariableW), error));
+    }
+}
+
+ModuleHandle getCurrentModuleHandle() {
+    // 6: look the module up by an address inside it, and leave its reference count alone.
+    const DWORD flags =
+        GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT;
+    HMODULE module = nullptr;
+    if (!GetModuleHandleExW(flags, static_cast<LPCWSTR>(functionAddress(&getCurrentModuleHandle)),
+                            &module)) {
+        const DWORD error = GetLastError();
+        VT_RAISE(SysError(tstrings::TextBuilder() << "GetModuleHandleExW failed",
+                          functionAddress(&GetModuleHandleExW), error));
+    }
+    return module;
+}
+
+tstring getCurrentModulePath() {
+    return getModulePath(static_cast<HMODULE>(getCurrentModuleHandle()));
+}
+
+tstring getExecutablePath() {
+    return FileUtils::toAbsolutePath(getModulePath(nullptr));
+}
+
+tstring getSystemDir() {
+    return getSystemDirImpl(&GetSystemDirectoryW, "GetSystemDirectory");
+}
+
+} // namespace SysInfo
