@@ -42,6 +42,27 @@ std::vector<tstring> LogRecorder::lines() const {
     return result;
 }
 
+std::vector<LogEvent> LogRecorder::at(const tstring& level) const {
+    std::vector<LogEvent> result;
+    for (const LogEvent& event : events) {
+        if (event.level == level) {
+            result.push_back(event);
+        }
+    }
+    return result;
+}
+
+tstring_array LogRecorder::messages(const tstring& level, const tstring& prefix) const {
+    tstring_array result;
+    for (const LogEvent& event : events) {
+        if ((level.empty() || event.level == level) &&
+            event.message.compare(0, prefix.size(), prefix) == 0) {
+            result.push_back(event.message);
+        }
+    }
+    return result;
+}
+
 tstring binaryDir() { return FileUtils::parentPath(SysInfo::getExecutablePath()); }
 
 tstring fixturePath(const tstring& baseName) {

@@ -60,6 +60,12 @@ public:
     void append(const LogEvent& event) override { events.push_back(event); }
     // "LEVEL: message" of every event, in order.
     std::vector<tstring> lines() const;
+    // The events of one level, in order.
+    std::vector<LogEvent> at(const tstring& level) const;
+    // Messages of one level (any level when empty) that begin with prefix, in order.
+    tstring_array messages(const tstring& level = tstring(),
+                           const tstring& prefix = tstring()) const;
+    void clear() { events.clear(); }
 
     std::vector<LogEvent> events;
 

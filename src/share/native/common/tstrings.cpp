@@ -199,15 +199,18 @@ bool endsWith(const tstring& text, const tstring& suffix, int mode) {
 }
 
 tstring replace(const tstring& text, const tstring& search, const tstring& replacement) {
-    tstring result(text);
     if (search.empty()) {
-        return result;
+        return text;
     }
-    for (std::size_t pos = result.find(search); pos != tstring::npos;
-         pos = result.find(search, pos + replacement.size())) {
-        result.replace(pos, search.size(), replacement);
+    // Built afresh rather than replaced in place, which would move the tail every time.
+    tstring result;
+    std::size_t start = 0;
+    for (std::size_t pos = text.find(search); pos != tstring::npos;
+         pos = text.find(search, start)) {
+        result.append(text, start, pos - start).append(replacement);
+        start = pos + search.size();
     }
-    return result;
+    return result.append(text, start, tstring::npos);
 }
 
 tstring_array split(const tstring& text, const tstring& delimiter) {

@@ -9,7 +9,6 @@
 #include "FileUtils.h"
 #include "JavaRuntime.h"
 #include "JvmLauncher.h"
-#include "LogRecorder.h"
 #include "SysInfo.h"
 #include "TestSupport.h"
 
@@ -78,7 +77,7 @@ protected:
         testsupport::writeFile(joinPath(dir, name), content);
     }
 
-    LogRecorder log;
+    testsupport::LogRecorder log;
     testsupport::TempDir temp;
     tstring root;
     tstring appDir;

@@ -9,7 +9,6 @@
 #include "CfgFile.h"
 #include "ErrorHandling.h"
 #include "FileUtils.h"
-#include "LogRecorder.h"
 #include "SysInfo.h"
 #include "TestSupport.h"
 
@@ -35,7 +34,7 @@ struct Put {
 };
 
 TEST(JvmCommandLine, EachPropertyAddsItsElementsInTheFixedOrder) {
-    LogRecorder log;
+    testsupport::LogRecorder log;
     testsupport::TempDir temp;
     const tstring splashFile = FileUtils::joinPath(temp.path(), L"splash.png");
     testsupport::writeFile(splashFile, "png");
@@ -109,7 +108,7 @@ TEST(JvmCommandLine, EachPropertyAddsItsElementsInTheFixedOrder) {
 }
 
 TEST(JvmCommandLine, MissingSplashFileIsDroppedWithOneWarning) {
-    LogRecorder log;
+    testsupport::LogRecorder log;
     testsupport::TempDir temp;
     const tstring missing = FileUtils::joinPath(temp.path(), L"none.png");
     CfgFile cfg;
@@ -123,7 +122,7 @@ TEST(JvmCommandLine, MissingSplashFileIsDroppedWithOneWarning) {
 }
 
 TEST(JvmSplashOption, OnlyTheExactLowerCasePrefixCounts) {
-    LogRecorder log;
+    testsupport::LogRecorder log;
     Jvm jvm;
     EXPECT_FALSE(jvm.hasSplashOption());
     jvm.appendArgument(L"-SPLASH:x.png").appendArgument(L"x-splash:").appendArgument(L"-splash");
@@ -133,7 +132,7 @@ TEST(JvmSplashOption, OnlyTheExactLowerCasePrefixCounts) {
 }
 
 TEST(JvmObject, TracesConstructionAndDestructionWithItsAddress) {
-    LogRecorder log;
+    testsupport::LogRecorder log;
     tstring address;
     {
         Jvm jvm;
@@ -144,7 +143,7 @@ TEST(JvmObject, TracesConstructionAndDestructionWithItsAddress) {
 }
 
 TEST(JvmObject, ApplyEnvVariablesSetsEachPairAndStopsAtTheFirstFailure) {
-    LogRecorder log;
+    testsupport::LogRecorder log;
     Jvm jvm;
     jvm.appendEnvVariable(L"VANTREL_JVMTEST_FIRST", L"one")
         .appendEnvVariable(L"VANTREL_JVMTEST_BAD=NAME", L"two")
@@ -215,7 +214,7 @@ protected:
         EXPECT_EQ(std::string("-Dx", 4), bytesAt(base, 90, 94));
     }
 
-    LogRecorder log;
+    testsupport::LogRecorder log;
     Jvm jvm;
 };
 
@@ -298,7 +297,7 @@ TEST_F(JvmlLauncherDataTest, HandleFunctionsLogFailuresInsteadOfRaising) {
     LaunchHandle handle(jvm);
     EXPECT_EQ(nullptr, initJvmlLauncherData(handle.get(), nullptr, 94));
 
-    const std::vector<LogRecorder::Record> errors = log.at(L"ERROR");
+    const std::vector<LogEvent> errors = log.at(L"ERROR");
     ASSERT_EQ(3u, errors.size());
     EXPECT_EQ(L"JvmLauncher.cpp", errors[0].file);
     EXPECT_EQ(L"getJvmlLauncherDataSize", errors[0].function);

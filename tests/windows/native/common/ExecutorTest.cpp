@@ -15,42 +15,6 @@
 
 namespace {
 
-struct Trace {
-    tstring file;
-    tstring function;
-    tstring message;
-};
-
-class RecordingLogAppender : public LogAppender {
-public:
-    void append(const LogEvent& event) override {
-        traces.push_back({event.file, event.function, event.message});
-    }
-    std::vector<Trace> traces;
-};
-
-// Sends the default logger's events to a recorder while it lives.
-class RecordedLog {
-public:
-    RecordedLog() : previous(Logger::getDefault().getAppender()) {
-        Logger::getDefault().setAppender(&recorder);
-    }
-    ~RecordedLog() { Logger::getDefault().setAppender(previous); }
-
-    const std::vector<Trace>& traces() const { return recorder.traces; }
-    std::vector<tstring> messages() const {
-        std::vector<tstring> result;
-        for (const Trace& trace : recorder.traces) {
-            result.push_back(trace.message);
-        }
-        return result;
-    }
-
-private:
-    LogAppender* previous;
-    RecordingLogAppender recorder;
-};
-
 // Children get a copy of this process's environment, so that is where their settings go.
 class ScopedEnvVariable {
 public:
@@ -139,7 +103,7 @@ std::string expectedSystemPart(DWORD code, const void* function) {
 }
 
 // The child's id, read from the trace of its start.
-tstring startedPid(const RecordedLog& log) {
+tstring startedPid(const testsupport::LogRecorder& log) {
     for (const tstring& message : log.messages()) {
         const auto at = message.find(L" succeeded; PID=");
         if (tstrings::startsWith(message, L"CreateProcess") && at != tstring::npos) {
@@ -234,7 +198,7 @@ TEST(Executor, ChildReceivesEveryArgumentUnchanged) {
 
     Executor executor(exe);
     executor.arguments() = hostileArgs;
-    const RecordedLog quiet;
+    const testsupport::LogRecorder quiet;
     EXPECT_EQ(0u, executor.execAndWaitForExit());
 
     tstring_array expected = {exe};
@@ -250,18 +214,18 @@ TEST(Executor, ExitCodeComesBackBitForBitAndIsTraced) {
 
     for (const std::uint32_t code : {0u, 3u, 0xC0000005u}) {
         const ScopedEnvVariable exitCode(L"ARGDUMP_EXIT", std::to_wstring(code));
-        const RecordedLog log;
+        const testsupport::LogRecorder log;
         EXPECT_EQ(code, Executor(exe).execAndWaitForExit());
 
         const tstring pid = startedPid(log);
-        ASSERT_EQ(2u, log.traces().size());
+        ASSERT_EQ(2u, log.events.size());
         EXPECT_EQ(L"CreateProcess(" + exe + L", " + exe + L") succeeded; PID=" + pid,
-                  log.traces()[0].message);
-        EXPECT_EQ(L"Executor.cpp", log.traces()[0].file);
-        EXPECT_EQ(L"Executor::startProcess", log.traces()[0].function);
+                  log.events[0].message);
+        EXPECT_EQ(L"Executor.cpp", log.events[0].file);
+        EXPECT_EQ(L"Executor::startProcess", log.events[0].function);
         EXPECT_EQ(L"Process with PID=" + pid + L" terminated. Exit code=" + std::to_wstring(code),
-                  log.traces()[1].message);
-        EXPECT_EQ(L"Executor::execAndWaitForExit", log.traces()[1].function);
+                  log.events[1].message);
+        EXPECT_EQ(L"Executor::execAndWaitForExit", log.events[1].function);
     }
 }
 
@@ -277,7 +241,7 @@ TEST(Executor, SuspendedChildJoinsTheJobBeforeItResumes) {
     executor.setVisible(true).setInheritHandles(true).setSuspended(true).setJobObject(job.get());
     executor.arguments().push_back(L"a b");
 
-    const RecordedLog log;
+    const testsupport::LogRecorder log;
     EXPECT_EQ(3u, executor.execAndWaitForExit());
     const tstring pid = startedPid(log);
     const std::vector<tstring> expected = {
@@ -301,7 +265,7 @@ TEST(Executor, StartedProcessIsInTheJobAndStillSuspended) {
     const HANDLE earlier = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     ASSERT_NE(nullptr, earlier);
     UniqueHandle thread(earlier);
-    const RecordedLog quiet;
+    const testsupport::LogRecorder quiet;
 
     const UniqueHandle process =
         Executor(argDumpPath()).setSuspended(true).setJobObject(job.get()).startProcess(&thread);
@@ -328,7 +292,7 @@ TEST(Executor, MissingExecutableRaisesTheTraceTextWithTheSystemError) {
     executor.setInheritHandles(true);
     executor.arguments() = {L"a b", L""};
 
-    const RecordedLog log;
+    const testsupport::LogRecorder log;
     try {
         executor.execAndWaitForExit();
         FAIL() << "a missing executable was started";
@@ -342,7 +306,7 @@ TEST(Executor, MissingExecutableRaisesTheTraceTextWithTheSystemError) {
         EXPECT_EQ(0u, what.rfind("Executor.cpp(", 0)) << what;
         EXPECT_EQ(") at Executor::startProcess(): " + expected, what.substr(what.find(") at ")));
     }
-    EXPECT_TRUE(log.traces().empty());
+    EXPECT_TRUE(log.events.empty());
 }
 
 TEST(Executor, FailedJobAssignmentEndsTheChildAndRaises) {
@@ -352,7 +316,7 @@ TEST(Executor, FailedJobAssignmentEndsTheChildAndRaises) {
     ASSERT_FALSE(AssignProcessToJobObject(notAJob.get(), GetCurrentProcess()));
     const DWORD code = GetLastError();
 
-    const RecordedLog log;
+    const testsupport::LogRecorder log;
     try {
         Executor(argDumpPath()).setSuspended(true).setJobObject(notAJob.get()).startProcess();
         FAIL() << "the job assignment did not fail";
