@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
-# Sets up a fresh Debian machine and runs every test: native (plain and under sanitizers),
-# the Windows build under Wine, and a bounded fuzzing run.
+# Sets up a fresh Debian machine and runs every test: a bounded fuzzing run, the native builds
+# (under sanitizers and plain) and the Windows build under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
+
+echo "=== fuzz"
+bash scripts/fuzz.sh
 
 jobs=$(nproc)
 for preset in linux-asan linux windows; do
@@ -12,8 +15,3 @@ for preset in linux-asan linux windows; do
     cmake --build --preset "$preset" -j "$jobs"
     ctest --preset "$preset"
 done
-
-if [ -f cmake/Fuzz.cmake ]; then
-    echo "=== fuzz"
-    bash scripts/fuzz.sh
-fi
