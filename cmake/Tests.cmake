@@ -39,6 +39,7 @@ add_test(NAME unit_tests COMMAND vantrel_unit_tests)
 set_tests_properties(unit_tests PROPERTIES TIMEOUT 900)
 
 include(cmake/TestRuntimes.cmake OPTIONAL)
+include(cmake/JavaTestPrograms.cmake OPTIONAL)
 
 # Whole-executable tests: the launcher in real application images, with the test runtime.
 file(GLOB VANTREL_LAUNCHER_TESTS CONFIGURE_DEPENDS ${TESTS}/launcher/${VANTREL_PLATFORM}/*.cpp)
@@ -52,3 +53,4 @@ if(VANTREL_LAUNCHER_TESTS AND TARGET vantrel)
 endif()
 
 include(cmake/Bench.cmake OPTIONAL)
+include(cmake/LinuxLauncherTests.cmake OPTIONAL)

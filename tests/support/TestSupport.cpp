@@ -63,6 +63,13 @@ tstring_array LogRecorder::messages(const tstring& level, const tstring& prefix)
     return result;
 }
 
+std::string withUnixLineEnds(std::string text) {
+    for (std::size_t pos; (pos = text.find("\r\n")) != std::string::npos;) {
+        text.erase(pos, 1);
+    }
+    return text;
+}
+
 tstring binaryDir() { return FileUtils::parentPath(SysInfo::getExecutablePath()); }
 
 tstring fixturePath(const tstring& baseName) {

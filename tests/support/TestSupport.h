@@ -29,6 +29,9 @@ ChildResult runChild(const tstring& exe, const tstring_array& args, const EnvCha
                      const tstring& workDir = tstring(),
                      const std::function<void()>& beforeRun = nullptr);
 
+// Text with CR LF line ends (Windows text-mode streams) turned into LF.
+std::string withUnixLineEnds(std::string text);
+
 // The directory of the running test binary; fixture programs are built beside it.
 tstring binaryDir();
 // A fixture program beside the test binary, by base name ("launchfixture").

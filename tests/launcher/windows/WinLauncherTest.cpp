@@ -19,13 +19,6 @@ using testsupport::EnvChanges;
 
 namespace {
 
-std::string normalized(std::string text) {
-    for (std::size_t pos; (pos = text.find("\r\n")) != std::string::npos;) {
-        text.erase(pos, 1);
-    }
-    return text;
-}
-
 std::string utf8(const tstring& text) { return tstrings::toUtf8(text); }
 
 class AppImage {
@@ -55,7 +48,7 @@ public:
         env.emplace(L"VANTREL_TEST_RECORD", recordPath());
         env.emplace(L"VANTREL_DEBUG", std::nullopt);
         ChildResult result = testsupport::runChild(exePath(), args, env, tstring(), beforeRun);
-        result.err = normalized(result.err);
+        result.err = testsupport::withUnixLineEnds(result.err);
         return result;
     }
 

@@ -36,6 +36,17 @@ tstring findJvmLib(const CfgFile& cfgFile, const tstring& runtimeDir,
     VT_RAISE(tstrings::TextBuilder() << L"Failed to find JVM in \"" << jvmDir << L"\" directory.");
 }
 
+#ifdef _WIN32
+tstring extendedSearchPath(const tstring& current, const tstring& dir) {
+    return current + FileUtils::pathListSeparator + dir;
+}
+#else
+// An empty entry of LD_LIBRARY_PATH stands for the current directory: never make one.
+tstring extendedSearchPath(const tstring& current, const tstring& dir) {
+    return current.empty() ? dir : current + FileUtils::pathListSeparator + dir;
+}
+#endif
+
 } // namespace
 
 AppLauncher::AppLauncher()
@@ -96,8 +107,7 @@ std::unique_ptr<Jvm> AppLauncher::makeJvm() const {
 
     if (!libSearchVarHasAppDir()) {
         const tstring current = SysInfo::getEnvVariable(std::nothrow, libSearchVarName, tstring());
-        jvm->appendEnvVariable(libSearchVarName,
-                               current + FileUtils::pathListSeparator + appDirectory);
+        jvm->appendEnvVariable(libSearchVarName, extendedSearchPath(current, appDirectory));
     }
 
     jvm->setLauncherLibPath(findJvmLib(*cfgFile, fallbackRuntimeDir, jvmLibCandidates));

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "CfgFile.h"
 #include "Dll.h"
@@ -328,30 +329,36 @@ T entryAt(const T* array, int index) {
     return entry;
 }
 
-std::size_t unitCount(const JvmlChar16* text) {
-    std::size_t count = 0;
-    while (text[count] != 0) {
-        ++count;
+// The texts themselves are not aligned either: copy their units out byte-wise.
+Utf16Text textAt(const JvmlChar16* text) {
+    const char* const bytes = reinterpret_cast<const char*>(text);
+    Utf16Text result;
+    for (;;) {
+        JvmlChar16 unit;
+        std::memcpy(&unit, bytes + sizeof(unit) * result.size(), sizeof(unit));
+        if (unit == 0) {
+            return result;
+        }
+        result.push_back(unit);
     }
-    return count;
 }
 
 // ---- Platform part: environment texts arrive as UTF-16 ---------------------------------------
 #ifdef _WIN32
 
-std::string utf16ToUtf8(const JvmlChar16* text) {
-    return tstrings::toUtf8(tstring(text, unitCount(text)));
+std::string utf16ToUtf8(const Utf16Text& text) {
+    return tstrings::toUtf8(text);
 }
 
-bool setProcessEnvVariable(const JvmlChar16* name, const JvmlChar16* value) {
-    return SetEnvironmentVariableW(name, value) != 0;
+bool setProcessEnvVariable(const Utf16Text& name, const Utf16Text& value) {
+    return SetEnvironmentVariableW(name.c_str(), value.c_str()) != 0;
 }
 
 #else
 
-std::string utf16ToUtf8(const JvmlChar16* text) {
+std::string utf16ToUtf8(const Utf16Text& text) {
     tstring wide;
-    const std::size_t count = unitCount(text);
+    const std::size_t count = text.size();
     for (std::size_t i = 0; i < count; ++i) {
         char32_t unit = text[i];
         const bool pair = unit >= 0xD800 && unit <= 0xDBFF && i + 1 < count &&
@@ -364,21 +371,25 @@ std::string utf16ToUtf8(const JvmlChar16* text) {
     return tstrings::toUtf8(wide);
 }
 
-bool setProcessEnvVariable(const JvmlChar16* name, const JvmlChar16* value) {
+bool setProcessEnvVariable(const Utf16Text& name, const Utf16Text& value) {
     return setenv(utf16ToUtf8(name).c_str(), utf16ToUtf8(value).c_str(), 1) == 0;
 }
 
 #endif
 // ---- End of the platform part ----------------------------------------------------------------
 
-void releaseBuffer(JvmlLauncherData* buffer) { std::free(buffer); }
+void releaseBuffer(JvmlLauncherData* buffer) {
+    std::free(buffer);
+}
 
 } // namespace
 
-VT_EXPORTED const JvmlLauncherFunctions* jvmLauncherGetAPI() { return &launcherFunctions; }
+VT_EXPORTED const JvmlLauncherFunctions* jvmLauncherGetAPI() {
+    return &launcherFunctions;
+}
 
-extern "C" JvmlLauncherData* jvmLauncherBuildData(const JvmlLauncherFunctions* table,
-                                                  void* handle, int* sizeOut) {
+extern "C" JvmlLauncherData* jvmLauncherBuildData(const JvmlLauncherFunctions* table, void* handle,
+                                                  int* sizeOut) {
     if (handle == nullptr) {
         return nullptr;
     }
@@ -410,17 +421,23 @@ extern "C" int jvmLauncherRunJli(const JvmlLauncherData* data, void* jliLaunch) 
     }
     for (int i = 0; i < data->envCount; ++i) {
         jvmLauncherDebugPrint("env var[%d]: %s=[%s]", i,
-                              utf16ToUtf8(entryAt(data->envNameList, i)).c_str(),
-                              utf16ToUtf8(entryAt(data->envValueList, i)).c_str());
+                              utf16ToUtf8(textAt(entryAt(data->envNameList, i))).c_str(),
+                              utf16ToUtf8(textAt(entryAt(data->envValueList, i))).c_str());
     }
     for (int i = 0; i < data->envCount; ++i) {
-        if (!setProcessEnvVariable(entryAt(data->envNameList, i),
-                                   entryAt(data->envValueList, i))) {
+        if (!setProcessEnvVariable(textAt(entryAt(data->envNameList, i)),
+                                   textAt(entryAt(data->envValueList, i)))) {
             jvmLauncherDebugPrint("SetEnvironmentVariable(%d) failed", i);
         }
     }
+    // JLI_Launch indexes argv as an ordinary array, which the buffer's copy generally is not:
+    // hand it an aligned one with the same entries.
+    std::vector<char*> argv(static_cast<std::size_t>(data->argCount) + 1, nullptr);
+    for (int i = 0; i < data->argCount; ++i) {
+        argv[static_cast<std::size_t>(i)] = entryAt(data->argList, i);
+    }
     const JLI_LaunchFunc launch = functionFromAddress<JLI_LaunchFunc>(jliLaunch);
-    return launch(data->argCount, data->argList, 0, nullptr, 0, nullptr, "", "",
+    return launch(data->argCount, argv.data(), 0, nullptr, 0, nullptr, "", "",
                   JavaRuntime::programName, JavaRuntime::launcherName, 0, 0, 0, 0);
 }
 

@@ -12,19 +12,11 @@ using testsupport::ChildResult;
 
 namespace {
 
-// Windows text-mode streams end lines with CR LF.
-std::string normalized(std::string text) {
-    for (std::size_t pos; (pos = text.find("\r\n")) != std::string::npos;) {
-        text.erase(pos, 1);
-    }
-    return text;
-}
-
 ChildResult runFixture(const char* mode, const std::optional<tstring>& debug) {
     ChildResult result = testsupport::runChild(
         testsupport::fixturePath(L"launchfixture"), {tstrings::fromUtf8(mode)},
         {{L"VANTREL_DEBUG", debug}, {L"VANTREL_FIXTURE_UNSET_VARIABLE", std::nullopt}});
-    result.err = normalized(result.err);
+    result.err = testsupport::withUnixLineEnds(result.err);
     return result;
 }
 

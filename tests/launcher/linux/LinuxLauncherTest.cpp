@@ -1,0 +1,696 @@
+// Whole-executable tests: the launcher copied into a real application image in a temporary
+// folder, started as a child process, with the test runtime or a real Java runtime behind it.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <regex>
+
+#include "FileUtils.h"
+#include "JliRecord.h"
+#include "SysInfo.h"
+#include "TestRuntime.h"
+#include "TestSupport.h"
+
+using testsupport::ChildResult;
+using testsupport::EnvChanges;
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const reexecMarkerVar = "VANTREL_JLI_REEXEC";
+
+std::string utf8(const tstring& text) {
+    return tstrings::toUtf8(text);
+}
+tstring wide(const std::string& text) {
+    return tstrings::fromUtf8(text);
+}
+
+tstring launcherBinary() {
+    return FileUtils::joinPath(testsupport::binaryDir(), L"vantrel");
+}
+
+std::vector<std::string> recordedArgs(const std::map<std::string, std::string>& record) {
+    std::vector<std::string> args;
+    const int count = std::stoi(record.at("argc"));
+    for (int i = 0; i < count; ++i) {
+        args.push_back(record.at("argv[" + std::to_string(i) + "]"));
+    }
+    return args;
+}
+
+// Field 22 of /proc/self/stat, counted after the parenthesised command name.
+std::string ownStartTime() {
+    const std::string stat = testsupport::readFile(L"/proc/self/stat");
+    std::size_t pos = stat.rfind(')');
+    for (int field = 0; field < 20 && pos != std::string::npos; ++field) {
+        pos = stat.find(' ', pos + 1);
+    }
+    return pos == std::string::npos ? "" : stat.substr(pos + 1, stat.find(' ', pos + 1) - pos - 1);
+}
+
+enum class Runtime { test, none };
+
+// <root>/<name>, <root>/app, <root>/runtime.
+class AppImage {
+public:
+    explicit AppImage(Runtime runtime = Runtime::test, const tstring& name = L"HelloApp")
+        : name(name) {
+        testsupport::makeDirectories(appDir());
+        fs::copy_file(utf8(launcherBinary()), utf8(exePath()));
+        if (runtime == Runtime::test) {
+            testruntime::install(runtimeDir());
+        }
+    }
+
+    tstring root() const { return dir.path(); }
+    tstring exePath() const { return FileUtils::joinPath(root(), name); }
+    tstring appDir() const { return FileUtils::joinPath(root(), L"app"); }
+    tstring runtimeDir() const { return FileUtils::joinPath(root(), L"runtime"); }
+    tstring cfgPath() const {
+        return FileUtils::joinPath(appDir(), FileUtils::stripExtension(name) + L".cfg");
+    }
+    tstring recordPath() const { return FileUtils::joinPath(root(), L"record.txt"); }
+
+    void writeCfg(const std::string& text) const { testsupport::writeFile(cfgPath(), text); }
+    void writeAppFile(const tstring& relative, const std::string& bytes) const {
+        const tstring path = FileUtils::joinPath(appDir(), relative);
+        testsupport::makeDirectories(FileUtils::parentPath(path));
+        testsupport::writeFile(path, bytes);
+    }
+
+    // Nothing of the caller's environment that the launcher reads leaks in unless asked for.
+    ChildResult run(const tstring_array& args = {}, EnvChanges env = {}) const {
+        env.emplace(L"VANTREL_TEST_RECORD", recordPath());
+        for (const wchar_t* var :
+             {L"VANTREL_DEBUG", L"LD_LIBRARY_PATH", L"XDG_CONFIG_HOME", L"VANTREL_JLI_REEXEC",
+              L"JDK_JAVA_OPTIONS", L"JAVA_TOOL_OPTIONS", L"_JAVA_OPTIONS"}) {
+            env.emplace(var, std::nullopt);
+        }
+        return testsupport::runChild(exePath(), args, env);
+    }
+
+    bool recorded() const { return FileUtils::pathExists(recordPath()); }
+    std::map<std::string, std::string> record() const {
+        return jlirecord::parse(testsupport::readFile(recordPath()));
+    }
+
+private:
+    testsupport::TempDir dir;
+    tstring name;
+};
+
+const char* const simpleCfg = "[Application]\napp.mainclass=hello.Main\n"
+                              "[ArgOptions]\narguments=configured\n";
+
+} // namespace
+
+TEST(LinuxLauncher, StartsTheRuntimeInItsOwnProcessWithTheJvmCommandLine) {
+    AppImage image;
+    image.writeCfg(simpleCfg);
+    const ChildResult result = image.run({L"x y"});
+    ASSERT_EQ(0u, result.exitCode) << result.err;
+    EXPECT_EQ("", result.err);
+    EXPECT_EQ("", result.out);
+    const auto record = image.record();
+    const std::string exe = utf8(image.exePath());
+    EXPECT_EQ((std::vector<std::string>{exe, "-Dvantrel.app-path=" + exe, "hello.Main", "x y"}),
+              recordedArgs(record));
+    EXPECT_EQ("null", record.at("argv[argc]"));
+    EXPECT_EQ("1", record.at("exportsGetAPI"));
+    EXPECT_EQ("nonnull", record.at("api.initJvmlLauncherData"));
+    EXPECT_EQ("java", record.at("pname"));
+    EXPECT_EQ("java", record.at("lname"));
+    EXPECT_EQ("0", record.at("jargc"));
+    // An unset search path becomes the application directory alone: an empty entry would
+    // stand for the current directory.
+    EXPECT_EQ(utf8(image.appDir()), record.at("env.LD_LIBRARY_PATH"));
+}
+
+TEST(LinuxLauncher, SearchPathIsExtendedOnlyWhenItLacksTheAppDir) {
+    AppImage image;
+    image.writeCfg(simpleCfg);
+    const std::string appDir = utf8(image.appDir());
+    ASSERT_EQ(0u, image.run({}, {{L"LD_LIBRARY_PATH", L"/opt/lib"}}).exitCode);
+    EXPECT_EQ("/opt/lib:" + appDir, image.record().at("env.LD_LIBRARY_PATH"));
+    ASSERT_EQ(0u, image.run({}, {{L"LD_LIBRARY_PATH", L""}}).exitCode);
+    EXPECT_EQ(appDir, image.record().at("env.LD_LIBRARY_PATH"));
+    const tstring listed = L"/opt/lib:" + image.appDir() + L":/usr/local/lib";
+    ASSERT_EQ(0u, image.run({}, {{L"LD_LIBRARY_PATH", listed}}).exitCode);
+    EXPECT_EQ(utf8(listed), image.record().at("env.LD_LIBRARY_PATH"));
+}
+
+TEST(LinuxLauncher, ConfigurationIsNamedAfterTheLauncher) {
+    for (const tstring name : {L"My.App.bin", L"MyApp"}) {
+        AppImage image(Runtime::test, name);
+        image.writeCfg("[Application]\napp.mainclass=" + utf8(name) + "\n");
+        const ChildResult result = image.run();
+        ASSERT_EQ(0u, result.exitCode) << result.err;
+        EXPECT_EQ(utf8(name), image.record().at("argv[2]"));
+    }
+}
+
+TEST(LinuxLauncher, TraceOfAWholeLaunch) {
+    AppImage image;
+    image.writeCfg(simpleCfg);
+    const ChildResult result = image.run({}, {{L"VANTREL_DEBUG", L"true"}});
+    ASSERT_EQ(0u, result.exitCode) << result.err;
+    const std::string jli = utf8(testruntime::jliPath(image.runtimeDir()));
+    for (const std::string& expected : std::vector<std::string>{
+             "[TRACE] app.cpp:", "Entering app::launch",
+             "Launcher config file path: \"" + utf8(image.cfgPath()) + "\"",
+             "LinuxLauncher.cpp:", "Loaded " + jli, "jli lib: [" + jli + "]",
+             "jli arg[0]: [" + utf8(image.exePath()) + "]",
+             "env var[0]: LD_LIBRARY_PATH=[" + utf8(image.appDir()) + "]", "Exiting app::launch"}) {
+        EXPECT_NE(std::string::npos, result.err.find(expected)) << expected << "\n" << result.err;
+    }
+    EXPECT_EQ(std::string::npos, result.err.find("Re-executed")) << result.err;
+}
+
+TEST(LinuxLauncherFailures, MissingConfiguration) {
+    AppImage image;
+    const ChildResult result = image.run();
+    EXPECT_EQ(1u, result.exitCode);
+    EXPECT_EQ("Error opening \"" + utf8(image.cfgPath()) + "\" file: No such file or directory\n",
+              result.err);
+    EXPECT_FALSE(image.recorded());
+}
+
+TEST(LinuxLauncherFailures, RuntimeWithoutLauncherLibrary) {
+    AppImage image(Runtime::none);
+    image.writeCfg(simpleCfg);
+    const ChildResult result = image.run();
+    EXPECT_EQ(1u, result.exitCode);
+    EXPECT_EQ("Failed to find JVM in \"" + utf8(image.runtimeDir()) + "\" directory.\n",
+              result.err);
+}
+
+TEST(LinuxLauncherFailures, JvmStatusOneFailsTheLaunch) {
+    AppImage image;
+    image.writeCfg(simpleCfg);
+    const ChildResult result = image.run({}, {{L"VANTREL_TEST_STATUS", L"1"}});
+    EXPECT_EQ(1u, result.exitCode);
+    EXPECT_EQ("Failed to launch JVM\n", result.err);
+}
+
+TEST(LinuxLauncherFailures, SplashWithoutSplashLibrary) {
+    AppImage image;
+    image.writeCfg("[Application]\napp.mainclass=a\napp.splash=" + utf8(image.cfgPath()) + "\n");
+    const tstring splash = testruntime::splashScreenPath(image.runtimeDir());
+    fs::remove(utf8(splash));
+    const ChildResult result = image.run();
+    EXPECT_EQ(1u, result.exitCode);
+    EXPECT_EQ("dlopen(" + utf8(splash) + ") failed. " + utf8(splash) +
+                  ": cannot open shared object file: No such file or directory. System error "
+                  "[0](system error 0 (Success))\n",
+              result.err);
+    EXPECT_FALSE(image.recorded());
+}
+
+TEST(LinuxLauncherFailures, ExitCodeOfTheApplicationPassesThrough) {
+    AppImage image;
+    image.writeCfg(simpleCfg);
+    const ChildResult result = image.run({}, {{L"VANTREL_TEST_EXIT", L"42"}});
+    EXPECT_EQ(42u, result.exitCode);
+    EXPECT_EQ("", result.err);
+}
+
+class LinuxLauncherUserConfig : public ::testing::Test {
+protected:
+    LinuxLauncherUserConfig() {
+        image.writeCfg("[Application]\napp.mainclass=from.AppDir\n");
+        image.writeAppFile(L".package", "my pkg\n");
+        writeUserCfg(xdg.path(), "from.Xdg");
+        writeUserCfg(FileUtils::joinPath(home.path(), L".config"), "from.Home");
+    }
+
+    void writeUserCfg(const tstring& configDir, const std::string& mainClass) {
+        const tstring dir = FileUtils::joinPath(configDir, L"my pkg");
+        testsupport::makeDirectories(dir);
+        testsupport::writeFile(FileUtils::joinPath(dir, L"HelloApp.cfg"),
+                               "[Application]\napp.mainclass=" + mainClass + "\n");
+    }
+
+    std::string mainClassOf(const ChildResult& result) {
+        EXPECT_EQ(0u, result.exitCode) << result.err;
+        return image.record().at("argv[2]");
+    }
+
+    AppImage image;
+    testsupport::TempDir xdg, home;
+};
+
+TEST_F(LinuxLauncherUserConfig, XdgConfigHomeComesFirst) {
+    EXPECT_EQ("from.Xdg", mainClassOf(image.run(
+                              {}, {{L"XDG_CONFIG_HOME", xdg.path()}, {L"HOME", home.path()}})));
+}
+
+TEST_F(LinuxLauncherUserConfig, HomeConfigWhenXdgConfigHomeIsUnsetEmptyOrRelative) {
+    for (const std::optional<tstring>& value :
+         {std::optional<tstring>(), std::optional<tstring>(L""),
+          std::optional<tstring>(L"relative/dir")}) {
+        EXPECT_EQ("from.Home", mainClassOf(image.run(
+                                   {}, {{L"XDG_CONFIG_HOME", value}, {L"HOME", home.path()}})));
+    }
+}
+
+TEST_F(LinuxLauncherUserConfig, AppDirWhenNoUserFileExists) {
+    testsupport::TempDir empty;
+    EXPECT_EQ("from.AppDir", mainClassOf(image.run({}, {{L"XDG_CONFIG_HOME", empty.path()}})));
+}
+
+TEST_F(LinuxLauncherUserConfig, UnsetHomeIsLoggedAndOnlyCostsTheLookup) {
+    const ChildResult result =
+        image.run({}, {{L"HOME", std::nullopt}, {L"VANTREL_DEBUG", L"true"}});
+    EXPECT_EQ("from.AppDir", mainClassOf(result));
+    EXPECT_NE(std::string::npos, result.err.find("[ERROR] LinuxLauncher.cpp:")) << result.err;
+    EXPECT_NE(std::string::npos, result.err.find("GetEnvironmentVariable(HOME) failed. Variable "
+                                                 "not set"))
+        << result.err;
+    EXPECT_EQ(std::string::npos, result.err.find("Check [")) << result.err;
+}
+
+TEST_F(LinuxLauncherUserConfig, WithoutPackageFileNoUserDirectoryIsTried) {
+    fs::remove(utf8(FileUtils::joinPath(image.appDir(), L".package")));
+    const ChildResult result = image.run(
+        {},
+        {{L"XDG_CONFIG_HOME", xdg.path()}, {L"HOME", home.path()}, {L"VANTREL_DEBUG", L"true"}});
+    EXPECT_EQ("from.AppDir", mainClassOf(result));
+    EXPECT_EQ(std::string::npos, result.err.find("Check [")) << result.err;
+}
+
+// --- Re-execution by the runtime's launcher library -------------------------------------
+
+namespace {
+
+// Starts the launcher as the runtime's launcher library does when it re-executes the process:
+// same process, the JVM command line as its arguments, the marker in the environment. The
+// marker holds the process's own identity unless startTime overrides it.
+ChildResult runAsReexecuted(const AppImage& image, const std::vector<std::string>& args,
+                            const tstring& launcherLib, const char* startTime = nullptr) {
+    const std::string exe = utf8(image.exePath());
+    const std::string out = utf8(FileUtils::joinPath(image.root(), L"out.txt"));
+    const std::string err = utf8(FileUtils::joinPath(image.root(), L"err.txt"));
+    std::vector<std::string> argTexts{exe};
+    argTexts.insert(argTexts.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& arg : argTexts) {
+        argv.push_back(&arg[0]);
+    }
+    argv.push_back(nullptr);
+    const std::string record = utf8(image.recordPath());
+
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int outFd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int errFd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(outFd, 1);
+        dup2(errFd, 2);
+        const std::string marker = std::to_string(getpid()) + ":" +
+                                   (startTime ? startTime : ownStartTime()) + ":" +
+                                   utf8(launcherLib);
+        setenv(reexecMarkerVar, marker.c_str(), 1);
+        setenv("VANTREL_TEST_RECORD", record.c_str(), 1);
+        unsetenv("VANTREL_DEBUG");
+        unsetenv("LD_LIBRARY_PATH");
+        execv(exe.c_str(), argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    ChildResult result;
+    result.exitCode = WIFEXITED(status) ? static_cast<std::uint32_t>(WEXITSTATUS(status)) : 255;
+    result.out = testsupport::readFile(wide(out));
+    result.err = testsupport::readFile(wide(err));
+    return result;
+}
+
+} // namespace
+
+TEST(LinuxLauncherReexecution, MarkerNamesThisProcessAndTheRuntimeLibrary) {
+    AppImage image;
+    image.writeCfg(simpleCfg);
+    const ChildResult result =
+        image.run({}, {{L"VANTREL_TEST_RECORD_VARS", L"VANTREL_JLI_REEXEC"}});
+    ASSERT_EQ(0u, result.exitCode) << result.err;
+    const auto record = image.record();
+    const std::string marker = record.at("env.VANTREL_JLI_REEXEC");
+    const std::string head = record.at("pid") + ":";
+    const std::string tail = ":" + utf8(testruntime::jliPath(image.runtimeDir()));
+    ASSERT_GT(marker.size(), head.size() + tail.size()) << marker;
+    EXPECT_EQ(head, marker.substr(0, head.size()));
+    EXPECT_EQ(tail, marker.substr(marker.size() - tail.size()));
+    const std::string startTime =
+        marker.substr(head.size(), marker.size() - head.size() - tail.size());
+    EXPECT_EQ(std::string::npos, startTime.find_first_not_of("0123456789")) << marker;
+}
+
+TEST(LinuxLauncherReexecution, ReexecutedProcessHandsItsArgumentsStraightToTheRuntime) {
+    // No configuration and no runtime in the image: neither may be looked at again.
+    AppImage image(Runtime::none);
+    testsupport::TempDir runtime;
+    testruntime::install(runtime.path());
+    const std::vector<std::string> jvmArgs{"-classpath", "a.jar", "-Dvantrel.app-path=/x",
+                                           "hello.Main", "",      "not \xff UTF-8"};
+    const ChildResult result =
+        runAsReexecuted(image, jvmArgs, testruntime::jliPath(runtime.path()));
+    ASSERT_EQ(0u, result.exitCode) << result.err;
+    EXPECT_EQ("", result.err);
+    std::vector<std::string> expected{utf8(image.exePath())};
+    expected.insert(expected.end(), jvmArgs.begin(), jvmArgs.end());
+    const auto record = image.record();
+    EXPECT_EQ(expected, recordedArgs(record));
+    EXPECT_EQ("java", record.at("pname"));
+    EXPECT_EQ(0u, record.count("env.LD_LIBRARY_PATH"));
+}
+
+TEST(LinuxLauncherReexecution, AFailingRuntimeFailsTheReexecutedLaunch) {
+    AppImage image(Runtime::none);
+    testsupport::TempDir runtime;
+    testruntime::install(runtime.path());
+    setenv("VANTREL_TEST_STATUS", "1", 1);
+    const ChildResult result =
+        runAsReexecuted(image, {"hello.Main"}, testruntime::jliPath(runtime.path()));
+    unsetenv("VANTREL_TEST_STATUS");
+    EXPECT_EQ(1u, result.exitCode);
+    EXPECT_EQ("Failed to launch JVM\n", result.err);
+}
+
+TEST(LinuxLauncherReexecution, MarkerOfAnotherProcessIsIgnored) {
+    AppImage image;
+    image.writeCfg(simpleCfg);
+    const tstring foreign = L"1:1:" + testruntime::jliPath(image.runtimeDir());
+    ChildResult result = image.run({L"arg"}, {{L"VANTREL_JLI_REEXEC", foreign}});
+    ASSERT_EQ(0u, result.exitCode) << result.err;
+    const std::string exe = utf8(image.exePath());
+    EXPECT_EQ((std::vector<std::string>{exe, "-Dvantrel.app-path=" + exe, "hello.Main", "arg"}),
+              recordedArgs(image.record()));
+
+    // The same pid in a later process: the start time tells them apart.
+    result = runAsReexecuted(image, {"arg"}, testruntime::jliPath(image.runtimeDir()), "1");
+    ASSERT_EQ(0u, result.exitCode) << result.err;
+    EXPECT_EQ((std::vector<std::string>{exe, "-Dvantrel.app-path=" + exe, "hello.Main", "arg"}),
+              recordedArgs(image.record()));
+}
+
+// --- Memory ---------------------------------------------------------------------------
+
+#ifdef VANTREL_MEMCHECK_SUPPRESSIONS
+TEST(LinuxLauncherMemory, MemcheckFindsNoErrorAndNoLeak) {
+    const char* const valgrind = "/usr/bin/valgrind";
+    if (!FileUtils::pathExists(wide(valgrind))) {
+        GTEST_SKIP() << "valgrind is not installed";
+    }
+    AppImage image;
+    image.writeCfg(simpleCfg);
+    // A package whose per-user lookup logs an error, and no configuration at all.
+    AppImage broken;
+    broken.writeAppFile(L".package", "pkg\n");
+
+    struct Launch {
+        const AppImage& image;
+        EnvChanges env;
+        std::uint32_t exitCode;
+    };
+    for (const Launch& launch :
+         {Launch{image, {}, 0u}, Launch{image, {{L"VANTREL_DEBUG", L"true"}}, 0u},
+          Launch{image, {{L"VANTREL_TEST_STATUS", L"1"}}, 1u},
+          Launch{broken, {{L"HOME", std::nullopt}, {L"VANTREL_DEBUG", L"true"}}, 1u}}) {
+        const tstring_array args{L"--error-exitcode=99",
+                                 L"--suppressions=" + wide(VANTREL_MEMCHECK_SUPPRESSIONS),
+                                 L"--leak-check=full",
+                                 L"--show-leak-kinds=definite,indirect,possible",
+                                 L"--errors-for-leak-kinds=definite,indirect,possible",
+                                 L"-q",
+                                 launch.image.exePath(),
+                                 L"x"};
+        EnvChanges env = launch.env;
+        env.emplace(L"VANTREL_TEST_RECORD", launch.image.recordPath());
+        const ChildResult result = testsupport::runChild(wide(valgrind), args, env);
+        EXPECT_EQ(launch.exitCode, result.exitCode) << result.err;
+        EXPECT_FALSE(std::regex_search(result.err, std::regex("==[0-9]+=="))) << result.err;
+    }
+}
+#endif
+
+// --- A real Java runtime --------------------------------------------------------------------
+
+#ifdef VANTREL_JLINK_RUNTIME
+namespace {
+
+// "key=value" lines; a key seen again keeps its first value, "count.<key>" counts them all.
+std::map<std::string, std::string> parseLines(const std::string& text) {
+    std::map<std::string, std::string> items;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) {
+            end = text.size();
+        }
+        const std::string line = text.substr(start, end - start);
+        const std::size_t eq = line.find('=');
+        const std::string key = line.substr(0, eq);
+        items.emplace(key, eq == std::string::npos ? "" : line.substr(eq + 1));
+        const std::string counter = "count." + key;
+        items[counter] = std::to_string(std::atoi(items[counter].c_str()) + 1);
+        start = end + 1;
+    }
+    return items;
+}
+
+std::size_t occurrences(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (std::size_t pos = text.find(part); pos != std::string::npos;
+         pos = text.find(part, pos + part.size())) {
+        ++count;
+    }
+    return count;
+}
+
+tstring javaProgram(const tstring& name) {
+    return FileUtils::joinPath(wide(VANTREL_JAVA_PROGRAMS), name);
+}
+
+// An image whose runtime is the jlink image the build made, under a link of its own name.
+class JavaAppImage : public AppImage {
+public:
+    JavaAppImage() : AppImage(Runtime::none) {
+        fs::create_directory_symlink(VANTREL_JLINK_RUNTIME, utf8(runtimeDir()));
+    }
+
+    void installProgram(const tstring& jar, const tstring& dest = tstring()) const {
+        writeAppFile(dest.empty() ? jar : dest, testsupport::readFile(javaProgram(jar)));
+    }
+
+    // The probe's report on the standard output stream, in UTF-8 whatever the locale.
+    std::map<std::string, std::string> report(const ChildResult& result) const {
+        EXPECT_EQ("1", parseLines(result.out)["count.started"]) << result.out << result.err;
+        return parseLines(result.out);
+    }
+};
+
+std::string probeClassPathCfg(const std::string& moreOptions = "",
+                              const std::string& moreApplication = "") {
+    return "[Application]\n" + moreApplication +
+           "app.classpath=$APPDIR/probe.jar\n"
+           "app.classpath=$APPDIR/lib/helper.jar\n"
+           "app.mainclass=vtest.probe.Probe\n"
+           "[JavaOptions]\n"
+           "java-options=-Dvtest.greeting=hello world\n"
+           "java-options=-Dvtest.dir=$APPDIR\n" +
+           moreOptions +
+           "[ArgOptions]\n"
+           "arguments=first configured\n"
+           "arguments=second\n";
+}
+
+} // namespace
+
+TEST(LinuxLauncherJava, MainClassWithTwoEntryClassPathAndOptions) {
+    JavaAppImage image;
+    image.installProgram(L"probe.jar");
+    image.installProgram(L"helper.jar", L"lib/helper.jar");
+    image.writeCfg(probeClassPathCfg());
+    const ChildResult result = image.run();
+    ASSERT_EQ(0u, result.exitCode) << result.err;
+    EXPECT_EQ("", result.err);
+    const auto report = image.report(result);
+    EXPECT_EQ(utf8(FileUtils::joinPath(image.appDir(), L"lib/helper.jar")), report.at("helper"));
+    EXPECT_EQ("hello world", report.at("prop.vtest.greeting"));
+    EXPECT_EQ(utf8(image.appDir()), report.at("prop.vtest.dir"));
+    EXPECT_EQ(utf8(image.exePath()), report.at("prop.vantrel.app-path"));
+    EXPECT_EQ("2", report.at("argc"));
+    EXPECT_EQ("first configured", report.at("arg[0]"));
+    EXPECT_EQ("second", report.at("arg[1]"));
+    EXPECT_EQ("null", report.at("module"));
+    // The JVM runs in the launcher's own process, which kept its command line.
+    EXPECT_EQ(utf8(image.exePath()), report.at("cmdline"));
+}
+
+TEST(LinuxLauncherJava, MainJarFindsItsManifestClassPath) {
+    JavaAppImage image;
+    image.installProgram(L"probe.jar");
+    image.installProgram(L"helper.jar");
+    image.writeCfg("[Application]\napp.mainjar=$APPDIR/probe.jar\n");
+    const ChildResult result = image.run({L"only"});
+    ASSERT_EQ(0u, result.exitCode) << result.err;
+    const auto report = image.report(result);
+    EXPECT_EQ(utf8(FileUtils::joinPath(image.appDir(), L"helper.jar")), report.at("helper"));
+    EXPECT_EQ("1", report.at("argc"));
+    EXPECT_EQ("only", report.at("arg[0]"));
+}
+
+TEST(LinuxLauncherJava, ModulePathWithMainModule) {
+    JavaAppImage image;
+    image.installProgram(L"module.jar", L"mods/vtest.mod.jar");
+    image.writeCfg("[Application]\napp.modulepath=$APPDIR/mods\n"
+                   "app.mainmodule=vtest.mod/vtest.mod.ModMain\n"
+                   "[ArgOptions]\narguments=a\narguments=b\n");
+    const ChildResult result = image.run();
+    ASSERT_EQ(0u, result.exitCode) << result.err;
+    EXPECT_EQ("module=vtest.mod\nargs=a|b\n", result.out);
+    EXPECT_EQ("", result.err);
+}
+
+TEST(LinuxLauncherJava, CommandLineArgumentsReplaceConfiguredOnesUnchanged) {
+    JavaAppImage image;
+    image.installProgram(L"probe.jar");
+    image.installProgram(L"helper.jar", L"lib/helper.jar");
+    image.writeCfg(probeClassPathCfg());
+    const tstring_array args{L"with space",
+                             L"in\"ner",
+                             L"'single'",
+                             L"",
+                             L"$APPDIR",
+                             L"-Dvtest.injected=1",
+                             L"\u00fcn\u00ef\u20ac\U0001F600"};
+    const ChildResult result = image.run(args, {{L"LC_ALL", L"C.UTF-8"}});
+    ASSERT_EQ(0u, result.exitCode) << result.err;
+    const auto report = image.report(result);
+    ASSERT_EQ(std::to_string(args.size()), report.at("argc"));
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        EXPECT_EQ(utf8(args[i]), report.at("arg[" + std::to_string(i) + "]")) << i;
+    }
+    EXPECT_EQ(0u, report.count("prop.vtest.injected"));
+}
+
+TEST(LinuxLauncherJava, SystemExitCodeBecomesTheLauncherExitCode) {
+    JavaAppImage image;
+    image.installProgram(L"probe.jar");
+    image.installProgram(L"helper.jar", L"lib/helper.jar");
+    image.writeCfg(probeClassPathCfg("java-options=-Dvtest.exit=42\n"));
+    const ChildResult result = image.run();
+    EXPECT_EQ(42u, result.exitCode) << result.err;
+    EXPECT_EQ("", result.err);
+    EXPECT_EQ("42", image.report(result).at("prop.vtest.exit"));
+}
+
+TEST(LinuxLauncherJava, FailingMainFailsTheLaunchAfterTheJvmMessage) {
+    JavaAppImage image;
+    image.installProgram(L"probe.jar");
+    image.installProgram(L"helper.jar", L"lib/helper.jar");
+    image.writeCfg(probeClassPathCfg("java-options=-Dvtest.throw=probe failure\n"));
+    const ChildResult result = image.run();
+    EXPECT_EQ(1u, result.exitCode);
+    const std::string first =
+        "Exception in thread \"main\" java.lang.IllegalStateException: probe failure\n";
+    EXPECT_EQ(0u, result.err.find(first)) << result.err;
+    const std::string last = "\nFailed to launch JVM\n";
+    ASSERT_GT(result.err.size(), first.size() + last.size());
+    EXPECT_EQ(last, result.err.substr(result.err.size() - last.size())) << result.err;
+}
+
+// The runtime ends the process itself for a main class it cannot load: JLI_Launch never
+// returns, so only the JVM's own message is there, with the exit code 1.
+TEST(LinuxLauncherJava, MissingMainClassEndsTheProcessWithTheJvmMessage) {
+    JavaAppImage image;
+    image.writeCfg("[Application]\napp.mainclass=no.such.Main\n");
+    const ChildResult result = image.run();
+    EXPECT_EQ(1u, result.exitCode);
+    EXPECT_EQ("Error: Could not find or load main class no.such.Main\n"
+              "Caused by: java.lang.ClassNotFoundException: no.such.Main\n",
+              result.err);
+}
+
+TEST(LinuxLauncherJava, LibrarySearchPathAsTheJvmSeesIt) {
+    JavaAppImage image;
+    image.installProgram(L"probe.jar");
+    image.installProgram(L"helper.jar", L"lib/helper.jar");
+    image.writeCfg(probeClassPathCfg());
+    const std::string appDir = utf8(image.appDir());
+
+    auto report = image.report(image.run());
+    EXPECT_EQ(appDir, report.at("env.LD_LIBRARY_PATH"));
+    EXPECT_EQ(0u, report.at("java.library.path").find(appDir + ":"))
+        << report.at("java.library.path");
+
+    report = image.report(image.run({}, {{L"LD_LIBRARY_PATH", L"/opt/vtest"}}));
+    EXPECT_EQ("/opt/vtest:" + appDir, report.at("env.LD_LIBRARY_PATH"));
+    EXPECT_EQ(0u, report.at("java.library.path").find("/opt/vtest:" + appDir + ":"));
+}
+
+TEST(LinuxLauncherJava, SplashScreenLibrariesLoadBeforeTheJvmStarts) {
+    const tstring jdk = wide(VANTREL_JDK_HOME);
+    const tstring libDir = FileUtils::joinPath(jdk, L"lib");
+    if (!FileUtils::pathExists(FileUtils::joinPath(libDir, L"libsplashscreen.so"))) {
+        GTEST_SKIP() << "The JDK has no splash screen library";
+    }
+    JavaAppImage image;
+    image.installProgram(L"probe.jar");
+    image.installProgram(L"helper.jar", L"lib/helper.jar");
+    image.writeAppFile(L"splash.gif", "not really a picture");
+    image.writeCfg(
+        probeClassPathCfg("", "app.runtime=" + utf8(jdk) + "\napp.splash=$APPDIR/splash.gif\n"));
+    const ChildResult result =
+        image.run({}, {{L"VANTREL_DEBUG", L"true"}, {L"DISPLAY", std::nullopt}});
+    ASSERT_EQ(0u, result.exitCode) << result.err;
+    EXPECT_EQ(utf8(jdk), image.report(result).at("java.home"));
+    const std::size_t jli = result.err.find("Loaded " + utf8(libDir) + "/libjli.so\n");
+    const std::size_t jvm = result.err.find("Loaded " + utf8(libDir) + "/server/libjvm.so\n");
+    const std::size_t splash = result.err.find("Loaded " + utf8(libDir) + "/libsplashscreen.so\n");
+    const std::size_t start = result.err.find("jli lib: [");
+    ASSERT_NE(std::string::npos, start) << result.err;
+    EXPECT_LT(jli, jvm) << result.err;
+    EXPECT_LT(jvm, splash) << result.err;
+    EXPECT_LT(splash, start) << result.err;
+}
+
+TEST(LinuxLauncherJava, ReexecutionByTheRuntimeStartsTheApplicationOnce) {
+    JavaAppImage image;
+    image.installProgram(L"probe.jar");
+    image.installProgram(L"helper.jar", L"lib/helper.jar");
+    image.writeCfg(probeClassPathCfg("java-options=-Dvtest.exit=7\n"));
+    // A libjvm directory in the search path, spelled otherwise than the runtime resolves its own
+    // (here through the image's link), makes the runtime re-execute the process.
+    const tstring serverDir = FileUtils::joinPath(image.runtimeDir(), L"lib/server");
+    const tstring_array args{L"-classpath", L"x y", L"", L"\u00e9t\u00e9"};
+    const ChildResult result = image.run(
+        args,
+        {{L"LD_LIBRARY_PATH", serverDir}, {L"LC_ALL", L"C.UTF-8"}, {L"VANTREL_DEBUG", L"true"}});
+    EXPECT_EQ(7u, result.exitCode) << result.err;
+    const auto report = image.report(result);
+    // Re-executed: the process's command line is now the JVM's.
+    ASSERT_EQ(0u, report.at("cmdline").find(utf8(image.exePath()) + " -classpath "))
+        << report.at("cmdline");
+    ASSERT_EQ(std::to_string(args.size()), report.at("argc"));
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        EXPECT_EQ(utf8(args[i]), report.at("arg[" + std::to_string(i) + "]")) << i;
+    }
+    EXPECT_EQ(utf8(image.exePath()), report.at("prop.vantrel.app-path"));
+    const std::string appDir = utf8(image.appDir());
+    const std::string searchPath = report.at("env.LD_LIBRARY_PATH");
+    EXPECT_EQ(":" + utf8(serverDir) + ":" + appDir,
+              searchPath.substr(searchPath.size() - serverDir.size() - appDir.size() - 2));
+    EXPECT_EQ(1u, occurrences(result.err,
+                              "Re-executed by " +
+                                  utf8(FileUtils::joinPath(image.runtimeDir(), L"lib/libjli.so")) +
+                                  "\n"))
+        << result.err;
+}
+#endif
