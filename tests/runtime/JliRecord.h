@@ -14,7 +14,8 @@
 // "env.<NAME>" for each recorded variable that is set (absent when unset; values UTF-8),
 // "exportsGetAPI" ("1"/"0"), when exported "api" ("null"/"nonnull") and, for a table,
 // "api.closeHandle", "api.getJvmlLauncherDataSize", "api.initJvmlLauncherData"
-// ("null"/"nonnull"), "pid" (the calling process), "status" (what JLI_Launch returns), and "end=1" as the last line.
+// ("null"/"nonnull"), "pid" (the calling process), "status" (what JLI_Launch returns), and "end=1"
+// as the last line.
 namespace jlirecord {
 
 // Variables that JLI_Launch always records.
@@ -31,6 +32,9 @@ constexpr const char* statusVar = "VANTREL_TEST_STATUS";
 constexpr const char* exitVar = "VANTREL_TEST_EXIT";
 // When set, JLI_Launch waits this many milliseconds after writing the record.
 constexpr const char* sleepVar = "VANTREL_TEST_SLEEP_MS";
+// Windows: when set, a console control event ends the process with this exit code half a
+// second later, as a JVM running its shutdown hooks does.
+constexpr const char* consoleEventExitVar = "VANTREL_TEST_CONSOLE_EVENT_EXIT";
 
 inline std::string escape(const std::string& value) {
     std::string result;

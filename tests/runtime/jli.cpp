@@ -199,6 +199,23 @@ bool requestedNumber(const char* var, int& number) {
     return true;
 }
 
+#ifdef _WIN32
+int consoleEventExitCode = 0;
+
+BOOL WINAPI exitOnConsoleEvent(DWORD) {
+    ::Sleep(500);
+    ::ExitProcess(static_cast<UINT>(consoleEventExitCode));
+}
+
+void handleConsoleEvents() {
+    if (requestedNumber(jlirecord::consoleEventExitVar, consoleEventExitCode)) {
+        ::SetConsoleCtrlHandler(exitOnConsoleEvent, TRUE);
+    }
+}
+#else
+void handleConsoleEvents() {}
+#endif
+
 long long processId() {
 #ifdef _WIN32
     return static_cast<long long>(::GetCurrentProcessId());
@@ -236,6 +253,7 @@ JLI_EXPORT int JLI_Launch(int argc, char** argv, int jargc, const char** jargv, 
                           unsigned char cpwildcard, unsigned char javaw, int ergo) {
     int status = 0;
     requestedNumber(jlirecord::statusVar, status);
+    handleConsoleEvents();
     std::string recordPath;
     if (!readEnv(jlirecord::recordFileVar, recordPath)) {
         return finish(status);

@@ -19,21 +19,26 @@ using testsupport::EnvChanges;
 
 namespace {
 
-std::string utf8(const tstring& text) { return tstrings::toUtf8(text); }
+std::string utf8(const tstring& text) {
+    return tstrings::toUtf8(text);
+}
 
 class AppImage {
 public:
-    explicit AppImage(const tstring& name = L"HelloApp", bool withRuntime = true) : name(name) {
+    explicit AppImage(const tstring& name = L"HelloApp", bool withRuntime = true,
+                      const tstring& folder = tstring())
+        : name(name), folder(folder) {
         testsupport::makeDirectories(appDir());
-        testsupport::writeFile(exePath(),
-                               testsupport::readFile(FileUtils::joinPath(
-                                   testsupport::binaryDir(), L"vantrel.exe")));
+        testsupport::writeFile(exePath(), testsupport::readFile(FileUtils::joinPath(
+                                              testsupport::binaryDir(), L"vantrel.exe")));
         if (withRuntime) {
             testruntime::install(runtimeDir());
         }
     }
 
-    tstring root() const { return dir.path(); }
+    tstring root() const {
+        return folder.empty() ? dir.path() : FileUtils::joinPath(dir.path(), folder);
+    }
     tstring exePath() const { return FileUtils::joinPath(root(), name + L".exe"); }
     tstring appDir() const { return FileUtils::joinPath(root(), L"app"); }
     tstring runtimeDir() const { return FileUtils::joinPath(root(), L"runtime"); }
@@ -69,6 +74,7 @@ public:
 private:
     testsupport::TempDir dir;
     tstring name;
+    tstring folder;
 };
 
 std::vector<std::string> recordedArgs(const std::map<std::string, std::string>& record) {
@@ -82,6 +88,46 @@ std::vector<std::string> recordedArgs(const std::map<std::string, std::string>& 
 
 const char* const simpleCfg = "[Application]\napp.mainclass=hello.Main\n"
                               "[ArgOptions]\narguments=configured\n";
+
+} // namespace
+
+namespace {
+
+BOOL WINAPI ignoreConsoleEvent(DWORD) {
+    return TRUE;
+}
+
+// Starts the launcher without waiting for it; the variables are set for it alone.
+PROCESS_INFORMATION startLauncher(const AppImage& image, const EnvChanges& env) {
+    for (const auto& change : env) {
+        SetEnvironmentVariableW(change.first.c_str(),
+                                change.second ? change.second->c_str() : nullptr);
+    }
+    STARTUPINFOW si{};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi{};
+    tstring commandLine = L"\"" + image.exePath() + L"\"";
+    const BOOL started = CreateProcessW(image.exePath().c_str(), &commandLine[0], nullptr, nullptr,
+                                        FALSE, 0, nullptr, nullptr, &si, &pi);
+    for (const auto& change : env) {
+        SetEnvironmentVariableW(change.first.c_str(), nullptr);
+    }
+    EXPECT_TRUE(started);
+    CloseHandle(pi.hThread);
+    return pi;
+}
+
+// The copy's record, once the copy is inside the "JVM".
+std::map<std::string, std::string> awaitRecord(const AppImage& image) {
+    std::map<std::string, std::string> record;
+    for (int i = 0; i < 200 && record.count("end") == 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        if (image.recorded()) {
+            record = image.record();
+        }
+    }
+    return record;
+}
 
 } // namespace
 
@@ -122,9 +168,9 @@ TEST(LauncherInProcess, NoRestartSettingStartsTheJvmDirectlyWithPathExtended) {
 TEST(LauncherRestart, TheCopyReceivesTheArgumentsUnchanged) {
     AppImage image;
     image.writeCfg(simpleCfg);
-    const tstring_array args{L"plain", L"with space", L"with\ttab", L"", L"inner\"quote",
-                             L"\"already quoted\"", L"ends\\", L"dir with space\\",
-                             L"\u00e9t\u00e9"};
+    const tstring_array args{L"plain",  L"with space",       L"with\ttab",
+                             L"",       L"inner\"quote",     L"\"already quoted\"",
+                             L"ends\\", L"dir with space\\", L"\u00e9t\u00e9"};
     const ChildResult result = image.run(args);
     ASSERT_EQ(0u, result.exitCode) << result.err;
     EXPECT_EQ("", result.err);
@@ -154,10 +200,11 @@ TEST(LauncherRestart, TraceOfAWholeLaunch) {
     const ChildResult result = image.run({}, {{L"VANTREL_DEBUG", L"true"}});
     ASSERT_EQ(0u, result.exitCode) << result.err;
     for (const char* expected :
-         {"Entering app::launch", "Launcher config file path: ", "CreateProcess[suspended][visible]"
-                                                                 "[inherit](",
-          "AssignProcessToJobObject(PID=", "ResumeThread()", "SetDllDirectory to: ",
-          "AddDllDirectory(", "jli lib: [", "jli arg[0]: [",
+         {"Entering app::launch", "Launcher config file path: ",
+          "CreateProcess[suspended][visible]"
+          "[inherit](",
+          "AssignProcessToJobObject(PID=", "ResumeThread()",
+          "SetDllDirectory to: ", "AddDllDirectory(", "jli lib: [", "jli arg[0]: [",
           "Executor worker thread terminated. Exit code=0", "Exiting app::launch"}) {
         EXPECT_NE(std::string::npos, result.err.find(expected)) << expected << "\n" << result.err;
     }
@@ -228,8 +275,8 @@ TEST(LauncherConfiguration, PerUserConfigurationWinsWithAPackageFile) {
     testsupport::TempDir local, roaming;
     image.writeCfg("[Application]\napp.mainclass=from.AppDir\n");
     testsupport::writeFile(FileUtils::joinPath(image.appDir(), L".package"), "Hello Pkg\r\n");
-    for (const auto& dir : {std::make_pair(&local, "from.Local"),
-                            std::make_pair(&roaming, "from.Roaming")}) {
+    for (const auto& dir :
+         {std::make_pair(&local, "from.Local"), std::make_pair(&roaming, "from.Roaming")}) {
         const tstring pkgDir = FileUtils::joinPath(dir.first->path(), L"Hello Pkg");
         testsupport::makeDirectories(pkgDir);
         testsupport::writeFile(FileUtils::joinPath(pkgDir, L"HelloApp.cfg"),
@@ -239,9 +286,9 @@ TEST(LauncherConfiguration, PerUserConfigurationWinsWithAPackageFile) {
     ASSERT_EQ(0u, image.runInProcess({}, env).exitCode);
     EXPECT_EQ("from.Local", image.record().at("argv[2]"));
 
-    ASSERT_EQ(0u, image.runInProcess({}, {{L"LOCALAPPDATA", std::nullopt},
-                                          {L"APPDATA", roaming.path()}})
-                      .exitCode);
+    ASSERT_EQ(
+        0u, image.runInProcess({}, {{L"LOCALAPPDATA", std::nullopt}, {L"APPDATA", roaming.path()}})
+                .exitCode);
     EXPECT_EQ("from.Roaming", image.record().at("argv[2]"));
 
     ASSERT_TRUE(DeleteFileW(FileUtils::joinPath(image.appDir(), L".package").c_str()));
@@ -310,27 +357,11 @@ TEST(LauncherRestart, ACopyThatCannotStartGivesExitCodeOneSilently) {
 TEST(LauncherRestart, EndingTheLauncherEndsTheRestartedCopy) {
     AppImage image;
     image.writeCfg(simpleCfg);
-    SetEnvironmentVariableW(L"VANTREL_TEST_RECORD", image.recordPath().c_str());
-    SetEnvironmentVariableW(L"VANTREL_TEST_SLEEP_MS", L"60000");
-    STARTUPINFOW si{};
-    si.cb = sizeof(si);
-    PROCESS_INFORMATION pi{};
-    tstring commandLine = L"\"" + image.exePath() + L"\"";
-    const BOOL started = CreateProcessW(image.exePath().c_str(), &commandLine[0], nullptr, nullptr,
-                                        FALSE, 0, nullptr, nullptr, &si, &pi);
-    SetEnvironmentVariableW(L"VANTREL_TEST_RECORD", nullptr);
-    SetEnvironmentVariableW(L"VANTREL_TEST_SLEEP_MS", nullptr);
-    ASSERT_TRUE(started);
-    CloseHandle(pi.hThread);
-
+    const PROCESS_INFORMATION pi =
+        startLauncher(image, {{L"VANTREL_TEST_RECORD", image.recordPath()},
+                              {L"VANTREL_TEST_SLEEP_MS", L"60000"}});
     // The copy writes its record, then waits inside the "JVM".
-    std::map<std::string, std::string> record;
-    for (int i = 0; i < 200 && record.count("end") == 0; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        if (image.recorded()) {
-            record = image.record();
-        }
-    }
+    const std::map<std::string, std::string> record = awaitRecord(image);
     ASSERT_EQ(1u, record.count("pid"));
     const DWORD copyId = static_cast<DWORD>(std::stoul(record.at("pid")));
     EXPECT_NE(pi.dwProcessId, copyId);
@@ -344,4 +375,84 @@ TEST(LauncherRestart, EndingTheLauncherEndsTheRestartedCopy) {
     EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(copy, 10000));
     TerminateProcess(copy, 0); // never leave it behind, whatever the outcome
     CloseHandle(copy);
+}
+
+namespace {
+
+std::size_t copiesStarted(const ChildResult& result) {
+    std::size_t count = 0;
+    for (std::size_t pos = 0; (pos = result.err.find("CreateProcess[", pos)) != std::string::npos;
+         ++pos) {
+        ++count;
+    }
+    return count;
+}
+
+} // namespace
+
+// Whatever "PATH" holds or the folder is called, one copy at most, and the exit code comes back.
+TEST(LauncherRestart, StartsOneCopyWhateverThePathOrFolder) {
+    struct Case {
+        const wchar_t* folder;
+        tstring path;
+    };
+    const tstring longPath = AppImage::originalPath() + L";" + tstring(32760, L'p');
+    for (const Case& c :
+         {Case{L"a;b", AppImage::originalPath()}, Case{L"plain", longPath.substr(0, 32760)}}) {
+        AppImage image(L"HelloApp", true, c.folder);
+        image.writeCfg(simpleCfg);
+        const ChildResult result = image.run(
+            {}, {{L"VANTREL_DEBUG", L"true"}, {L"VANTREL_TEST_EXIT", L"3"}, {L"PATH", c.path}});
+        EXPECT_EQ(3u, result.exitCode) << result.err.substr(0, 2000);
+        EXPECT_EQ(1u, copiesStarted(result)) << c.folder;
+        // The copy stopped on its mark, not on "PATH".
+        EXPECT_NE(std::string::npos, result.err.find("Restarted copy: not restarting again"));
+        ASSERT_TRUE(image.recorded()) << c.folder;
+        const std::string path = image.record().at("env.PATH");
+        // No piece of a folder split at ';' reaches the library search.
+        EXPECT_EQ(std::string::npos, path.find("b\\HelloApp\\app")) << c.folder;
+    }
+}
+
+// The mark of a restarted copy counts only from the launcher's own parent and never reaches the
+// application: another image started by the application restarts as usual.
+TEST(LauncherRestart, AnInheritedMarkDoesNotStopARestart) {
+    AppImage image;
+    image.writeCfg(simpleCfg);
+    const ChildResult result =
+        image.run({}, {{L"VANTREL_DEBUG", L"true"},
+                       {L"VANTREL_RESTARTED_BY", L"4294967295"},
+                       {L"VANTREL_TEST_RECORD_VARS", L"VANTREL_RESTARTED_BY"}});
+    EXPECT_EQ(0u, result.exitCode) << result.err;
+    EXPECT_EQ(1u, copiesStarted(result));
+    EXPECT_EQ(utf8(AppImage::originalPath() + L";" + image.appDir()),
+              image.record().at("env.PATH"));
+    EXPECT_EQ(0u, image.record().count("env.VANTREL_RESTARTED_BY"));
+}
+
+// Ctrl+C belongs to the copy: the waiting launcher outlives the copy's handling of the event
+// and ends with the copy's exit code.
+TEST(LauncherRestart, ConsoleEventsAreLeftToTheCopy) {
+    // A console of our own, which every process started from here shares.
+    FreeConsole();
+    if (!AllocConsole()) {
+        GTEST_SKIP() << "no console: " << GetLastError();
+    }
+    SetConsoleCtrlHandler(ignoreConsoleEvent, TRUE);
+    // Ctrl+Break takes the same way; Wine generates it for no process group we can name.
+    AppImage image;
+    image.writeCfg(simpleCfg);
+    const PROCESS_INFORMATION pi =
+        startLauncher(image, {{L"VANTREL_TEST_RECORD", image.recordPath()},
+                              {L"VANTREL_TEST_SLEEP_MS", L"20000"},
+                              {L"VANTREL_TEST_CONSOLE_EVENT_EXIT", L"130"}});
+    EXPECT_EQ(1u, awaitRecord(image).count("end"));
+    ASSERT_TRUE(GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0)) << GetLastError();
+    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(pi.hProcess, 20000));
+    DWORD exitCode = 0;
+    GetExitCodeProcess(pi.hProcess, &exitCode);
+    EXPECT_EQ(130u, exitCode);
+    TerminateProcess(pi.hProcess, 0);
+    CloseHandle(pi.hProcess);
+    SetConsoleCtrlHandler(ignoreConsoleEvent, FALSE);
 }

@@ -65,4 +65,4 @@ std::string makeMessage(const std::string& message, const char* label, const voi
 
 SysError::SysError(const tstrings::TextBuilder& message, const void* function, std::uint32_t code,
                    const char* label)
-    : std::runtime_error(makeMessage(message.utf8(), label, function, code)) {}
+    : SysError(makeMessage(message.utf8(), label, function, code)) {}

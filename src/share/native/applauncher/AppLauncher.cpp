@@ -105,7 +105,12 @@ std::unique_ptr<Jvm> AppLauncher::makeJvm() const {
 
     std::unique_ptr<Jvm> jvm(new Jvm());
 
-    if (!libSearchVarHasAppDir()) {
+    if (appDirectory.find(FileUtils::pathListSeparator) != tstring::npos) {
+        // Split at the separator, the directory would add other folders, relative ones among
+        // them, to the library search; it can't be one entry, so it isn't added at all.
+        LOG_TRACE(L"Application directory holds '" << FileUtils::pathListSeparator << L"'; \""
+                                                   << libSearchVarName << L"\" left as it is");
+    } else if (!libSearchVarHasAppDir()) {
         const tstring current = SysInfo::getEnvVariable(std::nothrow, libSearchVarName, tstring());
         jvm->appendEnvVariable(libSearchVarName, extendedSearchPath(current, appDirectory));
     }

@@ -32,7 +32,7 @@ VtError<std::runtime_error> makeError(const tstrings::TextBuilder& message,
 }
 
 VtError<std::runtime_error> makeError(const std::string& message, const SourcePosition& position) {
-    return VtError<std::runtime_error>(std::runtime_error(message), position);
+    return VtError<std::runtime_error>(std::runtime_error(message), position, message);
 }
 
 VtError<std::runtime_error> makeError(const char* message, const SourcePosition& position) {
@@ -40,7 +40,7 @@ VtError<std::runtime_error> makeError(const char* message, const SourcePosition&
 }
 
 VtError<SysError> makeError(const SysError& error, const SourcePosition& position) {
-    return VtError<SysError>(error, position);
+    return VtError<SysError>(error, position, error.wholeMessage());
 }
 
 namespace {
@@ -69,8 +69,7 @@ std::string trimLeadingBlanks(const std::string& text) {
 void logCaughtMessage(const SourcePosition& position, const tstring& message) {
     Logger::getDefault().log(Logger::LOG_ERROR,
                              tstrings::fromUtf8(sourceBaseName(position.file)).c_str(),
-                             position.line, tstrings::fromUtf8(position.function).c_str(),
-                             message);
+                             position.line, tstrings::fromUtf8(position.function).c_str(), message);
 }
 
 } // namespace
@@ -81,14 +80,16 @@ std::string joinMessageParts(const std::string& first, const std::string& second
     if (tail.empty() || result.empty()) {
         return result + tail;
     }
-    const bool endsWithPunctuation = std::strchr(";.,:!?", result.back()) != nullptr;
+    // A NUL is text here, not the terminator that strchr would also match.
+    const bool endsWithPunctuation =
+        result.back() != '\0' && std::strchr(";.,:!?", result.back()) != nullptr;
     result += endsWithPunctuation ? " " : ". ";
     return result + tail;
 }
 
 void logCaughtError(const SourcePosition& position, const std::runtime_error& error) {
-    logCaughtMessage(position, (tstrings::TextBuilder() << "Exception with message '"
-                                                        << error.what() << "' caught")
+    logCaughtMessage(position, (tstrings::TextBuilder()
+                                << "Exception with message '" << error.what() << "' caught")
                                    .text());
 }
 

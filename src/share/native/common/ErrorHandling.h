@@ -14,6 +14,8 @@
 class VtErrorBase {
 public:
     virtual const char* bareMessage() const = 0;
+    // The whole bare message: what() stops at a NUL that the text may hold.
+    virtual const std::string& wholeBareMessage() const = 0;
 
 protected:
     VtErrorBase() = default;
@@ -29,12 +31,17 @@ template <class E>
 class VtError : public VtErrorBase, public E {
 public:
     VtError(const E& error, const SourcePosition& position)
-        : E(error), positionedMessage(makePositionedMessage(position, error.what())) {}
+        : VtError(error, position, error.what()) {}
+    VtError(const E& error, const SourcePosition& position, const std::string& whole)
+        : E(error), whole(whole), positionedMessage(makePositionedMessage(position, error.what())) {
+    }
 
     const char* bareMessage() const override { return E::what(); }
+    const std::string& wholeBareMessage() const override { return whole; }
     const char* what() const noexcept override { return positionedMessage.c_str(); }
 
 private:
+    std::string whole;
     std::string positionedMessage;
 };
 
@@ -44,6 +51,13 @@ class SysError : public std::runtime_error {
 public:
     SysError(const tstrings::TextBuilder& message, const void* function, std::uint32_t code,
              const char* label = "System error");
+
+    const std::string& wholeMessage() const { return whole; }
+
+private:
+    explicit SysError(const std::string& text) : std::runtime_error(text), whole(text) {}
+
+    std::string whole;
 };
 
 // Function pointers are not object pointers; copy the bits instead of casting.

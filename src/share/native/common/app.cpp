@@ -12,10 +12,11 @@
 namespace {
 
 // Points at the running launch's error text only while a failure is being reported.
-const char* lastErrorMsg = nullptr;
+const std::string* lastErrorMsg = nullptr;
 
+// Whole text: a message may hold NUL characters.
 void writeLine(const std::string& text) {
-    std::fputs(text.c_str(), stderr);
+    std::fwrite(text.data(), 1, text.size(), stderr);
     std::fputs("\n", stderr);
     std::fflush(stderr);
 }
@@ -34,7 +35,7 @@ public:
 // Writes the error text meant for the user, whatever the event.
 class LastErrorLogAppender : public LogAppender {
 public:
-    void append(const LogEvent&) override { writeLine(lastErrorMsg ? lastErrorMsg : ""); }
+    void append(const LogEvent&) override { writeLine(app::lastErrorMessage()); }
 };
 
 StandardLogAppender standardLogAppender;
@@ -78,6 +79,14 @@ bool tracingRequested() {
 
 namespace app {
 
+std::string lastErrorMessage() {
+    return lastErrorMsg ? *lastErrorMsg : std::string();
+}
+
+void writeErrorLine(const std::string& text) {
+    writeLine(text);
+}
+
 int launch(const std::function<void()>& callback, LogAppender* lastErrorLogAppender) {
     const bool tracing = tracingRequested();
     Logger::getDefault().setAppender(tracing ? static_cast<LogAppender*>(&standardLogAppender)
@@ -95,16 +104,16 @@ int launch(const std::function<void()>& callback, LogAppender* lastErrorLogAppen
         callback();
         return 0;
     } catch (const VtErrorBase& error) {
-        errorText = tstrings::TextBuilder(error.bareMessage()).utf8();
-        lastErrorMsg = errorText.c_str();
+        errorText = tstrings::TextBuilder(error.wholeBareMessage()).utf8();
+        lastErrorMsg = &errorText;
         logCaughtError(VT_SOURCE_POSITION, dynamic_cast<const std::runtime_error&>(error));
     } catch (const std::runtime_error& error) {
         errorText = lastCrtErrorText();
-        lastErrorMsg = errorText.c_str();
+        lastErrorMsg = &errorText;
         logCaughtError(VT_SOURCE_POSITION, error);
     } catch (...) {
         errorText = "Unknown error";
-        lastErrorMsg = errorText.c_str();
+        lastErrorMsg = &errorText;
         logCaughtError(VT_SOURCE_POSITION);
     }
     return 1;

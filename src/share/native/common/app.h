@@ -2,6 +2,7 @@
 #define VANTREL_APP_H
 
 #include <functional>
+#include <string>
 
 class LogAppender;
 
@@ -11,6 +12,13 @@ namespace app {
 // as one line on the standard error stream, and returns the process exit code (0 or 1).
 // A null lastErrorLogAppender selects the wrapper's own.
 int launch(const std::function<void()>& callback, LogAppender* lastErrorLogAppender = nullptr);
+
+// The error text meant for the user (UTF-8) while a failure is being reported, else empty
+// text: what a last-error sink shows.
+std::string lastErrorMessage();
+
+// Writes text and a line end to the standard error stream, whole and flushed.
+void writeErrorLine(const std::string& text);
 
 } // namespace app
 

@@ -1,9 +1,12 @@
 // The Windows launcher: process entry, launch sequence, runtime library loading and restart.
 #include "WinApi.h"
 
+#include <tlhelp32.h>
+
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <string>
 
 #include "AppLauncher.h"
 #include "CfgFile.h"
@@ -39,6 +42,51 @@ private:
 };
 
 namespace {
+
+// Set by a launcher for the copy it restarts: the launcher's process id. The guard against a
+// chain of copies must not depend on "PATH", which a ';' in a folder name or a value too long
+// to extend can keep from ever listing the application directory.
+const wchar_t* const restartedByVar = L"VANTREL_RESTARTED_BY";
+
+DWORD parentProcessId() {
+    const UniqueFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot) {
+        return 0;
+    }
+    const DWORD self = GetCurrentProcessId();
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL found = Process32FirstW(snapshot.get(), &entry); found;
+         found = Process32NextW(snapshot.get(), &entry)) {
+        if (entry.th32ProcessID == self) {
+            return entry.th32ParentProcessID;
+        }
+    }
+    return 0;
+}
+
+// True in the copy that a launcher restarted. The mark names the parent, so a value inherited
+// from further up (another image's launcher started by the Java application) never counts;
+// and it is removed at once, so that the application's own children don't see it.
+bool takeRestartMark() {
+    const tstring mark = SysInfo::getEnvVariable(std::nothrow, restartedByVar, tstring());
+    if (mark.empty()) {
+        return false;
+    }
+    SetEnvironmentVariableW(restartedByVar, nullptr);
+    return mark == std::to_wstring(parentProcessId());
+}
+
+// While the launcher waits for its copy, console events reach both. Ctrl+C and Ctrl+Break are
+// the copy's (the JVM runs its shutdown hooks and picks the exit code); ending here would kill
+// the copy through the job. On close, logoff and shutdown the launcher waits for the copy as
+// long as the system lets it: the main thread ends the process with the copy's exit code.
+BOOL WINAPI waitForCopyOnConsoleEvent(DWORD event) {
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) {
+        Sleep(INFINITE);
+    }
+    return TRUE;
+}
 
 std::unique_ptr<Dll> loadDllWithAddDllDirectory(const tstring& path) {
     LOG_TRACE_FUNCTION();
@@ -96,8 +144,12 @@ tstring makeJvmDllPath(const Jvm& jvm) {
 
 // Loads the configuration early when a restart may be due, and lends it to the launcher so
 // that the file is read once.
-bool needRestartLauncher(AppLauncher& appLauncher, CfgFile& cfgFile) {
+bool needRestartLauncher(AppLauncher& appLauncher, CfgFile& cfgFile, bool restartedCopy) {
     if (appLauncher.libSearchVarHasAppDir()) {
+        return false;
+    }
+    if (restartedCopy) {
+        LOG_TRACE(L"Restarted copy: not restarting again");
         return false;
     }
     cfgFile = std::move(*appLauncher.createCfgFile());
@@ -107,8 +159,8 @@ bool needRestartLauncher(AppLauncher& appLauncher, CfgFile& cfgFile) {
     const auto noRestart = application.find(PropertyName::winNorestart);
     if (noRestart != application.end()) {
         const bool value = CfgFile::isTrue(*noRestart);
-        LOG_TRACE(PropertyName::winNorestart.name() << L"=" << (value ? L"true" : L"false")
-                                                     << L" from config file");
+        LOG_TRACE(PropertyName::winNorestart.name()
+                  << L"=" << (value ? L"true" : L"false") << L" from config file");
         restart = !value;
     }
     appLauncher.setPresetCfgFile(&cfgFile);
@@ -120,17 +172,19 @@ void addCfgFileLookupDirForEnvVariable(const PackageFile& packageFile, AppLaunch
     tstring dir;
     catchAndLog(VT_SOURCE_POSITION, [&] { dir = SysInfo::getEnvVariable(envVarName); });
     if (!dir.empty()) {
-        appLauncher.addCfgLookupDir(FileUtils::PathBuilder() << dir
-                                                             << packageFile.getPackageName());
+        appLauncher.addCfgLookupDir(FileUtils::PathBuilder()
+                                    << dir << packageFile.getPackageName());
     }
 }
 
-[[noreturn]] void restartLauncher(const tstring& launcherPath) {
-    const UniqueHandle job(CreateJobObjectW(nullptr, nullptr));
+// Failures carry the position of the launch sequence that asked for the job.
+UniqueHandle createRestartJob(const SourcePosition& position) {
+    UniqueHandle job(CreateJobObjectW(nullptr, nullptr));
     if (!job) {
         const DWORD code = GetLastError();
-        VT_RAISE(SysError(tstrings::TextBuilder() << L"CreateJobObject() failed",
-                          functionAddress(&CreateJobObjectW), code));
+        throw makeError(SysError(tstrings::TextBuilder() << L"CreateJobObject() failed",
+                                 functionAddress(&CreateJobObjectW), code),
+                        position);
     }
     // The copy dies with the launcher; what the copy starts does not.
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
@@ -139,18 +193,27 @@ void addCfgFileLookupDirForEnvVariable(const PackageFile& packageFile, AppLaunch
     if (!SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits,
                                  sizeof(limits))) {
         const DWORD code = GetLastError();
-        VT_RAISE(SysError(tstrings::TextBuilder() << L"SetInformationJobObject() failed",
-                          functionAddress(&SetInformationJobObject), code));
+        throw makeError(SysError(tstrings::TextBuilder() << L"SetInformationJobObject() failed",
+                                 functionAddress(&SetInformationJobObject), code),
+                        position);
     }
+    return job;
+}
+
+[[noreturn]] void restartLauncher(const tstring& launcherPath, const SourcePosition& position) {
+    SysInfo::setEnvVariable(restartedByVar, std::to_wstring(GetCurrentProcessId()));
+    const UniqueHandle job = createRestartJob(position);
 
     Executor executor(launcherPath);
     executor.setVisible(true).setJobObject(job.get()).setSuspended(true).setInheritHandles(true);
     const tstring_array args = SysInfo::getCommandArgs(true);
     executor.arguments().insert(executor.arguments().end(), args.begin(), args.end());
+    SetConsoleCtrlHandler(waitForCopyOnConsoleEvent, TRUE);
     std::exit(RunExecutorWithMsgLoop::apply(executor));
 }
 
 void launchApp() {
+    const bool restartedCopy = takeRestartMark();
     AllowSetForegroundWindow(ASFW_ANY);
 
     const tstring launcherPath = SysInfo::getExecutablePath();
@@ -170,12 +233,12 @@ void launchApp() {
     }
 
     CfgFile cfgFile;
-    const bool restart = needRestartLauncher(appLauncher, cfgFile);
+    const bool restart = needRestartLauncher(appLauncher, cfgFile, restartedCopy);
     std::unique_ptr<Jvm> jvm = appLauncher.makeJvm();
     if (restart) {
         jvm->applyEnvVariables();
         jvm.reset();
-        restartLauncher(launcherPath);
+        restartLauncher(launcherPath, VT_SOURCE_POSITION);
     }
 
     const tstring runtimeBinDir = FileUtils::parentPath(jvm->getLauncherLibPath());
@@ -187,8 +250,8 @@ void launchApp() {
     if (jvm->hasSplashOption()) {
         // The splash library needs the JVM library loaded while it loads, not afterwards.
         const std::unique_ptr<Dll> jvmDll = loadRuntimeDll(makeJvmDllPath(*jvm));
-        splashDll = loadRuntimeDll(FileUtils::PathBuilder()
-                                   << runtimeBinDir << JavaRuntime::splashLibName);
+        splashDll =
+            loadRuntimeDll(FileUtils::PathBuilder() << runtimeBinDir << JavaRuntime::splashLibName);
     }
     jvm->launch();
 }
@@ -264,4 +327,6 @@ DWORD WINAPI RunExecutorWithMsgLoop::worker(LPVOID param) {
     return 0;
 }
 
-int wmain() { return app::launch(launchApp); }
+int wmain() {
+    return app::launch(launchApp);
+}

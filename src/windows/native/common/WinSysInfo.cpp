@@ -9,6 +9,7 @@
 #include "ErrorHandling.h"
 #include "FileUtils.h"
 #include "SysInfo.h"
+#include "WinSysInfo.h"
 
 namespace SysInfo {
 
@@ -159,8 +160,25 @@ tstring getCurrentModulePath() {
     return getModulePath(static_cast<HMODULE>(getCurrentModuleHandle()));
 }
 
+// GetFullPathNameW sizes its own answer, so a path deeper than 260 characters stays whole.
+tstring getFullPathName(const tstring& path) {
+    DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    // The answer grows only if the current directory changes between the two calls.
+    for (int attempt = 0; attempt < 3 && size != 0; ++attempt) {
+        std::vector<wchar_t> buffer(size);
+        const DWORD length = GetFullPathNameW(path.c_str(), size, buffer.data(), nullptr);
+        if (length != 0 && length < size) {
+            return tstring(buffer.data(), length);
+        }
+        size = length;
+    }
+    const DWORD error = GetLastError();
+    VT_RAISE(SysError(tstrings::TextBuilder() << "GetFullPathName(" << path << ") failed",
+                      functionAddress(&GetFullPathNameW), error));
+}
+
 tstring getExecutablePath() {
-    return FileUtils::toAbsolutePath(getModulePath(nullptr));
+    return getFullPathName(getModulePath(nullptr));
 }
 
 tstring getSystemDir() {

@@ -55,6 +55,7 @@ TEST(ErrorModel, JoinMessageParts) {
     for (const char* ending : {";", ".", ",", ":", "!", "?"}) {
         EXPECT_EQ(std::string("m") + ending + " s", joinMessageParts(std::string("m") + ending, "s"));
     }
+    EXPECT_EQ(std::string("m\0. s", 5), joinMessageParts(std::string("m\0", 2), "s"));
 }
 
 TEST(ErrorModel, CaughtErrorsAreReportedWithTheCatchSite) {

@@ -57,6 +57,9 @@ TEST(LaunchWrapper, FailuresGiveOneLineAndExitCodeOne) {
         EXPECT_EQ(1u, result.exitCode);
         EXPECT_EQ(std::string(std::strerror(ENOENT)) + "\n", result.err);
 
+        result = runFixture("nul", debug);
+        EXPECT_EQ(std::string("before\0after\n", 13), result.err);
+
         result = runFixture("other", debug);
         EXPECT_EQ(1u, result.exitCode);
         EXPECT_EQ("Unknown error\n", result.err);

@@ -5,6 +5,7 @@
 #include "ErrorHandling.h"
 #include "FileUtils.h"
 #include "SysInfo.h"
+#include "WinSysInfo.h"
 #include "WinSystemText.h"
 
 TEST(WinSysInfo, MissingVariableRaisesWithCode203FromTheHelper) {
@@ -41,4 +42,12 @@ TEST(WinSysInfo, SystemDirIsTheSystemsWithoutTrailingSeparator) {
     const UINT length = GetSystemDirectoryW(buffer, MAX_PATH + 1);
     ASSERT_GT(length, 0u);
     EXPECT_EQ(FileUtils::trimTrailingSeparators(tstring(buffer, length)), SysInfo::getSystemDir());
+}
+
+TEST(WinSysInfo, FullPathNameKeepsPathsLongerThan260Characters) {
+    tstring deep = L"C:\\";
+    while (deep.size() < 400) {
+        deep += tstring(60, L'd') + L"\\";
+    }
+    EXPECT_EQ(deep + L"app.exe", SysInfo::getFullPathName(deep + L"x\\..\\.\\app.exe"));
 }
