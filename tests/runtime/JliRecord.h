@@ -14,8 +14,7 @@
 // "env.<NAME>" for each recorded variable that is set (absent when unset; values UTF-8),
 // "exportsGetAPI" ("1"/"0"), when exported "api" ("null"/"nonnull") and, for a table,
 // "api.closeHandle", "api.getJvmlLauncherDataSize", "api.initJvmlLauncherData"
-// ("null"/"nonnull"), "pid" (the calling process), "status" (what JLI_Launch returns), and "end=1"
-// as the last line.
+// ("null"/"nonnull"), "pid" (the calling process), "status" (what JLI_Launch returns), and "end=1" as the last line.
 namespace jlirecord {
 
 // Variables that JLI_Launch always records.

@@ -69,7 +69,8 @@ std::string trimLeadingBlanks(const std::string& text) {
 void logCaughtMessage(const SourcePosition& position, const tstring& message) {
     Logger::getDefault().log(Logger::LOG_ERROR,
                              tstrings::fromUtf8(sourceBaseName(position.file)).c_str(),
-                             position.line, tstrings::fromUtf8(position.function).c_str(), message);
+                             position.line, tstrings::fromUtf8(position.function).c_str(),
+                             message);
 }
 
 } // namespace
@@ -88,8 +89,8 @@ std::string joinMessageParts(const std::string& first, const std::string& second
 }
 
 void logCaughtError(const SourcePosition& position, const std::runtime_error& error) {
-    logCaughtMessage(position, (tstrings::TextBuilder()
-                                << "Exception with message '" << error.what() << "' caught")
+    logCaughtMessage(position, (tstrings::TextBuilder() << "Exception with message '"
+                                                        << error.what() << "' caught")
                                    .text());
 }
 

@@ -159,8 +159,8 @@ bool needRestartLauncher(AppLauncher& appLauncher, CfgFile& cfgFile, bool restar
     const auto noRestart = application.find(PropertyName::winNorestart);
     if (noRestart != application.end()) {
         const bool value = CfgFile::isTrue(*noRestart);
-        LOG_TRACE(PropertyName::winNorestart.name()
-                  << L"=" << (value ? L"true" : L"false") << L" from config file");
+        LOG_TRACE(PropertyName::winNorestart.name() << L"=" << (value ? L"true" : L"false")
+                                                     << L" from config file");
         restart = !value;
     }
     appLauncher.setPresetCfgFile(&cfgFile);
@@ -172,8 +172,8 @@ void addCfgFileLookupDirForEnvVariable(const PackageFile& packageFile, AppLaunch
     tstring dir;
     catchAndLog(VT_SOURCE_POSITION, [&] { dir = SysInfo::getEnvVariable(envVarName); });
     if (!dir.empty()) {
-        appLauncher.addCfgLookupDir(FileUtils::PathBuilder()
-                                    << dir << packageFile.getPackageName());
+        appLauncher.addCfgLookupDir(FileUtils::PathBuilder() << dir
+                                                             << packageFile.getPackageName());
     }
 }
 
@@ -250,8 +250,8 @@ void launchApp() {
     if (jvm->hasSplashOption()) {
         // The splash library needs the JVM library loaded while it loads, not afterwards.
         const std::unique_ptr<Dll> jvmDll = loadRuntimeDll(makeJvmDllPath(*jvm));
-        splashDll =
-            loadRuntimeDll(FileUtils::PathBuilder() << runtimeBinDir << JavaRuntime::splashLibName);
+        splashDll = loadRuntimeDll(FileUtils::PathBuilder()
+                                   << runtimeBinDir << JavaRuntime::splashLibName);
     }
     jvm->launch();
 }
@@ -327,6 +327,4 @@ DWORD WINAPI RunExecutorWithMsgLoop::worker(LPVOID param) {
     return 0;
 }
 
-int wmain() {
-    return app::launch(launchApp);
-}
+int wmain() { return app::launch(launchApp); }
