@@ -1,12 +1,21 @@
 # The launcher executable of the platform.
 if(WIN32)
   enable_language(RC)
-  add_executable(vantrel
-    ${SRC}/windows/native/applauncher/WinLauncher.cpp
-    ${SRC}/windows/native/applauncher/WinLauncher.rc)
+  set(VANTREL_WIN_LAUNCHER ${SRC}/windows/native/applauncher)
+  # One launch sequence, compiled once, behind two process entries.
+  add_library(vtwinlauncher OBJECT ${VANTREL_WIN_LAUNCHER}/WinLauncher.cpp
+    ${VANTREL_WIN_LAUNCHER}/WinLauncher.rc)
+  target_link_libraries(vtwinlauncher PRIVATE vtcore)
+  set_source_files_properties(${VANTREL_WIN_LAUNCHER}/WinLauncher.rc PROPERTIES
+    OBJECT_DEPENDS ${VANTREL_WIN_LAUNCHER}/vantrel.manifest)
+  add_executable(vantrel ${VANTREL_WIN_LAUNCHER}/WinConsoleEntry.cpp)
   target_link_options(vantrel PRIVATE -municode)
-  set_source_files_properties(${SRC}/windows/native/applauncher/WinLauncher.rc PROPERTIES
-    OBJECT_DEPENDS ${SRC}/windows/native/applauncher/vantrel.manifest)
+  add_executable(vantrelw WIN32 ${VANTREL_WIN_LAUNCHER}/WinGuiEntry.cpp)
+  target_link_options(vantrelw PRIVATE -municode -mwindows)
+  foreach(launcher vantrel vantrelw)
+    target_link_libraries(${launcher} PRIVATE vtwinlauncher vtcore)
+    set_target_properties(${launcher} PROPERTIES ENABLE_EXPORTS ON)
+  endforeach()
 else()
   file(GLOB VANTREL_LINUX_LAUNCHER_SOURCES CONFIGURE_DEPENDS
     ${SRC}/linux/native/applauncher/*.cpp)

@@ -50,6 +50,15 @@ if(VANTREL_LAUNCHER_TESTS AND TARGET vantrel)
   add_dependencies(vantrel_launcher_tests vantrel vantrel_unit_tests)
   add_test(NAME launcher_tests COMMAND vantrel_launcher_tests)
   set_tests_properties(launcher_tests PROPERTIES TIMEOUT 900)
+  if(TARGET vantrelw)
+    # The windowed launcher passes the same cases with its error stream redirected; console
+    # events don't reach a windowed process.
+    add_dependencies(vantrel_launcher_tests vantrelw)
+    add_test(NAME windowed_launcher_tests COMMAND vantrel_launcher_tests
+      --gtest_filter=-LauncherRestart.ConsoleEventsAreLeftToTheCopy)
+    set_tests_properties(windowed_launcher_tests PROPERTIES TIMEOUT 900
+      ENVIRONMENT VANTREL_TEST_LAUNCHER=vantrelw.exe)
+  endif()
 endif()
 
 include(cmake/Bench.cmake OPTIONAL)

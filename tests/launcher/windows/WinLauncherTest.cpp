@@ -5,6 +5,7 @@
 #include "WinApi.h"
 
 #include <chrono>
+#include <cstring>
 #include <regex>
 #include <thread>
 
@@ -21,15 +22,21 @@ namespace {
 
 std::string utf8(const tstring& text) { return tstrings::toUtf8(text); }
 
+// The launcher under test: the console one, or the windowed one with the standard error stream
+// redirected, which must behave the same.
+tstring launcherPath() {
+    return FileUtils::joinPath(
+        testsupport::binaryDir(),
+        SysInfo::getEnvVariable(std::nothrow, L"VANTREL_TEST_LAUNCHER", tstring(L"vantrel.exe")));
+}
+
 class AppImage {
 public:
     explicit AppImage(const tstring& name = L"HelloApp", bool withRuntime = true,
                       const tstring& folder = tstring())
         : name(name), folder(folder) {
         testsupport::makeDirectories(appDir());
-        testsupport::writeFile(exePath(),
-                               testsupport::readFile(FileUtils::joinPath(
-                                   testsupport::binaryDir(), L"vantrel.exe")));
+        testsupport::writeFile(exePath(), testsupport::readFile(launcherPath()));
         if (withRuntime) {
             testruntime::install(runtimeDir());
         }
@@ -301,7 +308,7 @@ TEST(LauncherConfiguration, PerUserConfigurationWinsWithAPackageFile) {
 }
 
 TEST(LauncherExecutable, ManifestReadsBack) {
-    const tstring exe = FileUtils::joinPath(testsupport::binaryDir(), L"vantrel.exe");
+    const tstring exe = launcherPath();
     const HMODULE module = LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     ASSERT_NE(nullptr, module);
     const HRSRC resource = FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));
@@ -322,11 +329,26 @@ TEST(LauncherExecutable, ManifestReadsBack) {
 }
 
 TEST(LauncherExecutable, ExportsTheFunctionTable) {
-    const tstring exe = FileUtils::joinPath(testsupport::binaryDir(), L"vantrel.exe");
+    const tstring exe = launcherPath();
     const HMODULE module = LoadLibraryExW(exe.c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES);
     ASSERT_NE(nullptr, module);
     EXPECT_NE(nullptr, GetProcAddress(module, "jvmLauncherGetAPI"));
     FreeLibrary(module);
+}
+
+TEST(LauncherExecutable, SubsystemIsConsoleOrWindows) {
+    for (const auto& launcher :
+         {std::make_pair(L"vantrel.exe", 3), std::make_pair(L"vantrelw.exe", 2)}) {
+        const std::string image =
+            testsupport::readFile(FileUtils::joinPath(testsupport::binaryDir(), launcher.first));
+        ASSERT_GT(image.size(), 0x40u);
+        std::uint32_t peOffset = 0;
+        std::memcpy(&peOffset, image.data() + 0x3c, sizeof(peOffset));
+        // Signature (4 bytes), file header (20), then the optional header's Subsystem at 68.
+        ASSERT_GT(image.size(), peOffset + 4 + 20 + 70);
+        EXPECT_EQ(launcher.second, static_cast<unsigned char>(image[peOffset + 4 + 20 + 68]))
+            << utf8(launcher.first);
+    }
 }
 
 TEST(LauncherRestart, ACopyThatCannotStartGivesExitCodeOneSilently) {

@@ -1,4 +1,5 @@
-// The Windows launcher: process entry, launch sequence, runtime library loading and restart.
+// The Windows launch sequence, runtime library loading and restart, shared by the console and
+// the windowed launcher; each has only its own process entry.
 #include "WinApi.h"
 
 #include <tlhelp32.h>
@@ -21,6 +22,7 @@
 #include "SysInfo.h"
 #include "Toolbox.h"
 #include "WinHandle.h"
+#include "WinLauncher.h"
 #include "app.h"
 
 // Runs the restarted copy on a worker thread while the main thread pumps the messages of a
@@ -327,4 +329,6 @@ DWORD WINAPI RunExecutorWithMsgLoop::worker(LPVOID param) {
     return 0;
 }
 
-int wmain() { return app::launch(launchApp); }
+int runWinLauncher(LogAppender* lastErrorLogAppender) {
+    return app::launch(launchApp, lastErrorLogAppender);
+}
