@@ -106,20 +106,29 @@ typedef std::map<tstring, tstring_array> OptionValues;
     VT_RAISE(UsageError(message));
 }
 
+// An error message stays one line whatever the command line held.
+tstring printable(tstring text) {
+    for (wchar_t& c : text) {
+        c = c < 0x20 ? L'?' : c;
+    }
+    return text;
+}
+
 const OptionSpec& findSpec(const tstring& name) {
     for (const OptionSpec& spec : optionSpecs) {
         if (name == spec.name) {
             return spec;
         }
     }
-    usageError(tstrings::TextBuilder() << L"unknown option " << name);
+    usageError(tstrings::TextBuilder()
+               << (tstrings::startsWith(name, L"-") ? L"unknown option " : L"unexpected argument ")
+               << printable(name));
 }
 
 // The configuration is line-based and file names can't hold these either.
 void checkValue(const tstring& option, const tstring& value) {
     if (value.find_first_of(tstring(L"\r\n\0", 3)) != tstring::npos) {
-        usageError(tstrings::TextBuilder()
-                   << option << L" takes no line end: \"" << value << L"\"");
+        usageError(tstrings::TextBuilder() << option << L" takes no value with a line end");
     }
 }
 
@@ -184,7 +193,7 @@ void checkFileName(const wchar_t* option, const tstring& value, const PackTarget
     }
     if (!usable) {
         usageError(tstrings::TextBuilder()
-                   << option << L" is not usable as a file name: \"" << value << L"\"");
+                   << option << L" is not usable as a file name: \"" << printable(value) << L"\"");
     }
 }
 

@@ -121,19 +121,17 @@ void link(const tstring& jdk, const tstring& modules, const tstring& jmods, cons
 
 tstring toolFailureText(const tstring& tool, int exitCode, const std::string& out,
                         const std::string& err) {
-    tstring messages;
+    // The first line is the tool's message; a stack trace may follow it.
+    tstring message;
     for (const std::string* stream : {&err, &out}) {
-        for (const tstring& rawLine : tstrings::split(tstrings::fromUtf8(*stream), L"\n")) {
-            const tstring line = trimmed(rawLine);
-            if (!line.empty()) {
-                messages += (messages.empty() ? L"" : L" ") + line;
-            }
+        for (const tstring& line : tstrings::split(tstrings::fromUtf8(*stream), L"\n")) {
+            message = message.empty() ? trimmed(line) : message;
         }
     }
     tstrings::TextBuilder text;
     text << tool << L" failed with exit code " << exitCode;
-    if (!messages.empty()) {
-        text << L": " << messages;
+    if (!message.empty()) {
+        text << L": " << message;
     }
     return text.text();
 }
