@@ -187,6 +187,10 @@ tstring findJdkFor(const PackOptions& options) {
     if (!PackFiles::isDirectory(jdk)) {
         raiseMissing(L"the JDK", jdk);
     }
+    RuntimeLinker::jdkTool(jdk, L"jlink");
+    if (options.addModules.empty()) {
+        RuntimeLinker::jdkTool(jdk, L"jdeps");
+    }
     return jdk;
 }
 

@@ -19,7 +19,8 @@ tstring jdkTool(const tstring& jdk, const tstring& name) {
 
 // Standard output of a tool that succeeded.
 std::string runTool(const tstring& jdk, const tstring& name, const tstring_array& args) {
-    const PackHost::ProcessResult result = PackHost::runProcess(jdkTool(jdk, name), args);
+    const PackHost::ProcessResult result =
+        PackHost::runProcess(RuntimeLinker::jdkTool(jdk, name), args);
     if (result.exitCode != 0) {
         VT_RAISE(tstrings::TextBuilder()
                  << RuntimeLinker::toolFailureText(name, result.exitCode, result.out, result.err));
@@ -77,6 +78,15 @@ tstring joinedPathList(const tstring_array& entries) {
 } // namespace
 
 namespace RuntimeLinker {
+
+tstring jdkTool(const tstring& jdk, const tstring& name) {
+    const tstring path = FileUtils::PathBuilder()
+                         << jdk << L"bin" << name + PackHost::executableSuffix;
+    if (!PackFiles::isFile(path)) {
+        VT_RAISE(tstrings::TextBuilder() << L"no " << name << L" in the JDK " << jdk);
+    }
+    return path;
+}
 
 tstring findJdk(const tstring& jlinkFrom) {
     if (!jlinkFrom.empty()) {

@@ -9,8 +9,14 @@ namespace RuntimeLinker {
 // The JDK given, else JAVA_HOME, else the JDK of the javac found on PATH.
 tstring findJdk(const tstring& jlinkFrom);
 
+// The path of one of the JDK's tools ("jlink"); raises when the JDK lacks it.
+tstring jdkTool(const tstring& jdk, const tstring& name);
+
 // What jdeps finds that jars (class path entries, absolute) need, as "java.base,java.sql".
 tstring modulesOfClassPath(const tstring& jdk, const tstring_array& jars);
+// The path of one of the JDK's tools ("jlink"); raises when the JDK lacks it.
+tstring jdkTool(const tstring& jdk, const tstring& name);
+
 // What jdeps finds in the graph of a main module found on modulePath (absolute entries).
 tstring modulesOfModule(const tstring& jdk, const tstring& module, const tstring_array& modulePath);
 
