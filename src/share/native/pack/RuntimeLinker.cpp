@@ -8,15 +8,6 @@
 
 namespace {
 
-tstring jdkTool(const tstring& jdk, const tstring& name) {
-    const tstring path = FileUtils::PathBuilder()
-                         << jdk << L"bin" << name + PackHost::executableSuffix;
-    if (!PackFiles::isFile(path)) {
-        VT_RAISE(tstrings::TextBuilder() << L"no " << name << L" in the JDK " << jdk);
-    }
-    return path;
-}
-
 // Standard output of a tool that succeeded.
 std::string runTool(const tstring& jdk, const tstring& name, const tstring_array& args) {
     const PackHost::ProcessResult result =
