@@ -250,6 +250,9 @@ void readMain(const OptionValues& values, PackOptions& options) {
         if (options.mainJar.empty() && options.mainClass.empty()) {
             usageError("one of --main-jar, --main-class and --module is required");
         }
+        if (options.mainJar.empty() && options.classPath.empty()) {
+            usageError("--main-class without --main-jar needs --class-path");
+        }
         return;
     }
     if (!options.mainJar.empty() || !options.mainClass.empty()) {

@@ -65,10 +65,7 @@ public:
             applyWindowsResources(exe, options.resources);
         }
         staging.commit();
-        step(tstrings::format(L"Packed %ls (runtime %.1f MiB)", staging.finalPath().c_str(),
-                              static_cast<double>(PackFiles::treeSize(
-                                  FileUtils::joinPath(staging.finalPath(), L"runtime"))) /
-                                  (1 << 20)));
+        summarize(staging.finalPath());
     }
 
 private:
@@ -76,6 +73,13 @@ private:
         if (!options.quiet) {
             writeOut(text);
         }
+    }
+
+    void summarize(const tstring& image) const {
+        const std::uint64_t runtimeSize =
+            PackFiles::treeSize(FileUtils::joinPath(image, L"runtime"));
+        step(tstrings::format(L"Packed %ls (runtime %.1f MiB)", image.c_str(),
+                              static_cast<double>(runtimeSize) / (1 << 20)));
     }
 
     tstring inInput(const tstring& relativePath) const {
@@ -207,41 +211,52 @@ tstring findMainClass(const PackOptions& options, const tstring& input) {
     return mainClass;
 }
 
+// The input holds what the options name in it, and nothing that the image writes itself.
+tstring checkInput(const PackOptions& options) {
+    const tstring input = PackFiles::normalPath(options.input);
+    if (!PackFiles::isDirectory(input)) {
+        raiseMissing(L"the input directory", options.input);
+    }
+    if (!options.mainJar.empty() &&
+        !PackFiles::isFile(FileUtils::joinPath(input, options.mainJar))) {
+        VT_RAISE(tstrings::TextBuilder()
+                 << L"the main jar " << options.mainJar << L" is not in the input " << input);
+    }
+    checkInputHolds(input, L"the class path entry", options.classPath);
+    checkInputHolds(input, L"the module path entry", options.modulePath);
+    if (!options.splash.empty()) {
+        checkInputHolds(input, L"the splash screen image", {options.splash});
+    }
+    checkNoClash(options, input);
+    return input;
+}
+
+// Copying the input into a destination inside it would never end.
+tstring checkDestination(const PackOptions& options, const tstring& input) {
+    const tstring dest = PackFiles::normalPath(options.dest);
+    if (PackFiles::isWithin(dest, input)) {
+        VT_RAISE("the destination must not lie inside the input");
+    }
+    const tstring image = FileUtils::joinPath(dest, options.name);
+    if (PackFiles::exists(image)) {
+        VT_RAISE(tstrings::TextBuilder() << image << L" already exists");
+    }
+    return dest;
+}
+
 PackPlan makePlan(const PackOptions& options, const tstring& toolPath) {
     refuseUnsupportedResources(options.resources);
     PackPlan plan;
     plan.options = options;
-    plan.input = PackFiles::normalPath(options.input);
-    if (!PackFiles::isDirectory(plan.input)) {
-        raiseMissing(L"the input directory", options.input);
-    }
-    if (!options.mainJar.empty() &&
-        !PackFiles::isFile(FileUtils::joinPath(plan.input, options.mainJar))) {
-        VT_RAISE(tstrings::TextBuilder()
-                 << L"the main jar " << options.mainJar << L" is not in the input " << plan.input);
-    }
-    checkInputHolds(plan.input, L"the class path entry", options.classPath);
-    checkInputHolds(plan.input, L"the module path entry", options.modulePath);
-    if (!options.splash.empty()) {
-        checkInputHolds(plan.input, L"the splash screen image", {options.splash});
-    }
-    checkNoClash(options, plan.input);
-    plan.options.dest = PackFiles::normalPath(options.dest);
-    if (PackFiles::isWithin(plan.options.dest, plan.input)) {
-        VT_RAISE("the destination must not lie inside the input");
-    }
-    const tstring image = FileUtils::joinPath(plan.options.dest, options.name);
-    if (PackFiles::exists(image)) {
-        VT_RAISE(tstrings::TextBuilder() << image << L" already exists");
-    }
+    plan.input = checkInput(options);
+    plan.options.dest = checkDestination(options, plan.input);
     plan.launcher = findLauncher(options, toolPath);
-    if (!options.runtime.empty()) {
-        if (!PackFiles::isDirectory(options.runtime)) {
-            raiseMissing(L"the runtime directory", options.runtime);
-        }
-        checkRuntime(options.runtime, *options.target);
-    } else {
+    if (options.runtime.empty()) {
         plan.jdk = findJdkFor(options);
+    } else if (!PackFiles::isDirectory(options.runtime)) {
+        raiseMissing(L"the runtime directory", options.runtime);
+    } else {
+        checkRuntime(options.runtime, *options.target);
     }
     plan.mainClass = findMainClass(options, plan.input);
     return plan;

@@ -27,9 +27,9 @@ TEST(PackOptions, ValuesKeepTheirTextAndOrder) {
     EXPECT_EQ(options.classPath, (tstring_array{L"a.jar", L"b/c.jar"}));
     EXPECT_TRUE(options.cds && options.noRestart && !options.quiet);
     EXPECT_EQ(options.target, &PackTargets::linux64);
-    EXPECT_EQ(parse({L"--main-class", L"a.B"}, PackTargets::windows64).target,
+    EXPECT_EQ(parse({L"--main-jar", L"a.jar"}, PackTargets::windows64).target,
               &PackTargets::windows64);
-    EXPECT_EQ(parse({L"--main-class", L"a.B", L"--target", L"windows-gui"}).target,
+    EXPECT_EQ(parse({L"--main-jar", L"a.jar", L"--target", L"windows-gui"}).target,
               &PackTargets::windowsGui64);
 }
 
@@ -39,12 +39,13 @@ TEST(PackOptions, UsageErrorsNameTheProblem) {
         const char* message;
     } cases[] = {
         {{L"--name", L"A", L"--input", L"i"}, "--dest is required"},
-        {{L"--main-class", L"a.B", L"--bogus"}, "unknown option --bogus"},
-        {{L"--main-class", L"a.B", L"stray"}, "unexpected argument stray"},
-        {{L"--main-class", L"a.B", L"--name", L"B"}, "--name is given twice"},
+        {{L"--main-jar", L"a.jar", L"--bogus"}, "unknown option --bogus"},
+        {{L"--main-jar", L"a.jar", L"stray"}, "unexpected argument stray"},
+        {{L"--main-jar", L"a.jar", L"--name", L"B"}, "--name is given twice"},
         {{L"--main-class"}, "--main-class needs a value"},
-        {{L"--main-class", L"a.B", L"--cds=yes"}, "--cds takes no value"},
+        {{L"--main-jar", L"a.jar", L"--cds=yes"}, "--cds takes no value"},
         {{}, "one of --main-jar, --main-class and --module is required"},
+        {{L"--main-class", L"a.B"}, "--main-class without --main-jar needs --class-path"},
         {{L"--module", L"m", L"--main-jar", L"a.jar"},
          "--module does not go with --main-jar or --main-class"},
         {{L"--module", L"m"}, "--module needs --module-path"},
@@ -53,23 +54,23 @@ TEST(PackOptions, UsageErrorsNameTheProblem) {
         {{L"--main-jar", L"../a.jar"},
          "--main-jar must name a path inside the input: \"../a.jar\""},
         {{L"--main-jar", L"/a.jar"}, "--main-jar must name a path inside the input: \"/a.jar\""},
-        {{L"--main-class", L"a.B", L"--class-path", pathList(L"a.jar", L"lib/../../b.jar")},
+        {{L"--main-jar", L"a.jar", L"--class-path", pathList(L"a.jar", L"lib/../../b.jar")},
          "--class-path must name a path inside the input: \"lib/../../b.jar\""},
-        {{L"--main-class", L"a.B", L"--java-options", L"-Da=1\n-Db=2"},
+        {{L"--main-jar", L"a.jar", L"--java-options", L"-Da=1\n-Db=2"},
          "--java-options takes no value with a line end"},
-        {{L"--main-class", L"a.B", L"--target", L"mac"},
+        {{L"--main-jar", L"a.jar", L"--target", L"mac"},
          "unknown target \"mac\" (linux, windows or windows-gui)"},
-        {{L"--main-class", L"a.B", L"--package", L"a/b"},
+        {{L"--main-jar", L"a.jar", L"--package", L"a/b"},
          "--package is not usable as a file name: \"a/b\""},
-        {{L"--main-class", L"a.B", L"--target", L"windows", L"--package", L"a:b"},
+        {{L"--main-jar", L"a.jar", L"--target", L"windows", L"--package", L"a:b"},
          "--package is not usable as a file name: \"a:b\""},
-        {{L"--main-class", L"a.B", L"--runtime", L"rt", L"--add-modules", L"java.sql"},
+        {{L"--main-jar", L"a.jar", L"--runtime", L"rt", L"--add-modules", L"java.sql"},
          "--runtime does not go with --jlink-from, --jmods or --add-modules"},
-        {{L"--main-class", L"a.B", L"--icon", L"a.ico", L"--vendor", L"V"},
+        {{L"--main-jar", L"a.jar", L"--icon", L"a.ico", L"--vendor", L"V"},
          "--icon, --vendor: only for the Windows targets"},
-        {{L"--main-class", L"a.B", L"--target", L"windows", L"--app-version", L"1.2.65536"},
+        {{L"--main-jar", L"a.jar", L"--target", L"windows", L"--app-version", L"1.2.65536"},
          "--app-version must be A[.B[.C[.D]]] with numbers up to 65535: \"1.2.65536\""},
-        {{L"--main-class", L"a.B", L"--target", L"windows", L"--app-version", L"1.2.3.4.5"},
+        {{L"--main-jar", L"a.jar", L"--target", L"windows", L"--app-version", L"1.2.3.4.5"},
          "--app-version must be A[.B[.C[.D]]] with numbers up to 65535: \"1.2.3.4.5\""},
     };
     for (const auto& c : cases) {
@@ -92,7 +93,7 @@ TEST(PackOptions, HelpAndVersionNeedNothingElse) {
 }
 
 TEST(PackOptions, WindowsResourcesAreParsedButRefused) {
-    const PackOptions options = parse({L"--main-class", L"a.B", L"--target", L"windows",
+    const PackOptions options = parse({L"--main-jar", L"a.jar", L"--target", L"windows",
                                        L"--app-version", L"1.2.3", L"--copyright", L"(c) Us"});
     EXPECT_EQ(options.resources.appVersion, L"1.2.3");
     EXPECT_EQ(options.resources.copyright, L"(c) Us");
