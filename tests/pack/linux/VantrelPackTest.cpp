@@ -144,6 +144,14 @@ TEST_F(Packing, FailuresLeaveNothingBehind) {
         EXPECT_FALSE(PackFiles::exists(dest())) << c.error;
     }
 
+    // Links in the input are followed, but not round in a circle nor into the image.
+    std::filesystem::create_directory_symlink("..", PackFiles::fsPath(input()) / "loop");
+    const ChildResult looping =
+        pack(L"App", {L"--main-jar", L"probe.jar", L"--add-modules", L"java.base"});
+    EXPECT_EQ(looping.err,
+              "vantrel-pack: cannot copy " + in + "/loop: it leads into the destination\n");
+    EXPECT_FALSE(PackFiles::exists(dest()));
+
     testsupport::makeDirectories(image(L"App"));
     testsupport::writeFile(FileUtils::joinPath(image(L"App"), L"mine"), "kept");
     const ChildResult existing = pack(L"App", {L"--main-jar", L"probe.jar"});

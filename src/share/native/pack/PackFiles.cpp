@@ -1,8 +1,10 @@
 #include "PackFiles.h"
 
+#include <algorithm>
 #include <fstream>
 #include <random>
 #include <system_error>
+#include <vector>
 
 #include "ErrorHandling.h"
 #include "FileUtils.h"
@@ -31,6 +33,45 @@ tstring firstMissingDirectory(const tstring& dir) {
         }
     }
     return missing;
+}
+
+// Links are followed, so the image holds what they point to; a link back to a directory that
+// holds it, or to one that holds the receiving directory, would never end. Failures name the
+// entry.
+void copyEntry(const fs::path& from, const fs::path& to, std::vector<fs::path>& openDirs,
+               const fs::path& receiver) {
+    std::error_code error;
+    const tstring name = PackFiles::fromFsPath(from);
+    const fs::file_status status = fs::status(from, error);
+    if (!fs::is_directory(status)) {
+        if (!error) {
+            fs::copy_file(from, to, error);
+        }
+        if (error) {
+            raiseFileError(L"copy", name, error);
+        }
+        return;
+    }
+    const fs::path real = fs::canonical(from, error);
+    if (std::find(openDirs.begin(), openDirs.end(), real) != openDirs.end()) {
+        VT_RAISE(tstrings::TextBuilder()
+                 << L"cannot copy " << name << L": it links back to a directory that holds it");
+    }
+    if (PackFiles::isWithin(PackFiles::fromFsPath(receiver), PackFiles::fromFsPath(real))) {
+        VT_RAISE(tstrings::TextBuilder()
+                 << L"cannot copy " << name << L": it leads into the destination");
+    }
+    if (error || !fs::create_directory(to, error)) {
+        raiseFileError(L"copy", name, error);
+    }
+    openDirs.push_back(real);
+    for (fs::directory_iterator it(from, error), end; !error && it != end; it.increment(error)) {
+        copyEntry(it->path(), to / it->path().filename(), openDirs, receiver);
+    }
+    if (error) {
+        raiseFileError(L"copy", name, error);
+    }
+    openDirs.pop_back();
 }
 
 tstring randomSuffix() {
@@ -73,11 +114,11 @@ bool isWithin(const tstring& path, const tstring& dir) {
 }
 
 void copyTree(const tstring& from, const tstring& to) {
-    std::error_code error;
-    fs::copy(fsPath(from), fsPath(to), fs::copy_options::recursive, error);
-    if (error) {
-        raiseFileError(L"copy", from, error);
-    }
+    std::vector<fs::path> openDirs;
+    // The directory receiving the copy never goes into it.
+    std::error_code ignored;
+    const fs::path receiver = fs::canonical(fsPath(to).parent_path(), ignored);
+    copyEntry(fsPath(from), fsPath(to), openDirs, receiver);
 }
 
 void copyFile(const tstring& from, const tstring& to) {
