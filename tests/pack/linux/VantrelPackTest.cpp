@@ -144,6 +144,19 @@ TEST_F(Packing, FailuresLeaveNothingBehind) {
         EXPECT_FALSE(PackFiles::exists(dest())) << c.error;
     }
 
+    // A JDK whose tools interrupt the run as Ctrl-C would.
+    const tstring jdk = FileUtils::joinPath(dir.path(), L"jdk");
+    testsupport::makeDirectories(FileUtils::joinPath(jdk, L"bin"));
+    for (const wchar_t* tool : {L"bin/jdeps", L"bin/jlink"}) {
+        const tstring path = FileUtils::joinPath(jdk, tool);
+        testsupport::writeFile(path, "#!/bin/sh\nkill -INT $PPID\nsleep 10\n");
+        std::filesystem::permissions(PackFiles::fsPath(path), std::filesystem::perms::owner_all);
+    }
+    const ChildResult interrupted =
+        pack(L"App", {L"--main-jar", L"probe.jar", L"--jlink-from", jdk});
+    EXPECT_EQ(interrupted.err, "vantrel-pack: interrupted\n");
+    EXPECT_FALSE(PackFiles::exists(dest()));
+
     // Links in the input are followed, but not round in a circle nor into the image.
     std::filesystem::create_directory_symlink("..", PackFiles::fsPath(input()) / "loop");
     const ChildResult looping =

@@ -1,5 +1,6 @@
 // vantrel-pack on Linux: child processes through posix_spawn, paths as UTF-8.
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,6 +15,12 @@
 extern char** environ;
 
 namespace {
+
+volatile sig_atomic_t stopRequested = 0;
+
+void requestStop(int) {
+    stopRequested = 1;
+}
 
 // A file descriptor that closes when it goes.
 class UniqueFd {
@@ -77,6 +84,22 @@ namespace PackHost {
 
 const wchar_t* const executableSuffix = L"";
 
+void watchStopRequests() {
+    struct sigaction action = {};
+    action.sa_handler = requestStop;
+    sigemptyset(&action.sa_mask);
+    // No SA_RESTART: the wait for a child returns, so that the child can be stopped too.
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        sigaction(signal, &action, nullptr);
+    }
+}
+
+void checkNotStopped() {
+    if (stopRequested) {
+        VT_RAISE("interrupted");
+    }
+}
+
 const PackTarget& defaultTarget() {
     return PackTargets::linux64;
 }
@@ -104,9 +127,14 @@ ProcessResult runProcess(const tstring& program, const tstring_array& args) {
         raiseSystemError("posix_spawn", program, error, functionAddress(&posix_spawn));
     }
     int status = 0;
+    bool childStopped = false;
     while (waitpid(pid, &status, 0) < 0) {
         if (errno != EINTR) {
             raiseSystemError("waitpid", program, errno, functionAddress(&waitpid));
+        }
+        if (stopRequested && !childStopped) {
+            kill(pid, SIGTERM);
+            childStopped = true;
         }
     }
     const int exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);

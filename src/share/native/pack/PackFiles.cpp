@@ -8,6 +8,7 @@
 
 #include "ErrorHandling.h"
 #include "FileUtils.h"
+#include "PackHost.h"
 
 namespace fs = std::filesystem;
 
@@ -40,6 +41,7 @@ tstring firstMissingDirectory(const tstring& dir) {
 // entry.
 void copyEntry(const fs::path& from, const fs::path& to, std::vector<fs::path>& openDirs,
                const fs::path& receiver) {
+    PackHost::checkNotStopped();
     std::error_code error;
     const tstring name = PackFiles::fromFsPath(from);
     const fs::file_status status = fs::status(from, error);

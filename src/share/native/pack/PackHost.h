@@ -25,6 +25,12 @@ struct ProcessResult {
 // output streams captured. Raises when it can't be started.
 ProcessResult runProcess(const tstring& program, const tstring_array& args);
 
+// From here on an interrupt (Ctrl-C) or a termination request only marks the run as stopped,
+// so that it can remove what it began; a running child is asked to end too.
+void watchStopRequests();
+// Raises when a stop was requested; called between steps and while copying.
+void checkNotStopped();
+
 } // namespace PackHost
 
 #endif

@@ -64,12 +64,14 @@ public:
         if (options.target->windows) {
             applyWindowsResources(exe, options.resources);
         }
+        PackHost::checkNotStopped();
         staging.commit();
         summarize(staging.finalPath());
     }
 
 private:
     void step(const tstring& text) const {
+        PackHost::checkNotStopped();
         if (!options.quiet) {
             writeOut(text);
         }
@@ -186,6 +188,9 @@ tstring findJdkFor(const PackOptions& options) {
                  << L"linking a " << (options.target->windows ? L"Windows" : L"Linux")
                  << L" runtime on " << (host.windows ? L"Windows" : L"Linux")
                  << L" needs --jmods DIR (the jmods of that platform's JDK), or give --runtime");
+    }
+    if (!options.jmods.empty() && !PackFiles::isDirectory(options.jmods)) {
+        raiseMissing(L"the jmods directory", options.jmods);
     }
     const tstring jdk = RuntimeLinker::findJdk(options.jlinkFrom);
     if (!PackFiles::isDirectory(jdk)) {

@@ -12,6 +12,7 @@ namespace {
 std::string runTool(const tstring& jdk, const tstring& name, const tstring_array& args) {
     const PackHost::ProcessResult result =
         PackHost::runProcess(RuntimeLinker::jdkTool(jdk, name), args);
+    PackHost::checkNotStopped();
     if (result.exitCode != 0) {
         VT_RAISE(tstrings::TextBuilder()
                  << RuntimeLinker::toolFailureText(name, result.exitCode, result.out, result.err));

@@ -11,6 +11,14 @@
 
 namespace {
 
+volatile LONG stopRequested = 0;
+
+// The console sends the event to the children too; they end on their own.
+BOOL WINAPI requestStop(DWORD) {
+    InterlockedExchange(&stopRequested, 1);
+    return TRUE;
+}
+
 [[noreturn]] void raiseSystemError(const char* call, const tstring& program, const void* function) {
     const DWORD error = GetLastError();
     VT_RAISE(SysError(tstrings::TextBuilder()
@@ -53,6 +61,16 @@ std::string readAll(const UniqueFileHandle& file) {
 namespace PackHost {
 
 const wchar_t* const executableSuffix = L".exe";
+
+void watchStopRequests() {
+    SetConsoleCtrlHandler(requestStop, TRUE);
+}
+
+void checkNotStopped() {
+    if (InterlockedCompareExchange(&stopRequested, 0, 0) != 0) {
+        VT_RAISE("interrupted");
+    }
+}
 
 const PackTarget& defaultTarget() {
     return PackTargets::windows64;
