@@ -144,6 +144,12 @@ TEST_F(Packing, FailuresLeaveNothingBehind) {
         EXPECT_FALSE(PackFiles::exists(dest())) << c.error;
     }
 
+    const ChildResult usage = pack(L"App", {L"--main-jar", L"probe.jar", L"--bogus"});
+    EXPECT_EQ(usage.exitCode, 2u);
+    EXPECT_EQ(usage.err, "vantrel-pack: unknown option --bogus\nUsage: vantrel-pack --name NAME "
+                         "--input DIR --dest DIR [options]\nTry 'vantrel-pack --help' for more "
+                         "information.\n");
+
     // A JDK whose tools interrupt the run as Ctrl-C would.
     const tstring jdk = FileUtils::joinPath(dir.path(), L"jdk");
     testsupport::makeDirectories(FileUtils::joinPath(jdk, L"bin"));
