@@ -60,12 +60,12 @@ namespace {
 
 enum class OptionKind { Single, Repeated, Flag };
 
-struct OptionSpec {
+struct OptionDef {
     const wchar_t* name;
     OptionKind kind;
 };
 
-const OptionSpec optionSpecs[] = {
+const OptionDef optionTable[] = {
     {L"--name", OptionKind::Single},
     {L"--input", OptionKind::Single},
     {L"--dest", OptionKind::Single},
@@ -114,10 +114,10 @@ tstring printable(tstring text) {
     return text;
 }
 
-const OptionSpec& findSpec(const tstring& name) {
-    for (const OptionSpec& spec : optionSpecs) {
-        if (name == spec.name) {
-            return spec;
+const OptionDef& findOption(const tstring& name) {
+    for (const OptionDef& definition : optionTable) {
+        if (name == definition.name) {
+            return definition;
         }
     }
     usageError(tstrings::TextBuilder()
@@ -138,9 +138,9 @@ OptionValues splitOptions(const tstring_array& args) {
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::size_t eq = args[i].find(L'=');
         const tstring name = args[i].substr(0, eq);
-        const OptionSpec& spec = findSpec(name);
+        const OptionDef& definition = findOption(name);
         tstring value;
-        if (spec.kind == OptionKind::Flag) {
+        if (definition.kind == OptionKind::Flag) {
             if (eq != tstring::npos) {
                 usageError(tstrings::TextBuilder() << name << L" takes no value");
             }
@@ -151,7 +151,7 @@ OptionValues splitOptions(const tstring_array& args) {
         } else {
             usageError(tstrings::TextBuilder() << name << L" needs a value");
         }
-        if (spec.kind != OptionKind::Repeated && values.count(name) != 0) {
+        if (definition.kind != OptionKind::Repeated && values.count(name) != 0) {
             usageError(tstrings::TextBuilder() << name << L" is given twice");
         }
         checkValue(name, value);
