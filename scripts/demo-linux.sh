@@ -1,46 +1,44 @@
 #!/usr/bin/env bash
-# The Linux launcher starting a real Java application: builds the launcher, a sample
-# application and a jlink runtime image of java.base, lays out the application image in a
-# temporary folder and runs it.
+# The Linux launcher starting a real Java application: builds the launcher, vantrel-pack and a
+# sample application, packs the application with a runtime that jlink links from the machine's
+# JDK into a temporary folder, and runs it.
 #
 #   bash scripts/demo-linux.sh [build directory]   (default: build/linux, the linux preset's)
+#   VANTREL_PACK=path/to/vantrel-pack selects another vantrel-pack (an installed one, say).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/linux}
 # Arguments reach the JVM in the locale's encoding: make it UTF-8 for the non-ASCII one below.
 [ "$(locale charmap 2>/dev/null)" = UTF-8 ] || export LC_ALL=C.UTF-8
 
-echo "== Building the Linux launcher, the sample application and its runtime image (jlink)"
+echo "== Building the Linux launcher, vantrel-pack and the sample application"
 if [ "$build" = build/linux ]; then
     cmake --preset linux >/dev/null
 elif [ ! -f "$build/CMakeCache.txt" ]; then
     cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 fi
-cmake --build "$build" -j "$(nproc)" --target vantrel vantrel_linux_java >/dev/null
+cmake --build "$build" -j "$(nproc)" --target vantrel vantrel-pack vantrel_linux_java >/dev/null
+pack=${VANTREL_PACK:-$build/bin/vantrel-pack}
 
-image=$(mktemp -d /tmp/vantrel-linux-demo-XXXXXX)
-trap 'rm -rf "$image"' EXIT
-mkdir -p "$image/app"
-cp "$build/bin/vantrel" "$image/HelloApp"
-cp "$build/launcherjava/hello.jar" "$image/app/"
-cp -r "$build/jlinkruntime" "$image/runtime"
-cat >"$image/app/HelloApp.cfg" <<'CFG'
-[Application]
-app.classpath=$APPDIR/hello.jar
-app.mainclass=hello.Main
+work=$(mktemp -d /tmp/vantrel-linux-demo-XXXXXX)
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$work/input"
+cp "$build/launcherjava/hello.jar" "$work/input/"
 
-[JavaOptions]
-java-options=-Dgreeting=Hello from the configuration
-
-[ArgOptions]
-arguments=configured argument
-CFG
+echo
+echo "== $pack --name HelloApp --input $work/input --dest $work --main-jar hello.jar ..."
+start=$(date +%s%N)
+"$pack" --name HelloApp --input "$work/input" --dest "$work" --main-jar hello.jar \
+    --java-options "-Dgreeting=Hello from the configuration" --arguments "configured argument"
+echo "pack run: $((($(date +%s%N) - start) / 1000000)) ms"
+image=$work/HelloApp
 
 echo
 echo "== Application image in $image"
 (cd "$image" && find . -path ./runtime -prune -o -type f -print | sort)
-echo "./runtime/: $(du -sh "$image/runtime" | cut -f1) runtime image with $(
-    "$image/runtime/bin/java" --list-modules | tr '\n' ' ')"
+jdk=$(dirname "$(dirname "$(readlink -f "$(command -v javac)")")")
+echo "./runtime/: $(du -sh "$image/runtime" | cut -f1) (the JDK $jdk: $(du -sh "$jdk" |
+    cut -f1)), modules: $(sed -n 's/^MODULES="\(.*\)"/\1/p' "$image/runtime/release")"
 echo "$image/app/HelloApp.cfg:"
 sed 's/^/    /' "$image/app/HelloApp.cfg"
 

@@ -1,52 +1,52 @@
 #!/usr/bin/env bash
-# The main job: builds vantrel.exe, lays out a sample application image with the test runtime
-# standing in for a Java runtime, and launches it under Wine, restart path included. Then the
-# Linux launcher starts a real Java application, when its demo is there.
+# The main job: builds the distribution (vantrel-pack and the launchers), packs a sample
+# application with its vantrel-pack for Windows, with the test runtime standing in for a Java
+# runtime, and launches it under Wine, restart path included. Then the same vantrel-pack packs
+# the sample for Linux with a runtime linked from the machine's JDK, and runs it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 
-cmake --preset windows >/dev/null
-cmake --build --preset windows -j "$(nproc)" --target vantrel vantrelw testruntime_jli testruntime_jvm \
-    testruntime_splashscreen
+bash scripts/dist.sh
+version=$(sed -n 's/^set(VANTREL_VERSION \(.*\))$/\1/p' cmake/Pack.cmake)
+pack=$PWD/dist/vantrel-$version-linux-x86_64/bin/vantrel-pack
+cmake --build --preset windows -j "$(nproc)" --target testruntime_jli testruntime_jvm \
+    testruntime_splashscreen >/dev/null
+cmake --build --preset linux -j "$(nproc)" --target vantrel_linux_java >/dev/null
 
-image=$(mktemp -d /tmp/vantrel-demo-XXXXXX)
-trap 'rm -rf "$image"' EXIT
-mkdir -p "$image/app" "$image/runtime"
-cp build/windows/bin/vantrel.exe "$image/HelloApp.exe"
-cp build/windows/bin/vantrelw.exe "$image/HelloAppW.exe"
-cp -r build/windows/testruntime/bin "$image/runtime/"
-cat > "$image/app/HelloApp.cfg" <<'CFG'
-[Application]
-app.classpath=$APPDIR\hello.jar
-app.mainclass=hello.Main
+work=$(mktemp -d /tmp/vantrel-demo-XXXXXX)
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$work/input"
+cp build/linux/launcherjava/hello.jar "$work/input/"
 
-[JavaOptions]
-java-options=-Dgreeting=Hello
-
-[ArgOptions]
-arguments=configured argument
-CFG
-cp "$image/app/HelloApp.cfg" "$image/app/HelloAppW.cfg"
+echo
+echo "== vantrel-pack --target windows --runtime build/windows/testruntime ..."
+"$pack" --name HelloApp --input "$work/input" --dest "$work" --main-jar hello.jar \
+    --target windows --runtime build/windows/testruntime \
+    --java-options "-Dgreeting=Hello" --arguments "configured argument"
+image=$work/HelloApp
 
 run_launcher() {
     local exe=$1
     shift
     WINEDEBUG=-all WINEDLLOVERRIDES="mscoree=;mshtml=;winemenubuilder.exe=d" \
-        VANTREL_TEST_RECORD="$(WINEDEBUG=-all winepath -w "$image/record.txt")" \
-        wine "$image/$exe" "$@"
+        VANTREL_TEST_RECORD="$(WINEDEBUG=-all winepath -w "$work/record.txt")" \
+        wine "$exe" "$@"
 }
-run() { run_launcher HelloApp.exe "$@"; }
+run() { run_launcher "$image/HelloApp.exe" "$@"; }
 
+echo
 echo "== Application image in $image"
 (cd "$image" && find . -type f | sort)
+echo "app/HelloApp.cfg:"
+sed 's/^/    /' "$image/app/HelloApp.cfg"
 echo
 echo "== HelloApp.exe \"from the command line\" (restarts itself, then starts the JVM in-process)"
 code=0
 run "from the command line" || code=$?
 echo "exit code: $code"
 echo "what JLI_Launch received:"
-grep -E '^(argv\[[0-9]+\]|env\.PATH|exportsGetAPI)=' "$image/record.txt" | sed 's/^/    /'
+grep -E '^(argv\[[0-9]+\]|env\.PATH|exportsGetAPI)=' "$work/record.txt" | sed 's/^/    /'
 echo
 echo "== The same with VANTREL_DEBUG=true"
 VANTREL_DEBUG=true run "from the command line" || true
@@ -55,20 +55,21 @@ echo "== A launch whose JVM fails: one line, exit code 1"
 code=0
 VANTREL_TEST_STATUS=1 run || code=$?
 echo "exit code: $code"
+
 echo
-echo "== The windowed launcher, HelloAppW.exe (GUI subsystem: no console window), exit code 3"
-rm -f "$image/record.txt"
+echo "== vantrel-pack --target windows-gui: the windowed launcher (no console window), exit code 3"
+"$pack" --quiet --name HelloAppW --input "$work/input" --dest "$work" --main-jar hello.jar \
+    --target windows-gui --runtime build/windows/testruntime
+rm -f "$work/record.txt"
 code=0
-VANTREL_TEST_EXIT=3 run_launcher HelloAppW.exe "from a shortcut" || code=$?
+VANTREL_TEST_EXIT=3 run_launcher "$work/HelloAppW/HelloAppW.exe" "from a shortcut" || code=$?
 echo "exit code: $code"
-grep -E '^argv\[[0-9]+\]=' "$image/record.txt" | sed 's/^/    /'
+grep -E '^argv\[[0-9]+\]=' "$work/record.txt" | sed 's/^/    /'
 echo "its errors go to the standard error stream when redirected (else to a message box):"
+rm "$work/HelloAppW/app/HelloAppW.cfg"
 code=0
-mv "$image/app/HelloAppW.cfg" "$image/app/HelloAppW.cfg.off"
-run_launcher HelloAppW.exe || code=$?
+run_launcher "$work/HelloAppW/HelloAppW.exe" || code=$?
 echo "exit code: $code"
 
-if [ -f scripts/demo-linux.sh ]; then
-    echo
-    bash scripts/demo-linux.sh
-fi
+echo
+VANTREL_PACK=$pack bash scripts/demo-linux.sh

@@ -1,0 +1,83 @@
+#include "CfgFileWriter.h"
+
+#include "CfgFile.h"
+
+namespace {
+
+class CfgTextBuilder {
+public:
+    void section(const SectionId& id) {
+        text << (text.text().empty() ? L"[" : L"\n[") << id.name() << L"]\n";
+    }
+    void property(const PropertyId& id, const tstring& value) { property(id.name(), value); }
+    void property(const wchar_t* name, const tstring& value) {
+        text << name << L'=' << value << L'\n';
+    }
+    void properties(const PropertyId& id, const tstring_array& values) {
+        for (const tstring& value : values) {
+            property(id, value);
+        }
+    }
+    std::string utf8() const { return text.utf8(); }
+
+private:
+    tstrings::TextBuilder text;
+};
+
+tstring_array appDirPaths(const PackTarget& target, const tstring_array& relativePaths) {
+    tstring_array result;
+    for (const tstring& path : relativePaths) {
+        result.push_back(appDirPath(target, path));
+    }
+    return result;
+}
+
+void writeApplication(CfgTextBuilder& cfg, const PackOptions& options, const tstring& mainClass) {
+    const PackTarget& target = *options.target;
+    cfg.section(SectionName::Application);
+    if (!options.mainJar.empty()) {
+        cfg.property(PropertyName::classpath, appDirPath(target, options.mainJar));
+    }
+    cfg.properties(PropertyName::classpath, appDirPaths(target, options.classPath));
+    cfg.properties(PropertyName::modulepath, appDirPaths(target, options.modulePath));
+    if (!options.mainModule.empty()) {
+        cfg.property(PropertyName::mainmodule, options.mainModule);
+    } else {
+        cfg.property(PropertyName::mainclass, mainClass);
+    }
+    if (!options.splash.empty()) {
+        cfg.property(PropertyName::splash, appDirPath(target, options.splash));
+    }
+    if (options.noRestart) {
+        cfg.property(PropertyName::winNorestart, L"true");
+    }
+    if (options.cds) {
+        // Read by launchers that make the class-data archive; others pass over it.
+        cfg.property(L"app.cds", L"auto");
+    }
+}
+
+} // namespace
+
+tstring appDirPath(const PackTarget& target, const tstring& relativePath) {
+    tstring path = L"$APPDIR";
+    path += target.separator;
+    for (const wchar_t c : relativePath) {
+        path += c == L'/' || c == L'\\' ? target.separator : c;
+    }
+    return path;
+}
+
+std::string makeCfgText(const PackOptions& options, const tstring& mainClass) {
+    CfgTextBuilder cfg;
+    writeApplication(cfg, options, mainClass);
+    if (!options.javaOptions.empty()) {
+        cfg.section(SectionName::JavaOptions);
+        cfg.properties(PropertyName::javaOptions, options.javaOptions);
+    }
+    if (!options.arguments.empty()) {
+        cfg.section(SectionName::ArgOptions);
+        cfg.properties(PropertyName::arguments, options.arguments);
+    }
+    return cfg.utf8();
+}

@@ -1,0 +1,16 @@
+#ifndef VANTREL_CFGFILEWRITER_H
+#define VANTREL_CFGFILEWRITER_H
+
+#include <string>
+
+#include "PackOptions.h"
+
+// The launcher configuration of an image, UTF-8 text for CfgFile::load. Paths inside the image
+// start with "$APPDIR" and use the target's separator; mainClass is the class to start when
+// there is no main module.
+std::string makeCfgText(const PackOptions& options, const tstring& mainClass);
+
+// "$APPDIR" joined with a path relative to the application directory, in the target's terms.
+tstring appDirPath(const PackTarget& target, const tstring& relativePath);
+
+#endif

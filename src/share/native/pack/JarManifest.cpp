@@ -1,0 +1,210 @@
+#include "JarManifest.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdint>
+#include <cstring>
+#include <fstream>
+#include <vector>
+
+#include "ErrorHandling.h"
+#include "PackFiles.h"
+
+namespace {
+
+const char* const manifestName = "META-INF/MANIFEST.MF";
+const std::uint32_t endOfDirectorySignature = 0x06054b50;
+const std::uint32_t directoryEntrySignature = 0x02014b50;
+const std::uint32_t localHeaderSignature = 0x04034b50;
+const std::size_t endOfDirectorySize = 22;
+const std::size_t directoryEntrySize = 46;
+const std::size_t localHeaderSize = 30;
+// Bigger manifests are no manifests a launcher should trust.
+const std::uint32_t maxManifestSize = 16 << 20;
+
+typedef std::vector<unsigned char> Bytes;
+
+std::uint32_t readLe(const Bytes& bytes, std::size_t pos, int size) {
+    std::uint32_t value = 0;
+    for (int i = size - 1; i >= 0; --i) {
+        value = (value << 8) | bytes.at(pos + i);
+    }
+    return value;
+}
+
+class ZipReader {
+public:
+    explicit ZipReader(const tstring& path)
+        : path(path), stream(PackFiles::fsPath(path), std::ios::binary) {
+        stream.seekg(0, std::ios::end);
+        size = stream.good() ? static_cast<std::uint64_t>(stream.tellg()) : 0;
+        if (!stream.good()) {
+            VT_RAISE(tstrings::TextBuilder() << L"cannot read " << path);
+        }
+    }
+
+    // The entry's bytes, uncompressed; empty when the archive has no such entry.
+    std::string entry(const std::string& name) {
+        const Bytes end = endOfDirectory();
+        const std::uint32_t count = readLe(end, 10, 2);
+        const Bytes directory = read(readLe(end, 16, 4), readLe(end, 12, 4));
+        std::size_t pos = 0;
+        for (std::uint32_t i = 0; i < count; ++i) {
+            if (pos + directoryEntrySize > directory.size() ||
+                readLe(directory, pos, 4) != directoryEntrySignature) {
+                fail();
+            }
+            const std::uint32_t nameLength = readLe(directory, pos + 28, 2);
+            const std::size_t next = pos + directoryEntrySize + nameLength +
+                                     readLe(directory, pos + 30, 2) +
+                                     readLe(directory, pos + 32, 2);
+            if (pos + directoryEntrySize + nameLength > directory.size()) {
+                fail();
+            }
+            const std::string entryName(directory.begin() + pos + directoryEntrySize,
+                                        directory.begin() + pos + directoryEntrySize + nameLength);
+            if (entryName == name) {
+                return contents(directory, pos);
+            }
+            pos = next;
+        }
+        return std::string();
+    }
+
+private:
+    [[noreturn]] void fail() const {
+        VT_RAISE(tstrings::TextBuilder() << L"not a jar file: " << path);
+    }
+
+    Bytes read(std::uint64_t offset, std::uint64_t length) {
+        if (offset > size || length > size - offset) {
+            fail();
+        }
+        Bytes bytes(static_cast<std::size_t>(length));
+        stream.seekg(static_cast<std::streamoff>(offset));
+        stream.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(length));
+        if (!stream) {
+            fail();
+        }
+        return bytes;
+    }
+
+    // The record ends the file, followed only by a comment of up to 64 KiB.
+    Bytes endOfDirectory() {
+        const std::uint64_t tail = std::min<std::uint64_t>(size, endOfDirectorySize + 0xffff);
+        const Bytes bytes = read(size - tail, tail);
+        for (std::size_t pos = bytes.size(); pos >= endOfDirectorySize; --pos) {
+            const std::size_t start = pos - endOfDirectorySize;
+            if (readLe(bytes, start, 4) == endOfDirectorySignature) {
+                return Bytes(bytes.begin() + start, bytes.end());
+            }
+        }
+        fail();
+    }
+
+    std::string contents(const Bytes& directory, std::size_t entry) {
+        const std::uint32_t method = readLe(directory, entry + 10, 2);
+        const std::uint32_t packedSize = readLe(directory, entry + 20, 4);
+        const std::uint32_t unpackedSize = readLe(directory, entry + 24, 4);
+        const std::uint32_t headerOffset = readLe(directory, entry + 42, 4);
+        if (unpackedSize > maxManifestSize || (method != 0 && method != 8)) {
+            fail();
+        }
+        const Bytes header = read(headerOffset, localHeaderSize);
+        if (readLe(header, 0, 4) != localHeaderSignature) {
+            fail();
+        }
+        const Bytes packed =
+            read(headerOffset + localHeaderSize + readLe(header, 26, 2) + readLe(header, 28, 2),
+                 packedSize);
+        if (method == 0) {
+            return std::string(packed.begin(), packed.end());
+        }
+        return inflate(packed, unpackedSize);
+    }
+
+    std::string inflate(const Bytes& packed, std::uint32_t unpackedSize) const {
+        std::string result(unpackedSize, '\0');
+        z_stream zs = {};
+        // Raw deflate data: no zlib header in a zip entry.
+        if (inflateInit2(&zs, -MAX_WBITS) != Z_OK) {
+            fail();
+        }
+        zs.next_in = const_cast<Bytef*>(packed.data());
+        zs.avail_in = static_cast<uInt>(packed.size());
+        zs.next_out = reinterpret_cast<Bytef*>(&result[0]);
+        zs.avail_out = static_cast<uInt>(result.size());
+        const int status = ::inflate(&zs, Z_FINISH);
+        const bool complete = status == Z_STREAM_END && zs.total_out == unpackedSize;
+        inflateEnd(&zs);
+        if (!complete) {
+            fail();
+        }
+        return result;
+    }
+
+    tstring path;
+    std::ifstream stream;
+    std::uint64_t size = 0;
+};
+
+std::string trimLineEnd(const std::string& line) {
+    return !line.empty() && line.back() == '\r' ? line.substr(0, line.size() - 1) : line;
+}
+
+// Attribute names ignore case.
+bool isAttribute(const std::string& line, const char* lowerCaseName) {
+    const std::size_t length = std::strlen(lowerCaseName);
+    if (line.size() < length) {
+        return false;
+    }
+    for (std::size_t i = 0; i < length; ++i) {
+        if (std::tolower(static_cast<unsigned char>(line[i])) != lowerCaseName[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+namespace JarManifest {
+
+tstring mainClassOf(const std::string& manifest) {
+    // Lines wrap at 72 bytes; a line that starts with a space continues the one before. The
+    // main attributes end at the first empty line.
+    std::string attribute;
+    std::string mainClass;
+    const auto takeAttribute = [&] {
+        if (isAttribute(attribute, "main-class:")) {
+            mainClass = attribute.substr(11);
+        }
+        attribute.clear();
+    };
+    for (std::size_t start = 0; start < manifest.size();) {
+        std::size_t end = manifest.find('\n', start);
+        end = end == std::string::npos ? manifest.size() : end;
+        const std::string line = trimLineEnd(manifest.substr(start, end - start));
+        start = end + 1;
+        if (!line.empty() && line[0] == ' ') {
+            attribute += line.substr(1);
+            continue;
+        }
+        takeAttribute();
+        if (line.empty()) {
+            break;
+        }
+        attribute = line;
+    }
+    takeAttribute();
+    const std::size_t first = mainClass.find_first_not_of(' ');
+    return first == std::string::npos ? tstring() : tstrings::fromUtf8(mainClass.substr(first));
+}
+
+tstring readMainClass(const tstring& jarPath) {
+    return mainClassOf(ZipReader(jarPath).entry(manifestName));
+}
+
+} // namespace JarManifest

@@ -1,0 +1,56 @@
+#ifndef VANTREL_PACKFILES_H
+#define VANTREL_PACKFILES_H
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+#include "tstrings.h"
+
+// The file system work of packing, over std::filesystem; failures raise with the path named.
+namespace PackFiles {
+
+// Paths in the form std::filesystem takes on this platform (wide on Windows, UTF-8 elsewhere).
+std::filesystem::path fsPath(const tstring& path);
+tstring fromFsPath(const std::filesystem::path& path);
+
+// Also true for a dangling symbolic link: its name is taken.
+bool exists(const tstring& path);
+bool isDirectory(const tstring& path);
+bool isFile(const tstring& path);
+// Absolute, without "." and ".." components; symbolic links resolved where they exist.
+tstring normalPath(const tstring& path);
+// Whether path is dir or lies below it; both normal paths.
+bool isWithin(const tstring& path, const tstring& dir);
+
+void copyTree(const tstring& from, const tstring& to);
+void copyFile(const tstring& from, const tstring& to);
+void writeFile(const tstring& path, const std::string& bytes);
+std::uint64_t treeSize(const tstring& dir);
+
+} // namespace PackFiles
+
+// A new directory beside DEST/NAME in which the image is put together. Until commit moves it
+// to DEST/NAME it is removed when the object goes, with DEST when this made DEST.
+class StagingImage {
+public:
+    StagingImage(const tstring& dest, const tstring& name);
+    ~StagingImage();
+    StagingImage(const StagingImage&) = delete;
+    StagingImage& operator=(const StagingImage&) = delete;
+
+    const tstring& root() const { return staging; }
+    const tstring& finalPath() const { return target; }
+    // Refuses a DEST/NAME that has come to exist meanwhile.
+    void commit();
+
+private:
+    void removeCreatedDest() noexcept;
+
+    tstring createdDest;
+    tstring staging;
+    tstring target;
+    bool committed = false;
+};
+
+#endif

@@ -1,0 +1,80 @@
+#ifndef VANTREL_PACKOPTIONS_H
+#define VANTREL_PACKOPTIONS_H
+
+#include <stdexcept>
+
+#include "ErrorHandling.h"
+#include "WindowsResources.h"
+#include "tstrings.h"
+
+// What an image for one kind of launcher looks like.
+struct PackTarget {
+    const wchar_t* name;           // as given to --target
+    const wchar_t* launcherDir;    // below share/vantrel/launchers
+    const wchar_t* launcherFile;   // the launcher binary as installed
+    const wchar_t* exeSuffix;      // of the launcher inside the image
+    wchar_t separator;             // inside paths of the configuration
+    const wchar_t* runtimeLibrary; // that a runtime for this target must hold
+    bool windows;
+};
+
+namespace PackTargets {
+extern const PackTarget linux64;
+extern const PackTarget windows64;
+extern const PackTarget windowsGui64;
+// Null for an unknown name.
+const PackTarget* find(const tstring& name);
+} // namespace PackTargets
+
+struct PackOptions {
+    tstring name;
+    tstring input;
+    tstring dest;
+
+    tstring mainJar;
+    tstring mainClass;
+    tstring mainModule;
+    tstring_array modulePath;
+    tstring_array classPath;
+    tstring_array javaOptions;
+    tstring_array arguments;
+
+    tstring packageName;
+    tstring splash;
+    bool noRestart = false;
+    bool cds = false;
+    bool quiet = false;
+
+    tstring runtime;
+    tstring jlinkFrom;
+    tstring jmods;
+    tstring addModules;
+
+    const PackTarget* target = nullptr;
+    tstring launcher;
+    WindowsResources resources;
+};
+
+// A command line that can't mean anything: reported with the usage, exit code 2.
+class UsageError : public std::runtime_error {
+public:
+    explicit UsageError(const std::string& message) : std::runtime_error(message) {}
+};
+
+inline VtError<UsageError> makeError(const UsageError& error, const SourcePosition& position) {
+    return VtError<UsageError>(error, position);
+}
+
+struct PackCommand {
+    enum Action { Pack, Help, Version };
+    Action action = Pack;
+    PackOptions options;
+};
+
+// Checks everything that the command line alone decides; the file system is not touched.
+PackCommand parsePackCommand(const tstring_array& args, const PackTarget& hostTarget);
+
+extern const char* const packUsageLine;
+extern const char* const packHelpText;
+
+#endif

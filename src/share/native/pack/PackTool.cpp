@@ -1,0 +1,312 @@
+#include "PackTool.h"
+
+#include <cstdio>
+
+#include "CfgFileWriter.h"
+#include "ErrorHandling.h"
+#include "FileUtils.h"
+#include "JarManifest.h"
+#include "PackFiles.h"
+#include "PackHost.h"
+#include "RuntimeLinker.h"
+
+#ifndef VANTREL_VERSION
+#define VANTREL_VERSION "0.0.0"
+#endif
+
+namespace {
+
+void writeOut(const tstring& line) {
+    std::fputs((tstrings::toUtf8(line) + "\n").c_str(), stdout);
+    std::fflush(stdout);
+}
+
+void writeErr(const std::string& line) {
+    std::fputs((line + "\n").c_str(), stderr);
+    std::fflush(stderr);
+}
+
+// A runtime that lacks the target launcher's library would only fail when the image starts.
+void checkRuntime(const tstring& runtimeDir, const PackTarget& target) {
+    if (!PackFiles::isFile(FileUtils::joinPath(runtimeDir, target.runtimeLibrary))) {
+        VT_RAISE(tstrings::TextBuilder()
+                 << L"the runtime " << runtimeDir << L" has no " << target.runtimeLibrary
+                 << L" for the " << target.name << L" launcher");
+    }
+}
+
+// Everything checked and found before the first file is written.
+struct PackPlan {
+    PackOptions options;
+    tstring input;
+    tstring launcher;
+    tstring jdk;
+    tstring mainClass;
+};
+
+class Packer {
+public:
+    explicit Packer(const PackPlan& plan) : plan(plan), options(plan.options) {}
+
+    void pack() {
+        StagingImage staging(options.dest, options.name);
+        const tstring appDir = FileUtils::joinPath(staging.root(), L"app");
+        step(L"Copying the input " + plan.input);
+        PackFiles::copyTree(plan.input, appDir);
+        const tstring runtimeDir = FileUtils::joinPath(staging.root(), L"runtime");
+        makeRuntime(runtimeDir);
+        step(L"Writing the configuration app/" + options.name + L".cfg");
+        writeConfiguration(appDir);
+        step(L"Copying the launcher " + plan.launcher);
+        const tstring exe =
+            FileUtils::joinPath(staging.root(), options.name + options.target->exeSuffix);
+        PackFiles::copyFile(plan.launcher, exe);
+        if (options.target->windows) {
+            applyWindowsResources(exe, options.resources);
+        }
+        PackHost::checkNotStopped();
+        staging.commit();
+        summarize(staging.finalPath());
+    }
+
+private:
+    void step(const tstring& text) const {
+        PackHost::checkNotStopped();
+        if (!options.quiet) {
+            writeOut(text);
+        }
+    }
+
+    void summarize(const tstring& image) const {
+        const std::uint64_t runtimeSize =
+            PackFiles::treeSize(FileUtils::joinPath(image, L"runtime"));
+        step(tstrings::format(L"Packed %ls (runtime %.1f MiB)", image.c_str(),
+                              static_cast<double>(runtimeSize) / (1 << 20)));
+    }
+
+    tstring inInput(const tstring& relativePath) const {
+        return FileUtils::joinPath(plan.input, relativePath);
+    }
+
+    tstring_array inInput(const tstring_array& relativePaths) const {
+        tstring_array result;
+        for (const tstring& path : relativePaths) {
+            result.push_back(inInput(path));
+        }
+        return result;
+    }
+
+    void makeRuntime(const tstring& runtimeDir) const {
+        if (!options.runtime.empty()) {
+            step(L"Copying the runtime " + options.runtime);
+            PackFiles::copyTree(options.runtime, runtimeDir);
+            return;
+        }
+        tstring modules = options.addModules;
+        if (modules.empty()) {
+            step(L"Finding the modules the application needs with jdeps");
+            modules = options.mainModule.empty()
+                          ? RuntimeLinker::modulesOfClassPath(plan.jdk, classPathJars())
+                          : RuntimeLinker::modulesOfModule(plan.jdk, options.mainModule,
+                                                           inInput(options.modulePath));
+        }
+        step(L"Linking the runtime with jlink, modules " + modules);
+        RuntimeLinker::link(plan.jdk, modules, options.jmods, runtimeDir);
+        checkRuntime(runtimeDir, *options.target);
+    }
+
+    tstring_array classPathJars() const {
+        tstring_array jars;
+        if (!options.mainJar.empty()) {
+            jars.push_back(inInput(options.mainJar));
+        }
+        const tstring_array entries = inInput(options.classPath);
+        jars.insert(jars.end(), entries.begin(), entries.end());
+        return jars;
+    }
+
+    void writeConfiguration(const tstring& appDir) const {
+        PackFiles::writeFile(FileUtils::joinPath(appDir, options.name + L".cfg"),
+                             makeCfgText(options, plan.mainClass));
+        if (!options.packageName.empty()) {
+            PackFiles::writeFile(FileUtils::joinPath(appDir, L".package"),
+                                 tstrings::toUtf8(options.packageName) + "\n");
+        }
+    }
+
+    const PackPlan& plan;
+    const PackOptions& options;
+};
+
+[[noreturn]] void raiseMissing(const wchar_t* what, const tstring& path) {
+    VT_RAISE(tstrings::TextBuilder() << what << L" does not exist: " << path);
+}
+
+void checkInputHolds(const tstring& input, const wchar_t* what, const tstring_array& paths) {
+    for (const tstring& path : paths) {
+        if (!PackFiles::exists(FileUtils::joinPath(input, path))) {
+            VT_RAISE(tstrings::TextBuilder()
+                     << what << L" " << path << L" is not in the input " << input);
+        }
+    }
+}
+
+// The image's own files in app/ must not replace the application's.
+void checkNoClash(const PackOptions& options, const tstring& input) {
+    tstring_array own = {options.name + L".cfg"};
+    if (!options.packageName.empty()) {
+        own.push_back(L".package");
+    }
+    for (const tstring& name : own) {
+        if (PackFiles::exists(FileUtils::joinPath(input, name))) {
+            VT_RAISE(tstrings::TextBuilder()
+                     << L"the input already holds " << name << L", which the image writes itself");
+        }
+    }
+}
+
+tstring findLauncher(const PackOptions& options, const tstring& toolPath) {
+    if (!options.launcher.empty()) {
+        if (!PackFiles::isFile(options.launcher)) {
+            raiseMissing(L"the launcher", options.launcher);
+        }
+        return options.launcher;
+    }
+    const tstring launcher = PackTool::installedLauncher(toolPath, *options.target);
+    if (!PackFiles::isFile(launcher)) {
+        VT_RAISE(tstrings::TextBuilder()
+                 << L"the " << options.target->name << L" launcher is not installed: " << launcher
+                 << L" is missing (give --launcher FILE)");
+    }
+    return launcher;
+}
+
+tstring findJdkFor(const PackOptions& options) {
+    const PackTarget& host = PackHost::defaultTarget();
+    if (options.target->windows != host.windows && options.jmods.empty()) {
+        VT_RAISE(tstrings::TextBuilder()
+                 << L"linking a " << (options.target->windows ? L"Windows" : L"Linux")
+                 << L" runtime on " << (host.windows ? L"Windows" : L"Linux")
+                 << L" needs --jmods DIR (the jmods of that platform's JDK), or give --runtime");
+    }
+    if (!options.jmods.empty() && !PackFiles::isDirectory(options.jmods)) {
+        raiseMissing(L"the jmods directory", options.jmods);
+    }
+    const tstring jdk = RuntimeLinker::findJdk(options.jlinkFrom);
+    if (!PackFiles::isDirectory(jdk)) {
+        raiseMissing(L"the JDK", jdk);
+    }
+    RuntimeLinker::jdkTool(jdk, L"jlink");
+    if (options.addModules.empty()) {
+        RuntimeLinker::jdkTool(jdk, L"jdeps");
+    }
+    return jdk;
+}
+
+tstring findMainClass(const PackOptions& options, const tstring& input) {
+    if (!options.mainModule.empty() || !options.mainClass.empty()) {
+        return options.mainClass;
+    }
+    const tstring mainClass =
+        JarManifest::readMainClass(FileUtils::joinPath(input, options.mainJar));
+    if (mainClass.empty()) {
+        VT_RAISE(tstrings::TextBuilder() << L"the main jar " << options.mainJar
+                                         << L" names no Main-Class: give --main-class");
+    }
+    return mainClass;
+}
+
+// The input holds what the options name in it, and nothing that the image writes itself.
+tstring checkInput(const PackOptions& options) {
+    const tstring input = PackFiles::normalPath(options.input);
+    if (!PackFiles::isDirectory(input)) {
+        raiseMissing(L"the input directory", options.input);
+    }
+    if (!options.mainJar.empty() &&
+        !PackFiles::isFile(FileUtils::joinPath(input, options.mainJar))) {
+        VT_RAISE(tstrings::TextBuilder()
+                 << L"the main jar " << options.mainJar << L" is not in the input " << input);
+    }
+    checkInputHolds(input, L"the class path entry", options.classPath);
+    checkInputHolds(input, L"the module path entry", options.modulePath);
+    if (!options.splash.empty()) {
+        checkInputHolds(input, L"the splash screen image", {options.splash});
+    }
+    checkNoClash(options, input);
+    return input;
+}
+
+// Copying the input into a destination inside it would never end.
+tstring checkDestination(const PackOptions& options, const tstring& input) {
+    const tstring dest = PackFiles::normalPath(options.dest);
+    if (PackFiles::isWithin(dest, input)) {
+        VT_RAISE("the destination must not lie inside the input");
+    }
+    const tstring image = FileUtils::joinPath(dest, options.name);
+    if (PackFiles::exists(image)) {
+        VT_RAISE(tstrings::TextBuilder() << image << L" already exists");
+    }
+    return dest;
+}
+
+PackPlan makePlan(const PackOptions& options, const tstring& toolPath) {
+    refuseUnsupportedResources(options.resources);
+    PackPlan plan;
+    plan.options = options;
+    plan.input = checkInput(options);
+    plan.options.dest = checkDestination(options, plan.input);
+    plan.launcher = findLauncher(options, toolPath);
+    if (options.runtime.empty()) {
+        plan.jdk = findJdkFor(options);
+    } else if (!PackFiles::isDirectory(options.runtime)) {
+        raiseMissing(L"the runtime directory", options.runtime);
+    } else {
+        checkRuntime(options.runtime, *options.target);
+    }
+    plan.mainClass = findMainClass(options, plan.input);
+    return plan;
+}
+
+int reportUsageError(const std::string& message) {
+    writeErr("vantrel-pack: " + message);
+    writeErr(packUsageLine);
+    writeErr("Try 'vantrel-pack --help' for more information.");
+    return 2;
+}
+
+int runCommand(const tstring_array& args, const tstring& toolPath) {
+    const PackCommand command = parsePackCommand(args, PackHost::defaultTarget());
+    if (command.action == PackCommand::Help) {
+        std::fputs(packHelpText, stdout);
+    } else if (command.action == PackCommand::Version) {
+        std::fputs("vantrel-pack " VANTREL_VERSION "\n", stdout);
+    } else {
+        Packer(makePlan(command.options, toolPath)).pack();
+    }
+    return 0;
+}
+
+} // namespace
+
+namespace PackTool {
+
+tstring installedLauncher(const tstring& toolPath, const PackTarget& target) {
+    return FileUtils::PathBuilder()
+           << FileUtils::parentPath(FileUtils::parentPath(toolPath)) << L"share" << L"vantrel"
+           << L"launchers" << target.launcherDir << target.launcherFile;
+}
+
+int run(const tstring_array& args, const tstring& toolPath) {
+    try {
+        return runCommand(args, toolPath);
+    } catch (const VtError<UsageError>& error) {
+        return reportUsageError(error.bareMessage());
+    } catch (const VtErrorBase& error) {
+        writeErr(std::string("vantrel-pack: ") + error.bareMessage());
+    } catch (const std::exception& error) {
+        writeErr(std::string("vantrel-pack: ") + error.what());
+    }
+    return 1;
+}
+
+} // namespace PackTool

@@ -1,0 +1,109 @@
+#include <gtest/gtest.h>
+
+#include "FileUtils.h"
+#include "PackOptions.h"
+
+namespace {
+
+const tstring_array required = {L"--name", L"App", L"--input", L"in", L"--dest", L"out"};
+
+tstring pathList(const tstring& first, const tstring& second) {
+    return first + FileUtils::pathListSeparator + second;
+}
+
+PackOptions parse(tstring_array args, const PackTarget& host = PackTargets::linux64) {
+    args.insert(args.begin(), required.begin(), required.end());
+    return parsePackCommand(args, host).options;
+}
+
+TEST(PackOptions, ValuesKeepTheirTextAndOrder) {
+    const PackOptions options =
+        parse({L"--main-jar", L"lib/app.jar", L"--java-options", L"-Dx=$APPDIR/a b",
+               L"--java-options=-Xmx1g", L"--arguments", L"--flag", L"--arguments", L"",
+               L"--class-path", pathList(L"a.jar", L"b/c.jar"), L"--cds", L"--no-restart"});
+    EXPECT_EQ(options.mainJar, L"lib/app.jar");
+    EXPECT_EQ(options.javaOptions, (tstring_array{L"-Dx=$APPDIR/a b", L"-Xmx1g"}));
+    EXPECT_EQ(options.arguments, (tstring_array{L"--flag", L""}));
+    EXPECT_EQ(options.classPath, (tstring_array{L"a.jar", L"b/c.jar"}));
+    EXPECT_TRUE(options.cds && options.noRestart && !options.quiet);
+    EXPECT_EQ(options.target, &PackTargets::linux64);
+    EXPECT_EQ(parse({L"--main-jar", L"a.jar"}, PackTargets::windows64).target,
+              &PackTargets::windows64);
+    EXPECT_EQ(parse({L"--main-jar", L"a.jar", L"--target", L"windows-gui"}).target,
+              &PackTargets::windowsGui64);
+}
+
+TEST(PackOptions, UsageErrorsNameTheProblem) {
+    const struct {
+        tstring_array args;
+        const char* message;
+    } cases[] = {
+        {{L"--name", L"A", L"--input", L"i"}, "--dest is required"},
+        {{L"--main-jar", L"a.jar", L"--bogus"}, "unknown option --bogus"},
+        {{L"--main-jar", L"a.jar", L"stray"}, "unexpected argument stray"},
+        {{L"--main-jar", L"a.jar", L"--name", L"B"}, "--name is given twice"},
+        {{L"--main-class"}, "--main-class needs a value"},
+        {{L"--main-jar", L"a.jar", L"--cds=yes"}, "--cds takes no value"},
+        {{}, "one of --main-jar, --main-class and --module is required"},
+        {{L"--main-class", L"a.B"}, "--main-class without --main-jar needs --class-path"},
+        {{L"--module", L"m", L"--main-jar", L"a.jar"},
+         "--module does not go with --main-jar or --main-class"},
+        {{L"--module", L"m"}, "--module needs --module-path"},
+        {{L"--module", L"m/", L"--module-path", L"mods"},
+         "--module must be MODULE or MODULE/CLASS: \"m/\""},
+        {{L"--main-jar", L"../a.jar"},
+         "--main-jar must name a path inside the input: \"../a.jar\""},
+        {{L"--main-jar", L"/a.jar"}, "--main-jar must name a path inside the input: \"/a.jar\""},
+        {{L"--main-jar", L"a.jar", L"--class-path", pathList(L"a.jar", L"lib/../../b.jar")},
+         "--class-path must name a path inside the input: \"lib/../../b.jar\""},
+        {{L"--main-jar", L"a.jar", L"--java-options", L"-Da=1\n-Db=2"},
+         "--java-options takes no value with a line end"},
+        {{L"--main-jar", L"a.jar", L"--target", L"mac"},
+         "unknown target \"mac\" (linux, windows or windows-gui)"},
+        {{L"--main-jar", L"a.jar", L"--package", L"a/b"},
+         "--package is not usable as a file name: \"a/b\""},
+        {{L"--main-jar", L"a.jar", L"--target", L"windows", L"--package", L"a:b"},
+         "--package is not usable as a file name: \"a:b\""},
+        {{L"--main-jar", L"a.jar", L"--runtime", L"rt", L"--add-modules", L"java.sql"},
+         "--runtime does not go with --jlink-from, --jmods or --add-modules"},
+        {{L"--main-jar", L"a.jar", L"--icon", L"a.ico", L"--vendor", L"V"},
+         "--icon, --vendor: only for the Windows targets"},
+        {{L"--main-jar", L"a.jar", L"--target", L"windows", L"--app-version", L"1.2.65536"},
+         "--app-version must be A[.B[.C[.D]]] with numbers up to 65535: \"1.2.65536\""},
+        {{L"--main-jar", L"a.jar", L"--target", L"windows", L"--app-version", L"1.2.3.4.5"},
+         "--app-version must be A[.B[.C[.D]]] with numbers up to 65535: \"1.2.3.4.5\""},
+    };
+    for (const auto& c : cases) {
+        tstring_array args = c.args;
+        if (c.args.size() < 4 || c.args[0] != L"--name") {
+            args.insert(args.begin(), required.begin(), required.end());
+        }
+        try {
+            parsePackCommand(args, PackTargets::linux64);
+            ADD_FAILURE() << "no usage error for: " << c.message;
+        } catch (const VtError<UsageError>& error) {
+            EXPECT_STREQ(error.bareMessage(), c.message);
+        }
+    }
+}
+
+TEST(PackOptions, HelpAndVersionNeedNothingElse) {
+    EXPECT_EQ(parsePackCommand({L"--help"}, PackTargets::linux64).action, PackCommand::Help);
+    EXPECT_EQ(parsePackCommand({L"--version"}, PackTargets::linux64).action, PackCommand::Version);
+}
+
+TEST(PackOptions, WindowsResourcesAreParsedButRefused) {
+    const PackOptions options = parse({L"--main-jar", L"a.jar", L"--target", L"windows",
+                                       L"--app-version", L"1.2.3", L"--copyright", L"(c) Us"});
+    EXPECT_EQ(options.resources.appVersion, L"1.2.3");
+    EXPECT_EQ(options.resources.copyright, L"(c) Us");
+    try {
+        refuseUnsupportedResources(options.resources);
+        ADD_FAILURE() << "resources accepted";
+    } catch (const VtErrorBase& error) {
+        EXPECT_STREQ(error.bareMessage(), "--app-version, --copyright: setting the launcher's "
+                                          "Windows resources is not supported yet");
+    }
+}
+
+} // namespace
