@@ -134,6 +134,7 @@ Layout layOut(const ResourceTree& tree) {
         collectNames(type.second, layout);
         for (const auto& name : type.second) {
             offset += directorySize(name.second.size());
+            collectNames(name.second, layout);
             layout.dataEntries += static_cast<std::uint32_t>(name.second.size());
         }
     }

@@ -14,6 +14,7 @@ ResourceTree largeTree() {
     ResourceTree tree = manifestTree();
     tree[ResourceType::version][1][0] = ResourceData{Bytes(0x2345, 0x5A), 0};
     tree[ResourceKey(u"NAMED")][ResourceKey(u"X")][0] = ResourceData{Bytes{1, 2, 3}, 1252};
+    tree[ResourceKey(u"NAMED")][7][ResourceKey(u"ODD")] = ResourceData{Bytes{4}, 0};
     return tree;
 }
 
