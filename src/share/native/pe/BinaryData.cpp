@@ -30,14 +30,11 @@ Bytes ByteView::copy(std::size_t offset, std::size_t count) const {
     return Bytes(bytes + offset, bytes + offset + count);
 }
 
-void ByteView::fail(const std::string& reason) const {
-    VT_RAISE(context + ": " + reason);
-}
-
 void ByteView::require(std::size_t offset, std::size_t count) const {
     if (!has(offset, count)) {
-        fail("truncated: " + std::to_string(count) + " bytes at offset " + std::to_string(offset) +
-             " lie beyond its " + std::to_string(length) + " bytes");
+        VT_RAISE(problem("truncated: " + std::to_string(count) + " bytes at offset " +
+                         std::to_string(offset) + " lie beyond its " + std::to_string(length) +
+                         " bytes"));
     }
 }
 

@@ -9,8 +9,9 @@
 typedef std::vector<std::uint8_t> Bytes;
 
 // Little-endian reads from bytes of untrusted origin. Every read is bounds-checked; a failed
-// check, like fail(), raises one error starting with the view's context ("Invalid icon file
-// \"x.ico\"") so that a reader needs no checks of its own for truncation.
+// check raises one error starting with the view's context ("Invalid icon file \"x.ico\""), so
+// that a reader needs no checks of its own for truncation. Its own refusals read the same:
+// VT_RAISE(view.problem("not an .ico file")).
 class ByteView {
 public:
     ByteView(const std::uint8_t* data, std::size_t size, std::string context)
@@ -31,7 +32,7 @@ public:
         return offset <= length && count <= length - offset;
     }
 
-    [[noreturn]] void fail(const std::string& reason) const;
+    std::string problem(const std::string& reason) const { return context + ": " + reason; }
 
 private:
     void require(std::size_t offset, std::size_t count) const;

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "ErrorHandling.h"
+
 namespace {
 
 const std::size_t headerSize = 6;
@@ -17,7 +19,7 @@ bool isPng(const ByteView& image) {
 std::uint16_t pngBitCount(const ByteView& image) {
     const ByteView ihdr = image.sub(8, 25);
     if (ihdr.u32(0) != 0x0D000000 || std::memcmp(ihdr.data() + 4, "IHDR", 4) != 0) {
-        image.fail("a PNG image does not start with its IHDR chunk");
+        VT_RAISE(image.problem("a PNG image does not start with its IHDR chunk"));
     }
     const std::uint8_t depth = ihdr.u8(16);
     switch (ihdr.u8(17)) { // colour type: samples per pixel
@@ -31,7 +33,7 @@ std::uint16_t pngBitCount(const ByteView& image) {
     case 6:
         return static_cast<std::uint16_t>(depth * 4);
     default:
-        image.fail("a PNG image has an unknown colour type");
+        VT_RAISE(image.problem("a PNG image has an unknown colour type"));
     }
 }
 
@@ -39,13 +41,13 @@ std::uint16_t pngBitCount(const ByteView& image) {
 std::uint16_t bmpBitCount(const ByteView& image) {
     const std::uint32_t headerLength = image.u32(0);
     if (headerLength < 40 || !image.has(0, headerLength)) {
-        image.fail("an image is neither PNG nor a BMP with a complete header");
+        VT_RAISE(image.problem("an image is neither PNG nor a BMP with a complete header"));
     }
     const std::uint16_t bitCount = image.u16(14);
     if (image.u16(12) != 1 || (bitCount != 1 && bitCount != 4 && bitCount != 8 && bitCount != 16 &&
                                bitCount != 24 && bitCount != 32)) {
-        image.fail("a BMP image has " + std::to_string(image.u16(12)) + " planes of " +
-                   std::to_string(bitCount) + " bits");
+        VT_RAISE(image.problem("a BMP image has " + std::to_string(image.u16(12)) + " planes of " +
+                               std::to_string(bitCount) + " bits"));
     }
     return bitCount;
 }
@@ -54,9 +56,9 @@ IconImage readImage(const ByteView& file, std::size_t entry, std::size_t firstIm
     const std::uint32_t length = file.u32(entry + 8);
     const std::uint32_t offset = file.u32(entry + 12);
     if (length == 0 || offset < firstImageOffset || !file.has(offset, length)) {
-        file.fail("an image of " + std::to_string(length) + " bytes at offset " +
-                  std::to_string(offset) + " lies outside the file's " +
-                  std::to_string(file.size()) + " bytes");
+        VT_RAISE(file.problem("an image of " + std::to_string(length) + " bytes at offset " +
+                              std::to_string(offset) + " lies outside the file's " +
+                              std::to_string(file.size()) + " bytes"));
     }
     const ByteView image = file.sub(offset, length);
     const std::uint16_t bitCount = isPng(image) ? pngBitCount(image) : bmpBitCount(image);
@@ -72,16 +74,17 @@ std::vector<IconImage> parseIcoFile(const Bytes& bytes, const tstring& displayNa
     const ByteView file(
         bytes, (tstrings::TextBuilder() << "Invalid icon file \"" << displayName << "\"").utf8());
     if (file.u16(0) != 0 || file.u16(2) != 1) {
-        file.fail("not an .ico file");
+        VT_RAISE(file.problem("not an .ico file"));
     }
     const std::size_t count = file.u16(4);
     if (count == 0) {
-        file.fail("it holds no image");
+        VT_RAISE(file.problem("it holds no image"));
     }
     const std::size_t imagesStart = headerSize + count * entrySize;
     if (imagesStart > file.size()) {
-        file.fail("its directory announces " + std::to_string(count) + " images, more than its " +
-                  std::to_string(file.size()) + " bytes can hold");
+        VT_RAISE(file.problem("its directory announces " + std::to_string(count) +
+                              " images, more than its " + std::to_string(file.size()) +
+                              " bytes can hold"));
     }
     std::vector<IconImage> images;
     for (std::size_t i = 0; i < count; ++i) {

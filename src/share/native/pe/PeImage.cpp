@@ -51,30 +51,30 @@ PeImage::PeImage(Bytes bytes, const tstring& displayName)
 
 void PeImage::readHeaders(const ByteView& view) {
     if (view.size() < 64 || view.u16(0) != 0x5A4D) {
-        view.fail("not a PE image");
+        VT_RAISE(view.problem("not a PE image"));
     }
     const std::uint32_t signature = view.u32(0x3C);
     if (!view.has(signature, 4) || view.u32(signature) != 0x00004550) {
-        view.fail("not a PE image");
+        VT_RAISE(view.problem("not a PE image"));
     }
     coffHeader = signature + 4;
     optionalHeader = coffHeader + 20;
     if (view.u16(optionalHeader) != pe32PlusMagic) {
-        view.fail("not a 64-bit (PE32+) image");
+        VT_RAISE(view.problem("not a 64-bit (PE32+) image"));
     }
     fileAlignment = view.u32(optionalHeader + fileAlignmentField);
     sectionAlignment = view.u32(optionalHeader + sectionAlignmentField);
     if (!isPowerOfTwo(fileAlignment) || fileAlignment < 512 || fileAlignment > 65536 ||
         !isPowerOfTwo(sectionAlignment) || sectionAlignment < fileAlignment) {
-        view.fail("unusual section or file alignment (unknown layout)");
+        VT_RAISE(view.problem("unusual section or file alignment (unknown layout)"));
     }
     directoryCount = view.u32(optionalHeader + directoryCountField);
     if (directoryCount <= debugDirectory || directoryCount > 16 ||
         view.u16(coffHeader + 16) < directoriesField + 8 * directoryCount) {
-        view.fail("unusual optional header (unknown layout)");
+        VT_RAISE(view.problem("unusual optional header (unknown layout)"));
     }
     if (directorySize(view, securityDirectory) != 0) {
-        view.fail("the image is signed; stamp it before signing it");
+        VT_RAISE(view.problem("the image is signed; stamp it before signing it"));
     }
 }
 
@@ -83,7 +83,7 @@ void PeImage::readSections(const ByteView& view) {
     const std::size_t table = optionalHeader + view.u16(coffHeader + 16);
     const std::uint32_t headersSize = view.u32(optionalHeader + sizeOfHeadersField);
     if (count == 0 || count > maxSections || table + count * sectionHeaderSize > headersSize) {
-        view.fail("unusual section table (unknown layout)");
+        VT_RAISE(view.problem("unusual section table (unknown layout)"));
     }
     std::uint64_t nextVa = headersSize;
     std::uint64_t nextRaw = headersSize;
@@ -97,7 +97,7 @@ void PeImage::readSections(const ByteView& view) {
                               view.u32(header + 36)};
         // In address order, without overlaps, in memory and in the file alike.
         if (section.va < nextVa || (section.rawSize != 0 && section.rawPointer < nextRaw)) {
-            view.fail("overlapping or unordered sections (unknown layout)");
+            VT_RAISE(view.problem("overlapping or unordered sections (unknown layout)"));
         }
         nextVa = alignUp(std::uint64_t(section.va) + std::max(section.virtualSize, section.rawSize),
                          sectionAlignment);
@@ -119,14 +119,15 @@ void PeImage::findResourceSection(const ByteView& view) {
             return;
         }
     }
-    view.fail("its resources are not a section of their own (unknown layout)");
+    VT_RAISE(view.problem("its resources are not a section of their own (unknown layout)"));
 }
 
 // What follows the resources may move: only sections nothing but a header points at.
 void PeImage::checkMovableTail(const ByteView& view) const {
     for (std::size_t i = resourceIndex + 1; i < sections.size(); ++i) {
         if ((sections[i].characteristics & discardableSection) == 0) {
-            view.fail("a section after the resources is not discardable (unknown layout)");
+            VT_RAISE(
+                view.problem("a section after the resources is not discardable (unknown layout)"));
         }
     }
     const std::uint32_t resourcesStart = sections[resourceIndex].va;
@@ -137,8 +138,8 @@ void PeImage::checkMovableTail(const ByteView& view) const {
         const bool movable = d == relocationDirectory && rva >= tailStart;
         if (d != resourceDirectory && directorySize(view, d) != 0 && rva >= resourcesStart &&
             !movable) {
-            view.fail("data directory " + std::to_string(d) +
-                      " lies in or after the resources (unknown layout)");
+            VT_RAISE(view.problem("data directory " + std::to_string(d) +
+                                  " lies in or after the resources (unknown layout)"));
         }
     }
 }
@@ -154,12 +155,12 @@ void PeImage::checkTrailingData(const ByteView& view) const {
         const std::uint64_t stringTable =
             symbols + std::uint64_t(view.u32(coffHeader + 12)) * symbolSize;
         if (symbols < end || stringTable + 4 > view.size()) {
-            view.fail("a symbol table outside the end of the file (unknown layout)");
+            VT_RAISE(view.problem("a symbol table outside the end of the file (unknown layout)"));
         }
         end = stringTable + view.u32(static_cast<std::size_t>(stringTable));
     }
     if (end != view.size()) {
-        view.fail("data appended after its sections (unknown layout)");
+        VT_RAISE(view.problem("data appended after its sections (unknown layout)"));
     }
 }
 
@@ -172,7 +173,7 @@ void PeImage::checkDebugData(const ByteView& view) const {
     const ByteView entries = view.sub(rvaToOffset(view, directoryRva(view, debugDirectory)), size);
     for (std::size_t entry = 0; entry + debugEntrySize <= size; entry += debugEntrySize) {
         if (entries.u32(entry + 24) >= sections[resourceIndex].rawPointer) {
-            view.fail("debug data after the resources (unknown layout)");
+            VT_RAISE(view.problem("debug data after the resources (unknown layout)"));
         }
     }
 }
@@ -191,7 +192,7 @@ std::size_t PeImage::rvaToOffset(const ByteView& view, std::uint32_t rva) const 
             return section.rawPointer + (rva - section.va);
         }
     }
-    view.fail("a data directory outside every section (unknown layout)");
+    VT_RAISE(view.problem("a data directory outside every section (unknown layout)"));
 }
 
 Bytes PeImage::withResources(const ResourceTree& resources) const {

@@ -1,10 +1,10 @@
 #include "ResourceTree.h"
 
-#include "ErrorHandling.h"
-
 #include <algorithm>
 #include <set>
 #include <vector>
+
+#include "ErrorHandling.h"
 
 bool ResourceKey::operator<(const ResourceKey& other) const {
     if (isName != other.isName) {
@@ -55,10 +55,10 @@ private:
             const ResourceKey key = readKey(section.u32(entry));
             const std::uint32_t target = section.u32(entry + 4);
             if ((target & subdirectoryFlag) == 0 ? expectDirectories : !expectDirectories) {
-                section.fail("the resource tree does not have three levels");
+                VT_RAISE(section.problem("the resource tree does not have three levels"));
             }
             if (!seen.insert(key).second) {
-                section.fail("a resource directory lists one entry twice");
+                VT_RAISE(section.problem("a resource directory lists one entry twice"));
             }
             visit(key, target & ~subdirectoryFlag);
         }
@@ -67,7 +67,7 @@ private:
     ResourceKey readKey(std::uint32_t field) const {
         if ((field & nameFlag) == 0) {
             if (field > 0xFFFF) {
-                section.fail("a resource identifier exceeds 65535");
+                VT_RAISE(section.problem("a resource identifier exceeds 65535"));
             }
             return ResourceKey(static_cast<std::uint16_t>(field));
         }
@@ -86,7 +86,7 @@ private:
         const std::uint32_t rva = section.u32(offset);
         const std::uint32_t size = section.u32(offset + 4);
         if (rva < sectionRva || !section.has(rva - sectionRva, size)) {
-            section.fail("resource data lies outside the resource section");
+            VT_RAISE(section.problem("resource data lies outside the resource section"));
         }
         return ResourceData{section.copy(rva - sectionRva, size), section.u32(offset + 8)};
     }
@@ -94,7 +94,7 @@ private:
     // Each table is read once: a shared or looping table would multiply the work.
     void claim(std::uint32_t offset) {
         if (!visited.insert(offset).second) {
-            section.fail("a resource directory entry is reached twice");
+            VT_RAISE(section.problem("a resource directory entry is reached twice"));
         }
     }
 
