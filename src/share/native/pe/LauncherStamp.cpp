@@ -1,9 +1,9 @@
 #include "LauncherStamp.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <set>
 #include <system_error>
 
@@ -11,6 +11,7 @@
 #include "FileUtils.h"
 #include "IcoFile.h"
 #include "PeImage.h"
+#include "TextFileReader.h"
 #include "VersionInfo.h"
 
 namespace fs = std::filesystem;
@@ -35,10 +36,16 @@ fs::path fsPath(const tstring& path) {
 }
 
 Bytes readBinaryFile(const tstring& path) {
-    errno = 0;
-    std::ifstream in(fsPath(path), std::ios::binary);
-    Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (!in.good() && !in.eof()) {
+    const UniqueFile file = openSharedForReading(path);
+    if (!file) {
+        raiseFileError("opening", path);
+    }
+    Bytes bytes;
+    std::uint8_t chunk[65536];
+    for (std::size_t count; (count = std::fread(chunk, 1, sizeof(chunk), file.get())) > 0;) {
+        bytes.insert(bytes.end(), chunk, chunk + count);
+    }
+    if (std::ferror(file.get())) {
         raiseFileError("reading", path);
     }
     return bytes;
@@ -55,7 +62,9 @@ public:
     TemporaryFile(const TemporaryFile&) = delete;
     TemporaryFile& operator=(const TemporaryFile&) = delete;
 
-    void write(const Bytes& bytes, const tstring& target) {
+    // Keeps the launcher's permissions, the execute bits on Linux, but never read-only, so
+    // that the result can be stamped again.
+    void write(const Bytes& bytes, const tstring& target, const tstring& permissionsFrom) {
         errno = 0;
         std::ofstream out(path, std::ios::binary | std::ios::trunc);
         out.write(reinterpret_cast<const char*>(bytes.data()),
@@ -63,6 +72,11 @@ public:
         out.close();
         if (!out) {
             raiseFileError("writing", target);
+        }
+        std::error_code error;
+        const fs::file_status source = fs::status(fsPath(permissionsFrom), error);
+        if (!error) {
+            fs::permissions(path, source.permissions() | fs::perms::owner_write, error);
         }
     }
 
@@ -110,8 +124,11 @@ void putIcons(ResourceTree& tree, const std::vector<IconImage>& images) {
     append16(group, static_cast<std::uint16_t>(images.size()));
     std::uint16_t id = 1;
     for (const IconImage& image : images) {
-        while (icons.count(id) != 0) {
+        while (icons.count(id) != 0 && id < 0xFFFF) {
             ++id;
+        }
+        if (icons.count(id) != 0) {
+            VT_RAISE("The launcher has no free icon identifier left");
         }
         group.insert(group.end(), {image.width, image.height, image.colorCount, 0});
         append16(group, image.planes);
@@ -168,6 +185,6 @@ void stampLauncher(const tstring& launcher, const tstring& output, const Launche
                 buildVersionInfo(version, versionStrings(stamp, name)));
     const Bytes stamped = image.withResources(tree);
     TemporaryFile temporary(output);
-    temporary.write(stamped, output);
+    temporary.write(stamped, output, launcher);
     temporary.moveTo(output);
 }

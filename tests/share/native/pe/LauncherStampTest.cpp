@@ -32,7 +32,7 @@ TEST(LauncherStamp, AnyFailureLeavesTheTargetAsItWas) {
         const char* message;
     } cases[] = {
         {folder.launcher, {L"", folder.path(L"bad.ico"), L"", L"", L"", L""}, "Invalid icon file"},
-        {folder.launcher, {L"", folder.path(L"none.ico"), L"", L"", L"", L""}, "Error reading"},
+        {folder.launcher, {L"", folder.path(L"none.ico"), L"", L"", L"", L""}, "Error opening"},
         {folder.launcher, {L"", L"", L"1.70000", L"", L"", L""}, "Invalid version \"1.70000\""},
         {folder.path(L"text.exe"), {L"", L"", L"1", L"", L"", L""}, "Cannot stamp"},
     };
