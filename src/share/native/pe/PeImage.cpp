@@ -99,6 +99,11 @@ void PeImage::readSections(const ByteView& view) {
         if (section.va < nextVa || (section.rawSize != 0 && section.rawPointer < nextRaw)) {
             VT_RAISE(view.problem("overlapping or unordered sections (unknown layout)"));
         }
+        // Moving a section by whole alignment units keeps it aligned only if it was.
+        if (section.va % sectionAlignment != 0 ||
+            (section.rawSize != 0 && section.rawPointer % fileAlignment != 0)) {
+            VT_RAISE(view.problem("unaligned sections (unknown layout)"));
+        }
         nextVa = alignUp(std::uint64_t(section.va) + std::max(section.virtualSize, section.rawSize),
                          sectionAlignment);
         if (section.rawSize != 0) {

@@ -62,6 +62,7 @@ TEST(PeImage, RefusesWhatItCannotRewriteSafely) {
         {[](Bytes& f) { put32(f, optionalHeader + 36, 0x300); }, "unusual section or file"},
         {[](Bytes& f) { put16(f, coffHeader + 2, 60); }, "unusual section table"},
         {[](Bytes& f) { put32(f, sectionHeader(2) + 12, 0x1000); }, "overlapping or unordered"},
+        {[](Bytes& f) { put32(f, sectionHeader(2) + 20, 0x610); }, "unaligned sections"},
         {[](Bytes& f) { put32(f, directory(2), 0x2100); }, "not a section of their own"},
         {[](Bytes& f) { put32(f, sectionHeader(2) + 36, 0x40000040); }, "is not discardable"},
         {[](Bytes& f) { put32(f, directory(0), 0x3000), put32(f, directory(0) + 4, 8); },
