@@ -35,12 +35,12 @@ foreach(fixture ${VANTREL_TEST_FIXTURES})
 endforeach()
 # Like the launcher, the tests export the function table for the test runtime to find.
 set_target_properties(vantrel_unit_tests PROPERTIES ENABLE_EXPORTS ON)
-# The resource writer's tests: a sample icon beside the binary, and on Windows the launcher.
+# The resource writer's tests: a sample icon beside the binary, and on Windows the launchers.
 target_link_libraries(vantrel_unit_tests PRIVATE vtpe)
 configure_file(${TESTS}/share/native/pe/data/app.ico ${CMAKE_BINARY_DIR}/bin/pe-test.ico COPYONLY)
 if(WIN32)
   target_link_libraries(vantrel_unit_tests PRIVATE version imagehlp)
-  add_dependencies(vantrel_unit_tests vantrel)
+  add_dependencies(vantrel_unit_tests vantrel vantrelw)
 endif()
 add_test(NAME unit_tests COMMAND vantrel_unit_tests)
 set_tests_properties(unit_tests PROPERTIES TIMEOUT 900)

@@ -91,9 +91,15 @@ struct Stamped {
 
 } // namespace
 
-TEST(StampedLauncher, ShowsItsVersionAndIconsAndKeepsItsManifestAndChecksum) {
+// The console and the windowed launcher alike.
+class StampedLauncher : public testing::TestWithParam<const wchar_t*> {};
+
+INSTANTIATE_TEST_SUITE_P(Launchers, StampedLauncher,
+                         testing::Values(L"vantrel.exe", L"vantrelw.exe"));
+
+TEST_P(StampedLauncher, ShowsItsVersionAndIconsAndKeepsItsManifestAndChecksum) {
     Stamped stamped;
-    stampLauncher(built(L"vantrel.exe"), stamped.exe,
+    stampLauncher(built(GetParam()), stamped.exe,
                   {L"Hello App", built(L"pe-test.ico"), L"1.2.3.4", L"ACME \u00c9ditions",
                    L"Says hello", L"(c) 2026 ACME"});
     const std::vector<char> block = stamped.versionBlock();
@@ -117,7 +123,7 @@ TEST(StampedLauncher, ShowsItsVersionAndIconsAndKeepsItsManifestAndChecksum) {
     const ResourceModule module(stamped.exe);
     expectEveryIconLoads(module);
     const std::string manifest = module.get(RT_MANIFEST, 1);
-    EXPECT_EQ(ResourceModule(built(L"vantrel.exe")).get(RT_MANIFEST, 1), manifest);
+    EXPECT_EQ(ResourceModule(built(GetParam())).get(RT_MANIFEST, 1), manifest);
     EXPECT_NE(std::string::npos, manifest.find("<assembly"));
     DWORD headerSum = 0;
     DWORD computedSum = 1;
@@ -126,10 +132,9 @@ TEST(StampedLauncher, ShowsItsVersionAndIconsAndKeepsItsManifestAndChecksum) {
     EXPECT_EQ(computedSum, headerSum);
 }
 
-TEST(StampedLauncher, RestampedWithAVersionAloneKeepsOneIconGroupAndStillLaunches) {
+TEST_P(StampedLauncher, RestampedWithAVersionAloneKeepsOneIconGroupAndStillLaunches) {
     Stamped stamped;
-    stampLauncher(built(L"vantrel.exe"), stamped.exe,
-                  {L"", built(L"pe-test.ico"), L"", L"", L"", L""});
+    stampLauncher(built(GetParam()), stamped.exe, {L"", built(L"pe-test.ico"), L"", L"", L"", L""});
     stampLauncher(stamped.exe, stamped.exe, {L"", L"", L"2.5", L"", L"", L""});
     const std::vector<char> block = stamped.versionBlock();
     EXPECT_EQ(L"2.5", versionText(block, L"ProductVersion"));
