@@ -132,6 +132,9 @@ TEST_F(Packing, FailuresLeaveNothingBehind) {
         {{L"--main-jar", L"probe.jar", L"--target", L"windows", L"--launcher", L"/bin/true"},
          "linking a Windows runtime on Linux needs --jmods DIR (the jmods of that platform's "
          "JDK), or give --runtime"},
+        {{L"--main-jar", L"probe.jar", L"--target", L"windows", L"--launcher", L"/bin/true",
+          L"--app-version", L"1.0"},
+         "Cannot stamp \"/bin/true\": not a PE image"},
         {{L"--main-jar", L"probe.jar", L"--target", L"windows-gui"},
          "the windows-gui launcher is not installed: " + launchers +
              "/windows-x86_64/vantrelw.exe is missing (give --launcher FILE)"},

@@ -1,6 +1,8 @@
 // vantrel-pack.exe under Wine: an image packed with the test runtime, then started.
 #include <gtest/gtest.h>
 
+#include "WinApi.h"
+
 #include "FileUtils.h"
 #include "JliRecord.h"
 #include "TestRuntime.h"
@@ -34,7 +36,10 @@ TEST(PackForWindows, TheJvmReceivesExactlyTheConfiguredCommandLine) {
                                L"--java-options", L"-Dgreeting=Hi \"there\"",
                                L"--java-options", L"-Dhome=$APPDIR\\x",
                                L"--arguments",    L"configured one",
-                               L"--no-restart",   L"--quiet"});
+                               L"--no-restart",   L"--quiet",
+                               L"--icon",         FileUtils::joinPath(testsupport::binaryDir(), L"pe-test.ico"),
+                               L"--app-version",  L"2.5",
+                               L"--vendor",       L"Us"});
     ASSERT_EQ(packed.exitCode, 0u) << packed.err;
     EXPECT_EQ(packed.out, "");
 
@@ -42,6 +47,18 @@ TEST(PackForWindows, TheJvmReceivesExactlyTheConfiguredCommandLine) {
     const tstring exe = FileUtils::joinPath(image, L"Hello.exe");
     const tstring app = FileUtils::joinPath(image, L"app");
     const tstring record = FileUtils::joinPath(dir.path(), L"record.txt");
+    // The version information defaults from the name and the version given.
+    std::vector<char> info(GetFileVersionInfoSizeW(exe.c_str(), nullptr));
+    ASSERT_FALSE(info.empty());
+    ASSERT_TRUE(GetFileVersionInfoW(exe.c_str(), 0, static_cast<DWORD>(info.size()), info.data()));
+    for (const auto& item : {std::make_pair(L"ProductName", L"Hello"), std::make_pair(L"CompanyName", L"Us"),
+                             std::make_pair(L"FileVersion", L"2.5"), std::make_pair(L"OriginalFilename", L"Hello.exe")}) {
+        wchar_t* value = nullptr;
+        UINT length = 0;
+        const tstring key = tstring(L"\\StringFileInfo\\040904B0\\") + item.first;
+        ASSERT_TRUE(VerQueryValueW(info.data(), key.c_str(), reinterpret_cast<void**>(&value), &length)) << utf8(key);
+        EXPECT_EQ(tstring(item.second), tstring(value)) << utf8(key);
+    }
     for (const tstring_array& args : {tstring_array{}, tstring_array{L"a", L"b c", L""}}) {
         const ChildResult run = testsupport::runChild(
             exe, args, {{L"VANTREL_TEST_RECORD", record}, {L"VANTREL_TEST_EXIT", L"5"}});

@@ -52,7 +52,7 @@ const char* const packHelpText =
     "  --target TARGET          linux, windows or windows-gui (default: this system's)\n"
     "  --launcher FILE          the launcher binary to copy instead of the installed one\n"
     "  --icon FILE.ico, --app-version A[.B[.C[.D]]], --vendor TEXT, --description TEXT,\n"
-    "  --copyright TEXT         the Windows launcher's resources (not supported yet)\n"
+    "  --copyright TEXT         the Windows launcher's resources\n"
     "  --quiet                  prints nothing but errors\n"
     "  --help, --version\n";
 

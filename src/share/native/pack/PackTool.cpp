@@ -62,7 +62,7 @@ public:
             FileUtils::joinPath(staging.root(), options.name + options.target->exeSuffix);
         PackFiles::copyFile(plan.launcher, exe);
         if (options.target->windows) {
-            applyWindowsResources(exe, options.resources);
+            applyWindowsResources(exe, options.name, options.resources);
         }
         PackHost::checkNotStopped();
         staging.commit();
@@ -250,12 +250,14 @@ tstring checkDestination(const PackOptions& options, const tstring& input) {
 }
 
 PackPlan makePlan(const PackOptions& options, const tstring& toolPath) {
-    refuseUnsupportedResources(options.resources);
     PackPlan plan;
     plan.options = options;
     plan.input = checkInput(options);
     plan.options.dest = checkDestination(options, plan.input);
     plan.launcher = findLauncher(options, toolPath);
+    if (options.target->windows) {
+        checkWindowsResources(plan.launcher, options.name, options.resources);
+    }
     if (options.runtime.empty()) {
         plan.jdk = findJdkFor(options);
     } else if (!PackFiles::isDirectory(options.runtime)) {

@@ -1,6 +1,6 @@
 #include "WindowsResources.h"
 
-#include "ErrorHandling.h"
+#include "LauncherStamp.h"
 
 bool WindowsResources::empty() const {
     return givenOptions().empty();
@@ -21,15 +21,30 @@ tstring WindowsResources::givenOptions() const {
     return result;
 }
 
-void refuseUnsupportedResources(const WindowsResources& resources) {
+namespace {
+
+// The version strings default from the name and the version given (see LauncherStamp).
+LauncherStamp stampOf(const tstring& name, const WindowsResources& resources) {
+    return LauncherStamp{name,
+                         resources.icon,
+                         resources.appVersion,
+                         resources.vendor,
+                         resources.description,
+                         resources.copyright};
+}
+
+} // namespace
+
+void checkWindowsResources(const tstring& launcher, const tstring& name,
+                           const WindowsResources& resources) {
     if (!resources.empty()) {
-        VT_RAISE(tstrings::TextBuilder()
-                 << resources.givenOptions()
-                 << L": setting the launcher's Windows resources is not supported yet");
+        checkLauncherStamp(launcher, stampOf(name, resources));
     }
 }
 
-void applyWindowsResources(const tstring& exePath, const WindowsResources& resources) {
-    (void)exePath;
-    refuseUnsupportedResources(resources);
+void applyWindowsResources(const tstring& exePath, const tstring& name,
+                           const WindowsResources& resources) {
+    if (!resources.empty()) {
+        stampLauncher(exePath, exePath, stampOf(name, resources));
+    }
 }

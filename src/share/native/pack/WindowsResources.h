@@ -16,11 +16,13 @@ struct WindowsResources {
     tstring givenOptions() const;
 };
 
-// Raises while the image's launcher copy can't take resources yet: asking for them must fail
-// before anything is built, never be ignored.
-void refuseUnsupportedResources(const WindowsResources& resources);
+// Raises what applying the resources to a copy of launcher would raise, writing nothing.
+void checkWindowsResources(const tstring& launcher, const tstring& name,
+                           const WindowsResources& resources);
 
-// The one place where the resources go into the launcher copy at exePath.
-void applyWindowsResources(const tstring& exePath, const WindowsResources& resources);
+// The one place where the resources go into the launcher copy at exePath; without any resource
+// option given the copy stays as the launcher is.
+void applyWindowsResources(const tstring& exePath, const tstring& name,
+                           const WindowsResources& resources);
 
 #endif

@@ -167,7 +167,9 @@ tstring defaultName(const tstring& output) {
 
 } // namespace
 
-void stampLauncher(const tstring& launcher, const tstring& output, const LauncherStamp& stamp) {
+namespace {
+
+Bytes stampedImage(const tstring& launcher, const tstring& output, const LauncherStamp& stamp) {
     const tstring name = stamp.name.empty() ? defaultName(output) : stamp.name;
     const VersionNumber version =
         parseVersionNumber(stamp.version.empty() ? tstring(L"1.0") : stamp.version);
@@ -183,7 +185,17 @@ void stampLauncher(const tstring& launcher, const tstring& output, const Launche
     tree[ResourceType::version].clear();
     putResource(tree, ResourceType::version, versionId,
                 buildVersionInfo(version, versionStrings(stamp, name)));
-    const Bytes stamped = image.withResources(tree);
+    return image.withResources(tree);
+}
+
+} // namespace
+
+void checkLauncherStamp(const tstring& launcher, const LauncherStamp& stamp) {
+    stampedImage(launcher, launcher, stamp);
+}
+
+void stampLauncher(const tstring& launcher, const tstring& output, const LauncherStamp& stamp) {
+    const Bytes stamped = stampedImage(launcher, output, stamp);
     TemporaryFile temporary(output);
     temporary.write(stamped, output, launcher);
     temporary.moveTo(output);

@@ -21,4 +21,8 @@ struct LauncherStamp {
 // renamed into place, so on any failure output is as it was.
 void stampLauncher(const tstring& launcher, const tstring& output, const LauncherStamp& stamp);
 
+// Raises what stampLauncher would raise, writing nothing: a bad icon, version or launcher is
+// refused before any other work is done.
+void checkLauncherStamp(const tstring& launcher, const LauncherStamp& stamp);
+
 #endif

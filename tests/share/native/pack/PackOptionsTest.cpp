@@ -92,18 +92,12 @@ TEST(PackOptions, HelpAndVersionNeedNothingElse) {
     EXPECT_EQ(parsePackCommand({L"--version"}, PackTargets::linux64).action, PackCommand::Version);
 }
 
-TEST(PackOptions, WindowsResourcesAreParsedButRefused) {
+TEST(PackOptions, WindowsResourcesAreParsed) {
     const PackOptions options = parse({L"--main-jar", L"a.jar", L"--target", L"windows",
                                        L"--app-version", L"1.2.3", L"--copyright", L"(c) Us"});
     EXPECT_EQ(options.resources.appVersion, L"1.2.3");
     EXPECT_EQ(options.resources.copyright, L"(c) Us");
-    try {
-        refuseUnsupportedResources(options.resources);
-        ADD_FAILURE() << "resources accepted";
-    } catch (const VtErrorBase& error) {
-        EXPECT_STREQ(error.bareMessage(), "--app-version, --copyright: setting the launcher's "
-                                          "Windows resources is not supported yet");
-    }
+    EXPECT_EQ(options.resources.givenOptions(), L"--app-version, --copyright");
 }
 
 } // namespace
