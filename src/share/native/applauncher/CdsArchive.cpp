@@ -196,7 +196,8 @@ struct CacheEntry {
 
 void removeStale(const tstring& path) {
     const bool removed = UserCache::removeFile(path);
-    LOG_TRACE(L"Class-data archive: " << (removed ? L"removed " : L"can't remove ") << path);
+    LOG_TRACE((removed ? L"Removed stale class-data file " : L"Can't remove stale class-data file ")
+              << path);
 }
 
 // Removes what no start of this version of the application can use, and returns the path of

@@ -1,0 +1,189 @@
+#include "CdsArchive.h"
+
+#include <algorithm>
+#include <functional>
+#include <regex>
+
+#include <gtest/gtest.h>
+
+#include "CfgFile.h"
+#include "FileUtils.h"
+#include "TestSupport.h"
+#include "UserCache.h"
+
+namespace {
+
+using FileUtils::joinPath;
+
+// A runtime folder with a release file and a base archive beside its JVM library, an
+// application JAR and a cache base, all in a temporary folder.
+class CdsArchiveTest : public ::testing::Test {
+protected:
+    CdsArchiveTest() {
+        setup.cacheBase = joinPath(temp.path(), L"cache");
+        setup.packageName = L"pkg";
+        setup.appName = L"App";
+        setup.launcherPath = joinPath(temp.path(), L"App");
+        setup.runtimeDir = joinPath(temp.path(), L"runtime");
+        setup.jvmLibPath = joinPath(setup.runtimeDir, L"server/jvm");
+        setup.processId = 4242;
+        setup.now = UserCache::now();
+        testsupport::makeDirectories(joinPath(setup.runtimeDir, L"server"));
+        testsupport::writeFile(joinPath(setup.runtimeDir, L"server/classes.jsa"), "base");
+        testsupport::writeFile(jar(), "jar v1");
+        release("JAVA_VERSION=\"17.0.15\"\n");
+    }
+
+    tstring jar() const { return joinPath(temp.path(), L"app.jar"); }
+    tstring cacheDir() const { return joinPath(setup.cacheBase, L"pkg/cds"); }
+    void release(const std::string& text) {
+        testsupport::writeFile(joinPath(setup.runtimeDir, L"release"), text);
+    }
+
+    CdsArchive::Plan plan(const std::string& cfgText = "app.cds=auto\n",
+                          const std::string& javaOption = "-Dx") {
+        const tstring path = joinPath(temp.path(), L"app.cfg");
+        testsupport::writeFile(path, "[Application]\n" + cfgText +
+                                         "app.classpath=" + tstrings::toUtf8(jar()) +
+                                         "\n[JavaOptions]\njava-options=" + javaOption +
+                                         "\n[AppCDSJavaOptions]\njava-options=-Duse\n"
+                                         "[AppCDSGenerateCacheJavaOptions]\njava-options=-Dmake\n");
+        log.clear();
+        const CdsArchive::Plan result = CdsArchive::plan(CfgFile::load(path), setup);
+        const bool traced = cfgText.find("app.cds=") != std::string::npos;
+        EXPECT_EQ(traced ? 1u : 0u, log.messages(L"TRACE", L"Class-data archive: ").size());
+        return result;
+    }
+
+    // The names of the given files, or of those in the cache directory, sorted.
+    tstring_array cacheFiles(const tstring_array& paths = {}) const {
+        tstring_array names;
+        for (const tstring& path : paths) {
+            names.push_back(FileUtils::lastComponent(path));
+        }
+        if (paths.empty()) {
+            names = UserCache::listDirectory(cacheDir());
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    // The runtime's part: it writes the archive (or nothing) before the process ends.
+    void runtimeExits(const CdsArchive::Plan& made, const std::string& archive) {
+        testsupport::writeFile(made.written, archive);
+        CdsArchive::finish(made);
+    }
+
+    testsupport::LogRecorder log;
+    testsupport::TempDir temp;
+    CdsArchive::Setup setup;
+};
+
+std::string escaped(const tstring& text) {
+    return std::regex_replace(tstrings::toUtf8(text), std::regex(R"([\\.^$|()\[\]{}*+?])"),
+                              R"(\$&)");
+}
+
+TEST(CdsArchiveVersion, FeatureVersionFromReleaseText) {
+    const std::pair<const char*, int> cases[] = {
+        {"JAVA_VERSION=\"17.0.15\"", 17}, {"A=1\r\nJAVA_VERSION=\"1.8.0_292\"\r\n", 8},
+        {"JAVA_VERSION=\"21-ea\"", 21},   {"JAVA_VERSION=19", 19},
+        {"JAVA_VERSION=\"\"", 0},         {"JAVA_VERSION=\"x17\"", 0},
+        {"JAVA_RUNTIME_VERSION=17", 0},   {"", 0}};
+    for (const auto& item : cases) {
+        EXPECT_EQ(item.second, CdsArchive::javaFeatureVersion(item.first)) << item.first;
+    }
+}
+
+TEST_F(CdsArchiveTest, OptionsOfAFirstStartForEachJavaVersion) {
+    const std::string stem = escaped(joinPath(cacheDir(), L"App-")) + "[0-9a-f]{16}";
+    const std::pair<const char*, std::vector<std::string>> cases[] = {
+        {"JAVA_VERSION=\"1.8.0\"", {}},
+        {"JAVA_VERSION=\"12.0.2\"", {}},
+        {"IMPLEMENTOR=x", {}},
+        {"JAVA_VERSION=\"13\"", {"-XX:ArchiveClassesAtExit=" + stem + "\\.4242\\.tmp", "-Dmake"}},
+        {"JAVA_VERSION=\"18.0.1\"",
+         {"-XX:ArchiveClassesAtExit=" + stem + "\\.4242\\.tmp", "-Dmake"}},
+        {"JAVA_VERSION=\"21.0.2\"",
+         {"-XX:\\+AutoCreateSharedArchive", "-XX:SharedArchiveFile=" + stem + "\\.jsa", "-Dmake"}}};
+    for (const auto& item : cases) {
+        release(item.first);
+        const CdsArchive::Plan made = plan();
+        ASSERT_EQ(item.second.size(), made.options.size()) << item.first;
+        for (std::size_t i = 0; i < item.second.size(); ++i) {
+            EXPECT_TRUE(
+                std::regex_match(tstrings::toUtf8(made.options[i]), std::regex(item.second[i])))
+                << item.first << ": " << tstrings::toUtf8(made.options[i]);
+        }
+        EXPECT_EQ(item.second.empty(), made.written.empty()) << item.first;
+        UserCache::removeFile(made.written);
+    }
+}
+
+TEST_F(CdsArchiveTest, ArchiveIsPublishedWhenCompleteAndUsedUntilTheJarChanges) {
+    const CdsArchive::Plan made = plan();
+    EXPECT_TRUE(FileUtils::pathExists(made.written)); // the cache directory is writable
+    runtimeExits(made, std::string(5000, 'a'));
+    const tstring archive = made.publishStem + L".5000.jsa";
+    EXPECT_EQ(cacheFiles({archive}), cacheFiles());
+    EXPECT_EQ((tstring_array{L"-XX:SharedArchiveFile=" + archive, L"-Duse"}), plan().options);
+
+    // A cut archive could crash the runtime: it is removed and made again. The start that
+    // makes it is killed; its file stays while another start could still be writing.
+    testsupport::writeFile(archive, "cut");
+    const CdsArchive::Plan killed = plan();
+    setup.processId = 4343;
+    const CdsArchive::Plan concurrent = plan();
+    EXPECT_EQ(cacheFiles({killed.written, concurrent.written}), cacheFiles());
+    setup.now += 3600ll * 1000000000;
+    setup.processId = 4444;
+    const CdsArchive::Plan later = plan();
+    EXPECT_EQ(cacheFiles({later.written}), cacheFiles());
+
+    // A changed JAR: a new archive, the old files go, another application's stay.
+    const tstring foreign = joinPath(cacheDir(), L"Other-0123456789abcdef.5.jsa");
+    testsupport::writeFile(foreign, "other");
+    testsupport::writeFile(jar(), "jar v2");
+    const CdsArchive::Plan changed = plan();
+    EXPECT_NE(made.publishStem, changed.publishStem);
+    EXPECT_EQ(cacheFiles({changed.written, foreign}), cacheFiles());
+}
+
+TEST_F(CdsArchiveTest, RuntimeThatWroteNothingStopsFurtherAttempts) {
+    runtimeExits(plan(), "");
+    EXPECT_TRUE(plan().options.empty());
+    release("JAVA_VERSION=\"19\"");
+    const CdsArchive::Plan made = plan();
+    runtimeExits(made, "archive");
+    EXPECT_EQ((tstring_array{L"-XX:+AutoCreateSharedArchive",
+                             L"-XX:SharedArchiveFile=" + made.written, L"-Duse"}),
+              plan().options);
+}
+
+TEST_F(CdsArchiveTest, NoArchiveAndNothingWrittenWhenItCannotBeSafe) {
+    const tstring baseArchive = joinPath(setup.runtimeDir, L"server/classes.jsa");
+    const CdsArchive::Setup original = setup;
+    const struct {
+        const char* cfg;
+        const char* javaOption;
+        std::function<void()> prepare;
+    } cases[] = {
+        {"", "-Dx", [] {}},
+        {"app.cds=on\n", "-Dx", [] {}},
+        {"app.cds=auto\n", "-Xshare:off", [] {}},
+        {"app.cds=auto\n", "-Dx", [&] { UserCache::removeFile(baseArchive); }},
+        {"app.cds=auto\n", "-Dx", [this] { setup.packageName = L".."; }},
+        {"app.cds=auto\n", "-Dx", [this] { setup.cacheBase.clear(); }},
+        {"app.cds=auto\n", "-Dx", [this] { testsupport::writeFile(setup.cacheBase, "a file"); }}};
+    for (const auto& item : cases) {
+        setup = original;
+        testsupport::writeFile(baseArchive, "base");
+        item.prepare();
+        const CdsArchive::Plan none = plan(item.cfg, item.javaOption);
+        EXPECT_TRUE(none.options.empty()) << item.cfg;
+        EXPECT_TRUE(none.written.empty()) << item.cfg;
+        EXPECT_FALSE(FileUtils::pathExists(joinPath(temp.path(), L"cache/pkg"))) << item.cfg;
+    }
+}
+
+} // namespace
