@@ -405,7 +405,9 @@ Plan plan(const CfgFile& cfg, const Setup& setup) {
     try {
         return autoPlan(cfg, setup);
     } catch (const std::exception& error) {
-        LOG_TRACE(L"Class-data archive: none, " << tstrings::fromUtf8(error.what()));
+        const auto* own = dynamic_cast<const VtErrorBase*>(&error);
+        LOG_TRACE(L"Class-data archive: none, "
+                  << tstrings::fromUtf8(own ? own->bareMessage() : error.what()));
         return Plan();
     }
 }
