@@ -350,7 +350,9 @@ Plan autoPlan(const CfgFile& cfg, const Setup& setup) {
         // it gets a name of this process, published only once the runtime has finished.
         const tstring temporary =
             (tstrings::TextBuilder() << stem << L"." << setup.processId << L".tmp").text();
+        // A runtime that can't create its archive fails the start: try first.
         UserCache::createEmptyFile(temporary);
+        UserCache::removeFile(temporary);
         LOG_TRACE(L"Class-data archive: make " << temporary);
         result = makePlan(cfg, {L"-XX:ArchiveClassesAtExit=" + temporary}, temporary, stem);
     }

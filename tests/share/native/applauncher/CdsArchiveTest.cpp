@@ -35,7 +35,9 @@ protected:
     }
 
     tstring jar() const { return joinPath(temp.path(), L"app.jar"); }
-    tstring cacheDir() const { return joinPath(setup.cacheBase, L"pkg/cds"); }
+    tstring cacheDir() const {
+        return FileUtils::PathBuilder() << setup.cacheBase << L"pkg" << L"cds";
+    }
     void release(const std::string& text) {
         testsupport::writeFile(joinPath(setup.runtimeDir, L"release"), text);
     }
@@ -116,13 +118,11 @@ TEST_F(CdsArchiveTest, OptionsOfAFirstStartForEachJavaVersion) {
                 << item.first << ": " << tstrings::toUtf8(made.options[i]);
         }
         EXPECT_EQ(item.second.empty(), made.written.empty()) << item.first;
-        UserCache::removeFile(made.written);
     }
 }
 
 TEST_F(CdsArchiveTest, ArchiveIsPublishedWhenCompleteAndUsedUntilTheJarChanges) {
     const CdsArchive::Plan made = plan();
-    EXPECT_TRUE(FileUtils::pathExists(made.written)); // the cache directory is writable
     runtimeExits(made, std::string(5000, 'a'));
     const tstring archive = made.publishStem + L".5000.jsa";
     EXPECT_EQ(cacheFiles({archive}), cacheFiles());
@@ -132,8 +132,10 @@ TEST_F(CdsArchiveTest, ArchiveIsPublishedWhenCompleteAndUsedUntilTheJarChanges) 
     // makes it is killed; its file stays while another start could still be writing.
     testsupport::writeFile(archive, "cut");
     const CdsArchive::Plan killed = plan();
+    testsupport::writeFile(killed.written, "partial");
     setup.processId = 4343;
     const CdsArchive::Plan concurrent = plan();
+    testsupport::writeFile(concurrent.written, "partial");
     EXPECT_EQ(cacheFiles({killed.written, concurrent.written}), cacheFiles());
     setup.now += 3600ll * 1000000000;
     setup.processId = 4444;
