@@ -4,8 +4,6 @@ package cds;
 public final class Main {
     public static void main(String[] args) {
         System.out.println("version 2");
-        if (args.length > 0) {
-            System.exit(Integer.parseInt(args[0]));
-        }
+        System.exit(args.length > 0 ? Integer.parseInt(args[0]) : 0);
     }
 }
