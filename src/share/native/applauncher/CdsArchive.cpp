@@ -271,19 +271,22 @@ tstring baseArchivePath(const CfgFile& cfg, const Setup& setup) {
                                noCompressedOops ? L"classes_nocoops.jsa" : L"classes.jsa");
 }
 
-Plan usePlan(const CfgFile& cfg, const tstring_array& options) {
+// The archive's options first, then those that the configuration adds for the case.
+Plan planWith(const tstring_array& options, const CfgFile& cfg, const SectionId& section) {
     Plan result;
     result.options = options;
-    const tstring_array extra = javaOptionsOf(cfg, SectionName::AppCDSJavaOptions);
+    const tstring_array extra = javaOptionsOf(cfg, section);
     result.options.insert(result.options.end(), extra.begin(), extra.end());
     return result;
 }
 
+Plan usePlan(const CfgFile& cfg, const tstring_array& options) {
+    return planWith(options, cfg, SectionName::AppCDSJavaOptions);
+}
+
 Plan makePlan(const CfgFile& cfg, const tstring_array& options, const tstring& written,
               const tstring& stem) {
-    Plan result = usePlan(CfgFile(), options);
-    const tstring_array extra = javaOptionsOf(cfg, SectionName::AppCDSGenerateCacheJavaOptions);
-    result.options.insert(result.options.end(), extra.begin(), extra.end());
+    Plan result = planWith(options, cfg, SectionName::AppCDSGenerateCacheJavaOptions);
     result.written = written;
     result.publishStem = stem;
     return result;
@@ -302,6 +305,30 @@ bool mayMake(const tstring& dir, const tstring& stem) {
         return false;
     }
     return true;
+}
+
+// The feature version from the text of a runtime's "release" file ("1.8.0" is 8); 0 when
+// unknown.
+int javaFeatureVersion(const std::string& releaseText) {
+    const std::string name = "JAVA_VERSION=";
+    size_t start = 0;
+    while (start < releaseText.size()) {
+        size_t end = releaseText.find('\n', start);
+        end = end == std::string::npos ? releaseText.size() : end;
+        if (releaseText.compare(start, name.size(), name) == 0) {
+            std::string value = releaseText.substr(start + name.size(), end - start - name.size());
+            value.erase(std::remove(value.begin(), value.end(), '"'), value.end());
+            // "1.8.0_292" is Java 8; from Java 9 on the feature version comes first.
+            if (value.compare(0, 2, "1.") == 0) {
+                value.erase(0, 2);
+            }
+            const size_t digits = value.find_first_not_of("0123456789");
+            const std::string number = value.substr(0, digits);
+            return number.empty() || number.size() > 4 ? 0 : std::atoi(number.c_str());
+        }
+        start = end + 1;
+    }
+    return 0;
 }
 
 Plan autoPlan(const CfgFile& cfg, const Setup& setup) {
@@ -370,28 +397,6 @@ void finishKeptPlan() {
 }
 
 } // namespace
-
-int javaFeatureVersion(const std::string& releaseText) {
-    const std::string name = "JAVA_VERSION=";
-    size_t start = 0;
-    while (start < releaseText.size()) {
-        size_t end = releaseText.find('\n', start);
-        end = end == std::string::npos ? releaseText.size() : end;
-        if (releaseText.compare(start, name.size(), name) == 0) {
-            std::string value = releaseText.substr(start + name.size(), end - start - name.size());
-            value.erase(std::remove(value.begin(), value.end(), '"'), value.end());
-            // "1.8.0_292" is Java 8; from Java 9 on the feature version comes first.
-            if (value.compare(0, 2, "1.") == 0) {
-                value.erase(0, 2);
-            }
-            const size_t digits = value.find_first_not_of("0123456789");
-            const std::string number = value.substr(0, digits);
-            return number.empty() || number.size() > 4 ? 0 : std::atoi(number.c_str());
-        }
-        start = end + 1;
-    }
-    return 0;
-}
 
 Plan plan(const CfgFile& cfg, const Setup& setup) {
     const CfgProperty* mode =

@@ -2,7 +2,6 @@
 #define VANTREL_CDSARCHIVE_H
 
 #include <cstdint>
-#include <string>
 
 #include "tstrings.h"
 
@@ -32,10 +31,6 @@ struct Plan {
     tstring publishStem;   // the finished archive is renamed to <stem>.<size>.jsa; empty: kept
     tstring failedMarker;  // made when the runtime ended without writing an archive
 };
-
-// The feature version from the text of a runtime's "release" file ("1.8.0" is 8); 0 when
-// unknown.
-int javaFeatureVersion(const std::string& releaseText);
 
 // Never raises: a start without an archive is always possible.
 Plan plan(const CfgFile& cfg, const Setup& setup);

@@ -1,5 +1,4 @@
 package cds;
-
 // Version 1 of an application whose class-data archive the launcher keeps.
 public final class Main {
     public static void main(String[] args) {
