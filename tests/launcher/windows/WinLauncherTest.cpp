@@ -468,13 +468,13 @@ TEST(LauncherClassDataArchive, MadeByTheRestartedCopyPublishedAtExitAndUsedNextT
     ChildResult result =
         image.run({}, {{L"LOCALAPPDATA", local.path()}, {L"VANTREL_TEST_EXIT", L"3"}});
     EXPECT_EQ(3u, result.exitCode) << result.err;
-    EXPECT_TRUE(std::regex_match(image.record().at("argv[1]"),
+    EXPECT_TRUE(std::regex_match(image.record().at("argv[2]"),
                                  std::regex("-XX:ArchiveClassesAtExit=" + stem + "[0-9]+\\.tmp")))
-        << image.record().at("argv[1]");
+        << image.record().at("argv[2]");
 
     result = image.run({}, {{L"LOCALAPPDATA", local.path()}});
     EXPECT_EQ(0u, result.exitCode) << result.err;
-    const std::string used = image.record().at("argv[1]");
+    const std::string used = image.record().at("argv[2]");
     EXPECT_TRUE(
         std::regex_match(used, std::regex("-XX:SharedArchiveFile=" + stem + "[0-9]+\\.jsa")))
         << used;

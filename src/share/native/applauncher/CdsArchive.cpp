@@ -274,7 +274,11 @@ tstring baseArchivePath(const CfgFile& cfg, const Setup& setup) {
 // The archive's options first, then those that the configuration adds for the case.
 Plan planWith(const tstring_array& options, const CfgFile& cfg, const SectionId& section) {
     Plan result;
-    result.options = options;
+    // The runtime warns on the standard output of every class it can't archive and of an
+    // archive it can't use: that is the application's output. Options of the configuration
+    // come later and can still ask for such a log.
+    result.options.push_back(L"-Xlog:cds*=off");
+    result.options.insert(result.options.end(), options.begin(), options.end());
     const tstring_array extra = javaOptionsOf(cfg, section);
     result.options.insert(result.options.end(), extra.begin(), extra.end());
     return result;

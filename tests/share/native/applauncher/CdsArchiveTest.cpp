@@ -15,6 +15,8 @@ namespace {
 
 using FileUtils::joinPath;
 
+const tstring quiet = L"-Xlog:cds*=off";
+
 // A runtime folder with a release file and a base archive beside its JVM library, an
 // application JAR and a cache base, all in a temporary folder.
 class CdsArchiveTest : public ::testing::Test {
@@ -104,8 +106,8 @@ TEST_F(CdsArchiveTest, OptionsOfAFirstStartForEachJavaVersion) {
             << item.first;
         const tstring_array expected =
             tstrings::endsWith(made.written, L".tmp")
-                ? tstring_array{L"-XX:ArchiveClassesAtExit=" + made.written, L"-Dmake"}
-                : tstring_array{L"-XX:+AutoCreateSharedArchive",
+                ? tstring_array{quiet, L"-XX:ArchiveClassesAtExit=" + made.written, L"-Dmake"}
+                : tstring_array{quiet, L"-XX:+AutoCreateSharedArchive",
                                 L"-XX:SharedArchiveFile=" + made.written, L"-Dmake"};
         EXPECT_EQ(expected, made.options) << item.first;
     }
@@ -116,7 +118,8 @@ TEST_F(CdsArchiveTest, ArchiveIsPublishedWhenCompleteAndUsedUntilTheJarChanges) 
     runtimeExits(made, std::string(5000, 'a'));
     const tstring archive = made.publishStem + L".5000.jsa";
     EXPECT_EQ(cacheFiles({archive}), cacheFiles());
-    EXPECT_EQ((tstring_array{L"-XX:SharedArchiveFile=" + archive, L"-Duse"}), plan().options);
+    EXPECT_EQ((tstring_array{quiet, L"-XX:SharedArchiveFile=" + archive, L"-Duse"}),
+              plan().options);
 
     // A cut archive could crash the runtime: it is removed and made again. The start that
     // makes it is killed; its file stays while another start could still be writing.
@@ -147,7 +150,7 @@ TEST_F(CdsArchiveTest, RuntimeThatWroteNothingStopsFurtherAttempts) {
     release("JAVA_VERSION=\"19\"");
     const CdsArchive::Plan made = plan();
     runtimeExits(made, "archive");
-    EXPECT_EQ((tstring_array{L"-XX:+AutoCreateSharedArchive",
+    EXPECT_EQ((tstring_array{quiet, L"-XX:+AutoCreateSharedArchive",
                              L"-XX:SharedArchiveFile=" + made.written, L"-Duse"}),
               plan().options);
 }
