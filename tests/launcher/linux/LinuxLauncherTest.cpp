@@ -817,6 +817,20 @@ TEST_F(LinuxLauncherCds, FailuresLeaveTheStartAndItsExitCodeAlone) {
     }
 }
 
+// Re-executed by the runtime, the process can't see its end: the next start takes the archive.
+TEST_F(LinuxLauncherCds, ArchiveOfAnUnseenEndIsAdoptedByTheNextStart) {
+    const tstring serverDir = FileUtils::joinPath(image.runtimeDir(), L"lib/server");
+    ChildResult result = image.run({}, {{L"XDG_CACHE_HOME", cache.path()},
+                                        {L"VANTREL_DEBUG", L"true"},
+                                        {L"LD_LIBRARY_PATH", serverDir}});
+    EXPECT_NE(std::string::npos, result.err.find("Re-executed by ")) << result.err;
+    EXPECT_EQ(0u, decision(result).find("make ")) << result.err;
+    result = run();
+    EXPECT_NE(std::string::npos, result.err.find("Adopted class-data archive ")) << result.err;
+    EXPECT_EQ(0u, decision(result).find("use ")) << result.err;
+    EXPECT_TRUE(mainClassCameFromTheArchive());
+}
+
 TEST_F(LinuxLauncherCds, FourFirstStartsAtOnce) {
     std::vector<std::thread> starts;
     std::vector<ChildResult> results(4);

@@ -194,6 +194,21 @@ struct CacheEntry {
     std::uint64_t number = 0; // the size of a published archive, the pid of a temporary one
 };
 
+// The runtime writes its archive's header last, beginning with this magic number: a file
+// that begins with it is complete even when the start that made it could not publish it.
+bool isCompleteArchive(const tstring& path) {
+    const unsigned char magic[] = {0xa8, 0xab, 0x0b, 0xf0};
+    unsigned char head[sizeof(magic)] = {};
+    const UniqueFile file = openSharedForReading(path);
+    return file && std::fread(head, 1, sizeof(head), file.get()) == sizeof(head) &&
+           std::equal(head, head + sizeof(head), magic);
+}
+
+tstring publish(const tstring& written, const tstring& stem, std::uint64_t size) {
+    const tstring archive = (tstrings::TextBuilder() << stem << L"." << size << L".jsa").text();
+    return UserCache::replaceFile(written, archive) ? archive : tstring();
+}
+
 void removeStale(const tstring& path) {
     const bool removed = UserCache::removeFile(path);
     LOG_TRACE((removed ? L"Removed stale class-data file " : L"Can't remove stale class-data file ")
@@ -223,6 +238,14 @@ tstring tidyCacheDir(const tstring& dir, const Setup& setup, const tstring& key)
                 usable = path;
             } else {
                 removeStale(path);
+            }
+        } else if (entry.kind == CacheEntry::temporary && exists && isCompleteArchive(path)) {
+            // Left by a start that the runtime ended in a way this launcher could not see.
+            const tstring adopted =
+                publish(path, FileUtils::joinPath(dir, setup.appName + L"-" + key), stamp.size);
+            if (!adopted.empty()) {
+                LOG_TRACE(L"Adopted class-data archive " << path);
+                usable = usable.empty() ? adopted : usable;
             }
         } else if (entry.kind == CacheEntry::temporary && exists &&
                    setup.now - stamp.modified > abandonedAfterNs) {
@@ -438,12 +461,8 @@ void finish(const Plan& plan) {
         }
         return;
     }
-    if (!plan.publishStem.empty()) {
-        const tstring archive =
-            (tstrings::TextBuilder() << plan.publishStem << L"." << stamp.size << L".jsa").text();
-        if (!UserCache::replaceFile(plan.written, archive)) {
-            UserCache::removeFile(plan.written);
-        }
+    if (!plan.publishStem.empty() && publish(plan.written, plan.publishStem, stamp.size).empty()) {
+        UserCache::removeFile(plan.written);
     }
 }
 

@@ -132,8 +132,14 @@ TEST_F(CdsArchiveTest, ArchiveIsPublishedWhenCompleteAndUsedUntilTheJarChanges) 
     EXPECT_EQ(cacheFiles({killed.written, concurrent.written}), cacheFiles());
     setup.now += 3600ll * 1000000000;
     setup.processId = 4444;
-    plan();
+    const CdsArchive::Plan unseen = plan();
     EXPECT_EQ(tstring_array(), cacheFiles());
+
+    // A whole archive that its start could not publish: the header, written last, is there.
+    testsupport::writeFile(unseen.written, std::string("\xa8\xab\x0b\xf0", 4) + "rest");
+    EXPECT_EQ((tstring_array{quiet, L"-XX:SharedArchiveFile=" + unseen.publishStem + L".8.jsa",
+                             L"-Duse"}),
+              plan().options);
 
     // A changed JAR: a new archive, the old files go, another application's stay.
     const tstring foreign = joinPath(cacheDir(), L"Other-0123456789abcdef.5.jsa");
