@@ -232,13 +232,13 @@ void sleepMilliseconds(int milliseconds) {
 #endif
 }
 
-// A runtime asked to archive the application's classes writes the archive by the time it ends.
+// A runtime asked to archive the application's classes has written the archive when it ends.
 void writeRequestedArchive(int argc, char** argv) {
     const std::string option = "-XX:ArchiveClassesAtExit=";
     for (int i = 0; argv != nullptr && i < argc; ++i) {
-        if (std::string(argv[i]).compare(0, option.size(), option) == 0) {
+        if (std::strncmp(argv[i], option.c_str(), option.size()) == 0) {
             Record archive;
-            archive.add("archive", argv[i]);
+            archive.add("archive", 1);
             archive.write(argv[i] + option.size());
         }
     }

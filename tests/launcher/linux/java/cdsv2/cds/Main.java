@@ -1,5 +1,4 @@
 package cds;
-// Version 2 of an application whose class-data archive the launcher keeps.
 public final class Main {
     public static void main(String[] args) throws Exception {
         // A class of its own loader, loaded but never linked: the runtime can't archive it.
@@ -8,6 +7,5 @@ public final class Main {
         System.out.println("version 2");
         System.exit(args.length > 0 ? Integer.parseInt(args[0]) : 0);
     }
-
     static final class Unlinked {}
 }
