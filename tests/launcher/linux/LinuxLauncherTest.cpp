@@ -792,12 +792,14 @@ TEST_F(LinuxLauncherCds, FailuresLeaveTheStartAndItsExitCodeAlone) {
 
     const struct {
         std::function<void()> prepare;
-        const char* decision;
+        std::string decision;
     } cases[] = {{[&] {
                       fs::remove_all(utf8(cache.path()) + "/HelloApp");
                       testsupport::writeFile(cache.path() + L"/HelloApp", "in the way");
                   },
                   "none, mkdir("},
+                 {[&] { fs::permissions(cdsDir(), fs::perms::all); },
+                  "none, " + cdsDir() + " is not private to this user"},
                  // A cut archive would crash the runtime.
                  {[&] { fs::resize_file(cdsDir() + "/" + archives()[0], 4096); }, "make "}};
     for (const auto& item : cases) {

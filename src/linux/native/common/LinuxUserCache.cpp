@@ -38,6 +38,22 @@ struct DirCloser {
                       static_cast<std::uint32_t>(error)));
 }
 
+// Another process may make the same directories at the same time: only the final state counts.
+void makeMissingDirectories(const tstring& dir) {
+    const tstring parent = FileUtils::parentPath(dir);
+    struct stat info;
+    if (stat(native(dir).c_str(), &info) != 0 && !parent.empty() && parent != dir) {
+        makeMissingDirectories(parent);
+    }
+    if (mkdir(native(dir).c_str(), 0700) != 0 && errno != EEXIST) {
+        raiseErrno("mkdir", dir, functionAddress(&mkdir));
+    }
+    if (stat(native(dir).c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+        errno = ENOTDIR;
+        raiseErrno("mkdir", dir, functionAddress(&mkdir));
+    }
+}
+
 } // namespace
 
 tstring baseDir() {
@@ -77,18 +93,12 @@ tstring_array listDirectory(const tstring& dir) {
 }
 
 void makeDirectories(const tstring& dir) {
-    const tstring parent = FileUtils::parentPath(dir);
+    makeMissingDirectories(dir);
+    // What lies here is run as the application's code: nobody else may put it there.
     struct stat info;
-    if (stat(native(dir).c_str(), &info) != 0 && !parent.empty() && parent != dir) {
-        makeDirectories(parent);
-    }
-    // Another process may make it at the same time: only the final state counts.
-    if (mkdir(native(dir).c_str(), 0700) != 0 && errno != EEXIST) {
-        raiseErrno("mkdir", dir, functionAddress(&mkdir));
-    }
-    if (stat(native(dir).c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
-        errno = ENOTDIR;
-        raiseErrno("mkdir", dir, functionAddress(&mkdir));
+    if (stat(native(dir).c_str(), &info) != 0 || info.st_uid != geteuid() ||
+        (info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        VT_RAISE(tstrings::TextBuilder() << dir << L" is not private to this user");
     }
 }
 

@@ -165,7 +165,7 @@ bool isKey(const tstring& text) {
 struct CacheEntry {
     enum Kind { other, published, temporary, inPlace, failed };
 
-    CacheEntry(const tstring& appName, const tstring& fileName) : name(fileName) {
+    CacheEntry(const tstring& appName, const tstring& fileName) {
         const tstring prefix = appName + L"-";
         if (fileName.compare(0, prefix.size(), prefix) != 0) {
             return;
@@ -188,7 +188,6 @@ struct CacheEntry {
         }
     }
 
-    tstring name;
     tstring key;
     Kind kind = other;
     std::uint64_t number = 0; // the size of a published archive, the pid of a temporary one

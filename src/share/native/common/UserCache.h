@@ -24,8 +24,8 @@ tstring baseDir();
 bool stamp(const tstring& path, FileStamp& result);
 // The names of a directory's entries. Raises when it can't be read.
 tstring_array listDirectory(const tstring& dir);
-// Creates the missing directories of the path, only readable by this user. Raises when the
-// path is not a directory afterwards.
+// Creates the missing directories of the path, only for this user. Raises when the path is
+// not a directory afterwards, or one that other users may write to.
 void makeDirectories(const tstring& dir);
 // Raises when the file exists already or can't be made.
 void createEmptyFile(const tstring& path);
