@@ -172,12 +172,15 @@ if [ -d "$maven_home/boot" ] && [ -d "$jdk/lib/server" ]; then
         echo "[ArgOptions]"
         printf 'arguments=%s\n' -B -o -q validate
     } >"$maven/image/app/Mvn.cfg"
-    maven_launcher() { (cd "$maven/project" && "$maven/image/Mvn"); }
+    # Maven's console library writes colour resets to the error stream even with -B.
+    maven_launcher() { (cd "$maven/project" && "$maven/image/Mvn" 2>/dev/null); }
     maven_java() {
         (cd "$maven/project" && "$jdk/bin/java" -classpath "$maven_home"/boot/plexus-classworlds-*.jar \
-            "${maven_props[@]}" org.codehaus.plexus.classworlds.launcher.Launcher -B -o -q validate)
+            "${maven_props[@]}" org.codehaus.plexus.classworlds.launcher.Launcher -B -o -q validate \
+            2>/dev/null)
     }
-    maven_launcher >/dev/null
+    # The first start makes the archive; it must work.
+    maven_launcher >/dev/null || { echo "Maven does not run through the launcher" >&2; exit 1; }
     read -r median launcher java < <(paired maven_launcher maven_java)
     echo "Maven (mvn -B -o -q validate) with app.cds=auto, $runs pairs: launcher $launcher ms," \
          "bin/java -cp $java ms on average; median ratio $median"
