@@ -109,6 +109,10 @@ void AppLauncher::appendCdsOptions(Jvm& jvm, const CfgFile& cfgFile,
     setup.jvmLibPath = FileUtils::PathBuilder()
                        << FileUtils::parentPath(jvm.getLauncherLibPath()) << JavaRuntime::jvmLibDir
                        << JavaRuntime::jvmLibName;
+    // The runtime reads these too: an option there can make an archive fail the start.
+    for (const wchar_t* name : {L"JDK_JAVA_OPTIONS", L"JAVA_TOOL_OPTIONS", L"_JAVA_OPTIONS"}) {
+        setup.envOptions += SysInfo::getEnvVariable(std::nothrow, name, tstring()) + L" ";
+    }
     setup.processId = UserCache::processId();
     setup.now = UserCache::now();
     const CdsArchive::Plan plan = CdsArchive::plan(cfgFile, setup);

@@ -145,6 +145,7 @@ tstring archiveKey(const CfgFile& cfg, const Setup& setup, const std::string& re
         .addEach(L"option", javaOptionsOf(cfg, SectionName::JavaOptions))
         .addEach(L"use-option", javaOptionsOf(cfg, SectionName::AppCDSJavaOptions))
         .addEach(L"make-option", javaOptionsOf(cfg, SectionName::AppCDSGenerateCacheJavaOptions))
+        .add(L"environment", setup.envOptions)
         .hash();
 }
 
@@ -267,7 +268,12 @@ tstring appCacheDir(const Setup& setup) {
     return FileUtils::PathBuilder() << setup.cacheBase << name << L"cds";
 }
 
-bool managesSharingItself(const CfgFile& cfg) {
+bool managesSharingItself(const CfgFile& cfg, const Setup& setup) {
+    for (const wchar_t* option : sharingOptions) {
+        if (setup.envOptions.find(option) != tstring::npos) {
+            return true;
+        }
+    }
     tstring_array options = javaOptionsOf(cfg, SectionName::JavaOptions);
     for (const SectionId* section :
          {&SectionName::AppCDSJavaOptions, &SectionName::AppCDSGenerateCacheJavaOptions}) {
@@ -321,8 +327,8 @@ Plan makePlan(const CfgFile& cfg, const tstring_array& options, const tstring& w
 // Whether this start may have its runtime write an archive; says why not.
 bool mayMake(const tstring& dir, const tstring& stem) {
     if (FileUtils::pathExists(stem + L".failed")) {
-        LOG_TRACE(L"Class-data archive: none, an earlier start failed to make " << stem
-                                                                                << L".failed");
+        LOG_TRACE(L"Class-data archive: none, an earlier start could not make it (" << stem
+                                                                                    << L".failed)");
         return false;
     }
     const std::uint64_t room = UserCache::freeBytes(dir);
@@ -366,7 +372,7 @@ Plan autoPlan(const CfgFile& cfg, const Setup& setup) {
                   << L" or later");
         return Plan();
     }
-    if (managesSharingItself(cfg)) {
+    if (managesSharingItself(cfg, setup)) {
         LOG_TRACE(L"Class-data archive: none, the Java options manage class-data sharing");
         return Plan();
     }

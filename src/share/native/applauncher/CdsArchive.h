@@ -20,6 +20,7 @@ struct Setup {
     tstring launcherPath;
     tstring runtimeDir;
     tstring jvmLibPath; // the runtime's JVM library
+    tstring envOptions; // what the runtime takes from its option variables, space-separated
     std::uint64_t processId = 0;
     std::int64_t now = 0; // nanoseconds since 1970
 };

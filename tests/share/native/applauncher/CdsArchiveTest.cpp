@@ -153,6 +153,7 @@ TEST_F(CdsArchiveTest, NoArchiveAndNothingWrittenWhenItCannotBeSafe) {
         {"", "-Dx", [] {}},
         {"app.cds=on\n", "-Dx", [] {}},
         {"app.cds=auto\n", "-Xshare:off", [] {}},
+        {"app.cds=auto\n", "-Dx", [this] { setup.envOptions = L"-Dy -XX:SharedArchiveFile=a"; }},
         {"app.cds=auto\n", "-Dx", [&] { UserCache::removeFile(baseArchive); }},
         {"app.cds=auto\n", "-Dx", [this] { setup.packageName = L".."; }},
         {"app.cds=auto\n", "-Dx", [this] { setup.cacheBase.clear(); }},
