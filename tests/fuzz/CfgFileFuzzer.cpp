@@ -26,6 +26,7 @@ const PropertyId* const allProperties[] = {
     &PropertyName::mainclass, &PropertyName::classpath,   &PropertyName::modulepath,
     &PropertyName::runtime,   &PropertyName::splash,      &PropertyName::memory,
     &PropertyName::arguments, &PropertyName::javaOptions, &PropertyName::winNorestart,
+    &PropertyName::cds,
 };
 
 void require(bool condition, const char* what) {

@@ -232,6 +232,18 @@ void sleepMilliseconds(int milliseconds) {
 #endif
 }
 
+// A runtime asked to archive the application's classes has written the archive when it ends.
+void writeRequestedArchive(int argc, char** argv) {
+    const std::string option = "-XX:ArchiveClassesAtExit=";
+    for (int i = 0; argv != nullptr && i < argc; ++i) {
+        if (std::strncmp(argv[i], option.c_str(), option.size()) == 0) {
+            Record archive;
+            archive.add("archive", 1);
+            archive.write(argv[i] + option.size());
+        }
+    }
+}
+
 // What a Java application does after its record: wait, end the process, or return a status.
 int finish(int status) {
     int number = 0;
@@ -254,6 +266,7 @@ JLI_EXPORT int JLI_Launch(int argc, char** argv, int jargc, const char** jargv, 
     int status = 0;
     requestedNumber(jlirecord::statusVar, status);
     handleConsoleEvents();
+    writeRequestedArchive(argc, argv);
     std::string recordPath;
     if (!readEnv(jlirecord::recordFileVar, recordPath)) {
         return finish(status);

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <regex>
+#include <thread>
 
 #include "FileUtils.h"
 #include "JliRecord.h"
@@ -692,5 +693,154 @@ TEST(LinuxLauncherJava, ReexecutionByTheRuntimeStartsTheApplicationOnce) {
                                   utf8(FileUtils::joinPath(image.runtimeDir(), L"lib/libjli.so")) +
                                   "\n"))
         << result.err;
+}
+#endif
+
+// --- A class-data archive in the user's cache ---------------------------------------------
+
+#ifdef VANTREL_JDK_HOME
+namespace {
+
+// The JDK as the runtime (the jlink image has no base archive to extend), the first version
+// of the application, and a cache folder of its own. The class-load log is written only by
+// starts that use an archive.
+class LinuxLauncherCds : public ::testing::Test {
+protected:
+    LinuxLauncherCds() : image(Runtime::none) {
+        fs::create_directory_symlink(VANTREL_JDK_HOME, utf8(image.runtimeDir()));
+        install(L"cdsv1.jar");
+        image.writeCfg("[Application]\napp.cds=auto\napp.classpath=$APPDIR/app.jar\n"
+                       "app.mainclass=cds.Main\n[AppCDSJavaOptions]\n"
+                       "java-options=-Xlog:class+load:file=" +
+                       utf8(classLog()) + "\n");
+    }
+
+    // A new modification time, as a copy or an update gives it.
+    void install(const tstring& jar) {
+        const tstring path = FileUtils::joinPath(image.appDir(), L"app.jar");
+        testsupport::writeFile(path, testsupport::readFile(javaProgram(jar)));
+        fs::last_write_time(utf8(path),
+                            fs::file_time_type::clock::now() + std::chrono::seconds(++age));
+    }
+
+    tstring classLog() const { return FileUtils::joinPath(image.root(), L"classes.txt"); }
+    std::string cdsDir() const { return utf8(cache.path()) + "/HelloApp/cds"; }
+
+    ChildResult run(const tstring_array& args = {}) const {
+        return image.run(args, {{L"XDG_CACHE_HOME", cache.path()}, {L"VANTREL_DEBUG", L"true"}});
+    }
+
+    // The start's one decision, and that the JVM had nothing to say about it.
+    static std::string decision(const ChildResult& result) {
+        EXPECT_EQ(std::string::npos, result.err.find("[warning]")) << result.err;
+        const std::size_t start = result.err.find("Class-data archive: ");
+        EXPECT_EQ(std::string::npos, result.err.find("Class-data archive: ", start + 1));
+        return start == std::string::npos
+                   ? std::string()
+                   : result.err.substr(start + 20, result.err.find('\n', start) - start - 20);
+    }
+
+    std::vector<std::string> archives() const {
+        std::error_code error; // none yet
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(cdsDir(), fs::directory_options(), error)) {
+            names.push_back(entry.path().filename().string());
+        }
+        return names;
+    }
+
+    bool mainClassCameFromTheArchive() const {
+        return testsupport::readFile(classLog())
+                   .find("cds.Main source: shared objects file (top)") != std::string::npos;
+    }
+
+    AppImage image;
+    testsupport::TempDir cache;
+    int age = 0;
+};
+
+} // namespace
+
+TEST_F(LinuxLauncherCds, MadeByTheFirstStartUsedByTheNextAndMadeAgainForAChangedJar) {
+    for (const tstring jar : {L"cdsv1.jar", L"cdsv2.jar"}) {
+        const std::vector<std::string> old = archives();
+        install(jar);
+        const std::string version = "version " + utf8(jar.substr(4, 1)) + "\n";
+        ChildResult result = run({L"3"});
+        EXPECT_EQ(3u, result.exitCode) << result.err;
+        EXPECT_EQ(version, result.out);
+        EXPECT_EQ(0u, decision(result).find("make " + cdsDir() + "/HelloApp-")) << result.err;
+        const std::vector<std::string> made = archives();
+        ASSERT_EQ(1u, made.size());
+        EXPECT_NE(old, made);
+
+        fs::remove(utf8(classLog()));
+        result = run();
+        EXPECT_EQ(version, result.out);
+        EXPECT_EQ("use " + cdsDir() + "/" + made[0], decision(result));
+        EXPECT_TRUE(mainClassCameFromTheArchive());
+    }
+}
+
+TEST_F(LinuxLauncherCds, FailuresLeaveTheStartAndItsExitCodeAlone) {
+    // A file size limit fails the runtime's writing as a full disk does.
+    ChildResult result = testsupport::runChild(
+        L"/bin/sh", {L"-c", L"ulimit -f 10000 && exec \"$0\" 6", image.exePath()},
+        {{L"XDG_CACHE_HOME", cache.path()}, {L"VANTREL_DEBUG", L"true"}});
+    EXPECT_EQ(6u, result.exitCode) << result.err;
+    EXPECT_EQ(0u, decision(result).find("none, only ")) << result.err;
+
+    const struct {
+        std::function<void()> prepare;
+        std::string decision;
+    } cases[] = {{[&] {
+                      fs::remove_all(utf8(cache.path()) + "/HelloApp");
+                      testsupport::writeFile(cache.path() + L"/HelloApp", "in the way");
+                  },
+                  "none, mkdir("},
+                 {[&] { fs::permissions(cdsDir(), fs::perms::all); },
+                  "none, " + cdsDir() + " is not private to this user"},
+                 // A cut archive would crash the runtime.
+                 {[&] { fs::resize_file(cdsDir() + "/" + archives()[0], 4096); }, "make "}};
+    for (const auto& item : cases) {
+        run();
+        item.prepare();
+        result = run({L"5"});
+        EXPECT_EQ(5u, result.exitCode) << result.err;
+        EXPECT_EQ("version 1\n", result.out);
+        EXPECT_EQ(0u, decision(result).find(item.decision)) << result.err;
+        fs::remove_all(utf8(cache.path()) + "/HelloApp");
+    }
+}
+
+// Re-executed by the runtime, the process can't see its end: the next start takes the archive.
+TEST_F(LinuxLauncherCds, ArchiveOfAnUnseenEndIsAdoptedByTheNextStart) {
+    const tstring serverDir = FileUtils::joinPath(image.runtimeDir(), L"lib/server");
+    ChildResult result = image.run({}, {{L"XDG_CACHE_HOME", cache.path()},
+                                        {L"VANTREL_DEBUG", L"true"},
+                                        {L"LD_LIBRARY_PATH", serverDir}});
+    EXPECT_NE(std::string::npos, result.err.find("Re-executed by ")) << result.err;
+    EXPECT_EQ(0u, decision(result).find("make ")) << result.err;
+    result = run();
+    EXPECT_NE(std::string::npos, result.err.find("Adopted class-data archive ")) << result.err;
+    EXPECT_EQ(0u, decision(result).find("use ")) << result.err;
+    EXPECT_TRUE(mainClassCameFromTheArchive());
+}
+
+TEST_F(LinuxLauncherCds, FourFirstStartsAtOnce) {
+    std::vector<std::thread> starts;
+    std::vector<ChildResult> results(4);
+    for (ChildResult& result : results) {
+        starts.emplace_back([&] { result = run({L"7"}); });
+    }
+    for (std::size_t i = 0; i < starts.size(); ++i) {
+        starts[i].join();
+        EXPECT_EQ(7u, results[i].exitCode) << results[i].err;
+        EXPECT_EQ("version 1\n", results[i].out);
+    }
+    const ChildResult result = run();
+    EXPECT_EQ(0u, decision(result).find("use ")) << result.err;
+    EXPECT_EQ(1u, archives().size());
+    EXPECT_TRUE(mainClassCameFromTheArchive());
 }
 #endif

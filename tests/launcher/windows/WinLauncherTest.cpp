@@ -450,3 +450,28 @@ TEST(LauncherRestart, ConsoleEventsAreLeftToTheCopy) {
     CloseHandle(pi.hProcess);
     SetConsoleCtrlHandler(ignoreConsoleEvent, FALSE);
 }
+
+TEST(LauncherClassDataArchive, MadeByTheRestartedCopyPublishedAtExitAndUsedNextTime) {
+    AppImage image;
+    testsupport::TempDir local;
+    image.writeCfg("[Application]\napp.cds=auto\napp.mainclass=hello.Main\n");
+    testsupport::writeFile(FileUtils::joinPath(image.appDir(), L".package"), "Hello Pkg\r\n");
+    testsupport::writeFile(FileUtils::joinPath(image.runtimeDir(), L"release"),
+                           "JAVA_VERSION=\"17.0.15\"\r\n");
+    testsupport::writeFile(FileUtils::joinPath(image.runtimeDir(), L"bin\\server\\classes.jsa"),
+                           "base");
+    const std::string stem = utf8(FileUtils::joinPath(local.path(), L"Hello Pkg\\cds\\HelloApp-"));
+
+    // The application ends the process itself, as System.exit does.
+    ChildResult result =
+        image.run({}, {{L"LOCALAPPDATA", local.path()}, {L"VANTREL_TEST_EXIT", L"3"}});
+    EXPECT_EQ(3u, result.exitCode) << result.err;
+    const std::string made = image.record().at("argv[2]");
+    EXPECT_EQ(0u, made.find("-XX:ArchiveClassesAtExit=" + stem)) << made;
+
+    result = image.run({}, {{L"LOCALAPPDATA", local.path()}});
+    EXPECT_EQ(0u, result.exitCode) << result.err;
+    const std::string used = image.record().at("argv[2]");
+    EXPECT_EQ(0u, used.find("-XX:SharedArchiveFile=" + stem)) << used;
+    EXPECT_TRUE(FileUtils::pathExists(tstrings::fromUtf8(used.substr(used.find('=') + 1))));
+}

@@ -147,7 +147,8 @@ void launchApp(int argc, char** argv) {
         .addJvmLibCandidate(JavaRuntime::launcherLibCandidate)
         .setAppDirectory(appDir)
         .setLibSearchVarName(L"LD_LIBRARY_PATH")
-        .setFallbackRuntimeDir(FileUtils::PathBuilder() << imageRoot << L"runtime");
+        .setFallbackRuntimeDir(FileUtils::PathBuilder() << imageRoot << L"runtime")
+        .setPackageName(packageFile.getPackageName());
     if (!packageFile.getPackageName().empty()) {
         addCfgFileLookupDir(packageFile, appLauncher);
     }

@@ -1,31 +1,32 @@
 #include "AppLauncher.h"
 
+#include "CdsArchive.h"
 #include "CfgFile.h"
 #include "ErrorHandling.h"
 #include "FileUtils.h"
+#include "JavaRuntime.h"
 #include "JvmLauncher.h"
 #include "Log.h"
 #include "SysInfo.h"
+#include "UserCache.h"
 
 namespace {
 
-tstring findJvmLib(const CfgFile& cfgFile, const tstring& runtimeDir,
-                   const tstring_array& candidates) {
+tstring runtimeDirOf(const CfgFile& cfgFile, const tstring& fallbackDir) {
     const CfgSection& app = cfgFile.section(SectionName::Application);
     const auto runtime = app.find(PropertyName::runtime);
-
-    tstring jvmDir;
     if (runtime != app.end() && !runtime->second.empty()) {
         // Used as given: a relative path stays relative to the current directory.
-        jvmDir = CfgFile::lastValue(*runtime);
-    } else {
-        jvmDir = runtimeDir;
-        LOG_TRACE(L"Property \"" << PropertyName::runtime.name() << L"\" not found in \""
-                                 << SectionName::Application.name()
-                                 << L"\" section of launcher config file."
-                                 << L" Using Java runtime from \"" << jvmDir << L"\" directory");
+        return CfgFile::lastValue(*runtime);
     }
+    LOG_TRACE(L"Property \"" << PropertyName::runtime.name() << L"\" not found in \""
+                             << SectionName::Application.name()
+                             << L"\" section of launcher config file."
+                             << L" Using Java runtime from \"" << fallbackDir << L"\" directory");
+    return fallbackDir;
+}
 
+tstring findJvmLib(const tstring& jvmDir, const tstring_array& candidates) {
     for (const tstring& candidate : candidates) {
         const tstring path = (FileUtils::PathBuilder() << jvmDir << candidate).path();
         if (FileUtils::pathExists(path)) {
@@ -94,6 +95,33 @@ bool AppLauncher::libSearchVarHasAppDir() const {
     return false;
 }
 
+void AppLauncher::appendCdsOptions(Jvm& jvm, const CfgFile& cfgFile,
+                                   const tstring& runtimeDir) const {
+    if (cfgFile.section(SectionName::Application).count(PropertyName::cds) == 0) {
+        return;
+    }
+    CdsArchive::Setup setup;
+    setup.cacheBase = UserCache::baseDir();
+    setup.packageName = packageName;
+    setup.appName = FileUtils::stripExtension(FileUtils::lastComponent(launcherExePath));
+    setup.launcherPath = launcherExePath;
+    setup.runtimeDir = runtimeDir;
+    setup.jvmLibPath = FileUtils::PathBuilder()
+                       << FileUtils::parentPath(jvm.getLauncherLibPath()) << JavaRuntime::jvmLibDir
+                       << JavaRuntime::jvmLibName;
+    // The runtime reads these too: an option there can make an archive fail the start.
+    for (const wchar_t* name : {L"JDK_JAVA_OPTIONS", L"JAVA_TOOL_OPTIONS", L"_JAVA_OPTIONS"}) {
+        setup.envOptions += SysInfo::getEnvVariable(std::nothrow, name, tstring()) + L" ";
+    }
+    setup.processId = UserCache::processId();
+    setup.now = UserCache::now();
+    const CdsArchive::Plan plan = CdsArchive::plan(cfgFile, setup);
+    for (const tstring& option : plan.options) {
+        jvm.appendArgument(option);
+    }
+    CdsArchive::keepForExit(plan);
+}
+
 std::unique_ptr<Jvm> AppLauncher::makeJvm() const {
     std::unique_ptr<CfgFile> cfgFile =
         presetCfgFile ? std::unique_ptr<CfgFile>(new CfgFile(*presetCfgFile)) : createCfgFile();
@@ -115,8 +143,10 @@ std::unique_ptr<Jvm> AppLauncher::makeJvm() const {
         jvm->appendEnvVariable(libSearchVarName, extendedSearchPath(current, appDirectory));
     }
 
-    jvm->setLauncherLibPath(findJvmLib(*cfgFile, fallbackRuntimeDir, jvmLibCandidates));
+    const tstring runtimeDir = runtimeDirOf(*cfgFile, fallbackRuntimeDir);
+    jvm->setLauncherLibPath(findJvmLib(runtimeDir, jvmLibCandidates));
     jvm->appendArgument(launcherExePath);
+    appendCdsOptions(*jvm, *cfgFile, runtimeDir);
     jvm->initFromConfigFile(*cfgFile);
     return jvm;
 }

@@ -40,6 +40,11 @@ public:
         cfgLookupDirs.push_back(v);
         return *this;
     }
+    // Names the application's per-user cache; the launcher's name does when it is empty.
+    AppLauncher& setPackageName(const tstring& v) {
+        packageName = v;
+        return *this;
+    }
     // Borrowed: the caller keeps the file alive while this launcher uses it. Null lets
     // makeJvm load the file again.
     AppLauncher& setPresetCfgFile(const CfgFile* v) {
@@ -53,6 +58,9 @@ public:
     bool libSearchVarHasAppDir() const;
 
 private:
+    // Before the other Java options; nothing without "app.cds" in the configuration.
+    void appendCdsOptions(Jvm& jvm, const CfgFile& cfgFile, const tstring& runtimeDir) const;
+
     tstring_array appArgs;
     tstring launcherExePath;
     tstring fallbackRuntimeDir;
@@ -61,6 +69,7 @@ private:
     tstring imageRootDir;
     tstring_array jvmLibCandidates;
     tstring_array cfgLookupDirs;
+    tstring packageName;
     const CfgFile* presetCfgFile = nullptr;
 };
 

@@ -31,6 +31,7 @@ const PropertyId memory(L"app.memory");
 const PropertyId arguments(L"arguments");
 const PropertyId javaOptions(L"java-options");
 const PropertyId winNorestart(L"win.norestart");
+const PropertyId cds(L"app.cds");
 } // namespace PropertyName
 
 namespace {
@@ -46,6 +47,7 @@ const PropertyId* const propertyTable[] = {
     &PropertyName::mainclass, &PropertyName::classpath,   &PropertyName::modulepath,
     &PropertyName::runtime,   &PropertyName::splash,      &PropertyName::memory,
     &PropertyName::arguments, &PropertyName::javaOptions, &PropertyName::winNorestart,
+    &PropertyName::cds,
 };
 
 // Exact and case-sensitive; null for a text that names no entry.

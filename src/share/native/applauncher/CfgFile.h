@@ -46,6 +46,7 @@ extern const PropertyId memory;
 extern const PropertyId arguments;
 extern const PropertyId javaOptions;
 extern const PropertyId winNorestart;
+extern const PropertyId cds;
 } // namespace PropertyName
 
 typedef std::map<PropertyId, tstring_array> CfgSection;

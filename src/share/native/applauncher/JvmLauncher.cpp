@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include "CdsArchive.h"
 #include "CfgFile.h"
 #include "Dll.h"
 #include "ErrorHandling.h"
@@ -467,6 +468,8 @@ void Jvm::launch() const {
     // The temporary Dll goes at once; the function keeps its own reference to the library.
     const DllFunction<void*> jliLaunch(Dll(tstrings::TextBuilder() << launcherLibPath),
                                        tstrings::TextBuilder() << JavaRuntime::launchEntryName);
+    // From here on the runtime may end the process itself.
+    CdsArchive::finishAtExit();
     if (jvmLauncherRunJli(buffer.get(), jliLaunch) != 0) {
         VT_RAISE("Failed to launch JVM");
     }

@@ -228,7 +228,8 @@ void launchApp() {
         .addJvmLibCandidate(JavaRuntime::launcherLibCandidate)
         .setAppDirectory(appDir)
         .setLibSearchVarName(L"PATH")
-        .setFallbackRuntimeDir(FileUtils::PathBuilder() << imageRoot << L"runtime");
+        .setFallbackRuntimeDir(FileUtils::PathBuilder() << imageRoot << L"runtime")
+        .setPackageName(packageFile.getPackageName());
     if (!packageFile.getPackageName().empty()) {
         addCfgFileLookupDirForEnvVariable(packageFile, appLauncher, L"LOCALAPPDATA");
         addCfgFileLookupDirForEnvVariable(packageFile, appLauncher, L"APPDATA");

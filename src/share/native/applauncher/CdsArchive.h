@@ -1,0 +1,49 @@
+#ifndef VANTREL_CDSARCHIVE_H
+#define VANTREL_CDSARCHIVE_H
+
+#include <cstdint>
+
+#include "tstrings.h"
+
+class CfgFile;
+
+// A class-data archive of the application's own classes, made by the runtime on a first start
+// and kept in the user's cache ("app.cds=auto"): which options a start gets, and what becomes
+// of a new archive when the process ends.
+namespace CdsArchive {
+
+// What one start knows of its surroundings.
+struct Setup {
+    tstring cacheBase;   // the user's cache directory; empty when there is none
+    tstring packageName; // names the application's cache directory; else appName does
+    tstring appName;     // the launcher's file name without extension; archive names start with it
+    tstring launcherPath;
+    tstring runtimeDir;
+    tstring jvmLibPath; // the runtime's JVM library
+    tstring envOptions; // what the runtime takes from its option variables, space-separated
+    std::uint64_t processId = 0;
+    std::int64_t now = 0; // nanoseconds since 1970
+};
+
+// The archive's part of one start.
+struct Plan {
+    tstring_array options; // go before every other Java option
+    tstring written;       // what the runtime writes at its exit; empty when it writes nothing
+    tstring publishStem;   // the finished archive is renamed to <stem>.<size>.jsa; empty: kept
+    tstring failedMarker;  // made when the runtime ended without writing an archive
+};
+
+// Never raises: a start without an archive is always possible.
+Plan plan(const CfgFile& cfg, const Setup& setup);
+
+// Publishes what the runtime wrote, or marks that it wrote nothing.
+void finish(const Plan& plan);
+
+// The runtime runs in this process: finish the kept plan when the process ends, however the
+// application ends it.
+void keepForExit(const Plan& plan);
+void finishAtExit();
+
+} // namespace CdsArchive
+
+#endif
