@@ -57,9 +57,11 @@ VANTREL_TEST_STATUS=1 run || code=$?
 echo "exit code: $code"
 
 echo
-echo "== vantrel-pack --target windows-gui: the windowed launcher (no console window), exit code 3"
+echo "== vantrel-pack --target windows-gui --icon ... --app-version 1.2.3: the windowed launcher"
+echo "   (no console window) with the application's icon and version information, exit code 3"
 "$pack" --quiet --name HelloAppW --input "$work/input" --dest "$work" --main-jar hello.jar \
-    --target windows-gui --runtime build/windows/testruntime
+    --target windows-gui --runtime build/windows/testruntime \
+    --icon tests/share/native/pe/data/app.ico --app-version 1.2.3 --vendor "Example Corp"
 rm -f "$work/record.txt"
 code=0
 VANTREL_TEST_EXIT=3 run_launcher "$work/HelloAppW/HelloAppW.exe" "from a shortcut" || code=$?
