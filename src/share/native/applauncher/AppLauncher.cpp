@@ -97,7 +97,7 @@ bool AppLauncher::libSearchVarHasAppDir() const {
 
 void AppLauncher::appendCdsOptions(Jvm& jvm, const CfgFile& cfgFile,
                                    const tstring& runtimeDir) const {
-    if (cfgFile.section(SectionName::Application).count(PropertyName::cds) == 0) {
+    if (!jvmRunsHere || cfgFile.section(SectionName::Application).count(PropertyName::cds) == 0) {
         return;
     }
     CdsArchive::Setup setup;

@@ -45,6 +45,12 @@ public:
         packageName = v;
         return *this;
     }
+    // False when the Jvm made only hands its environment to a restarted copy: the archive is
+    // then left to the copy, which starts the JVM.
+    AppLauncher& setJvmRunsHere(bool v) {
+        jvmRunsHere = v;
+        return *this;
+    }
     // Borrowed: the caller keeps the file alive while this launcher uses it. Null lets
     // makeJvm load the file again.
     AppLauncher& setPresetCfgFile(const CfgFile* v) {
@@ -70,6 +76,7 @@ private:
     tstring_array jvmLibCandidates;
     tstring_array cfgLookupDirs;
     tstring packageName;
+    bool jvmRunsHere = true;
     const CfgFile* presetCfgFile = nullptr;
 };
 

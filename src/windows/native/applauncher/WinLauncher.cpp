@@ -237,6 +237,7 @@ void launchApp() {
 
     CfgFile cfgFile;
     const bool restart = needRestartLauncher(appLauncher, cfgFile, restartedCopy);
+    appLauncher.setJvmRunsHere(!restart);
     std::unique_ptr<Jvm> jvm = appLauncher.makeJvm();
     if (restart) {
         jvm->applyEnvVariables();
