@@ -83,10 +83,6 @@ std::string lastErrorMessage() {
     return lastErrorMsg ? *lastErrorMsg : std::string();
 }
 
-void writeErrorLine(const std::string& text) {
-    writeLine(text);
-}
-
 int launch(const std::function<void()>& callback, LogAppender* lastErrorLogAppender) {
     const bool tracing = tracingRequested();
     Logger::getDefault().setAppender(tracing ? static_cast<LogAppender*>(&standardLogAppender)

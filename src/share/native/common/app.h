@@ -17,9 +17,6 @@ int launch(const std::function<void()>& callback, LogAppender* lastErrorLogAppen
 // text: what a last-error sink shows.
 std::string lastErrorMessage();
 
-// Writes text and a line end to the standard error stream, whole and flushed.
-void writeErrorLine(const std::string& text);
-
 } // namespace app
 
 #endif

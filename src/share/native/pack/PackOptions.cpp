@@ -3,6 +3,7 @@
 #include <map>
 
 #include "FileUtils.h"
+#include "VersionInfo.h"
 
 namespace PackTargets {
 const PackTarget linux64 = {L"linux", L"linux-x86_64",  L"vantrel", L"",
@@ -222,15 +223,11 @@ tstring_array pathEntries(const OptionValues& values, const wchar_t* option) {
     return entries;
 }
 
-// A[.B[.C[.D]]], each a number the version resource can hold.
+// A[.B[.C[.D]]], each a number the version resource can hold: what the stamping accepts.
 void checkAppVersion(const tstring& version) {
-    const tstring_array parts = tstrings::split(version, L".");
-    bool valid = !version.empty() && parts.size() <= 4;
-    for (const tstring& part : parts) {
-        valid = valid && !part.empty() && part.size() <= 5 &&
-                part.find_first_not_of(L"0123456789") == tstring::npos && std::stoul(part) <= 65535;
-    }
-    if (!valid) {
+    try {
+        parseVersionNumber(version);
+    } catch (const std::exception&) {
         usageError(tstrings::TextBuilder()
                    << L"--app-version must be A[.B[.C[.D]]] with numbers up to 65535: \"" << version
                    << L"\"");
