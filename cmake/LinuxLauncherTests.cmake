@@ -53,6 +53,8 @@ vantrel_java_program(hello JAR_OPTIONS --main-class=hello.Main)
 # Two versions of one application, for its class-data archive.
 vantrel_java_program(cdsv1)
 vantrel_java_program(cdsv2)
+file(WRITE ${java_out}/cdsref.manifest "Class-Path: lib/app.jar\n")
+vantrel_java_program(cdsref JAR_OPTIONS --manifest=${java_out}/cdsref.manifest)
 
 # jlink refuses an existing output directory; the release file marks a complete image.
 add_custom_command(
@@ -65,7 +67,7 @@ add_custom_command(
 
 add_custom_target(vantrel_linux_java ALL DEPENDS
   ${java_out}/helper.jar ${java_out}/probe.jar ${java_out}/module.jar ${java_out}/hello.jar
-  ${java_out}/cdsv1.jar ${java_out}/cdsv2.jar
+  ${java_out}/cdsv1.jar ${java_out}/cdsv2.jar ${java_out}/cdsref.jar
   ${VANTREL_JLINK_RUNTIME}/release)
 add_dependencies(vantrel_launcher_tests vantrel_linux_java)
 # The JDK itself serves as a full runtime, splash screen library included.

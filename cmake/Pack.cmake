@@ -2,8 +2,6 @@
 set(VANTREL_VERSION 0.1.0)
 
 if(WIN32)
-  # One self-contained executable: zlib goes in statically too.
-  set(ZLIB_USE_STATIC_LIBS ON)
   set(pack_host ${SRC}/windows/native/pack/WinPackHost.cpp)
   set(pack_main ${SRC}/windows/native/pack/WinPackMain.cpp)
   set(launcher_platform windows-x86_64)
@@ -12,12 +10,11 @@ else()
   set(pack_main ${SRC}/linux/native/pack/LinuxPackMain.cpp)
   set(launcher_platform linux-x86_64)
 endif()
-find_package(ZLIB REQUIRED)
 
 file(GLOB VANTREL_PACK_SOURCES CONFIGURE_DEPENDS ${SRC}/share/native/pack/*.cpp)
 add_library(vtpack STATIC ${VANTREL_PACK_SOURCES} ${pack_host})
 target_include_directories(vtpack PUBLIC ${SRC}/share/native/pack)
-target_link_libraries(vtpack PUBLIC vtcore vtpe ZLIB::ZLIB)
+target_link_libraries(vtpack PUBLIC vtcore vtpe)
 target_compile_definitions(vtpack PRIVATE VANTREL_VERSION="${VANTREL_VERSION}")
 
 add_executable(vantrel-pack ${pack_main})

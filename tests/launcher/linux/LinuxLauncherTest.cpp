@@ -716,8 +716,9 @@ protected:
     }
 
     // A new modification time, as a copy or an update gives it.
-    void install(const tstring& jar) {
-        const tstring path = FileUtils::joinPath(image.appDir(), L"app.jar");
+    void install(const tstring& jar, const tstring& name = L"app.jar") {
+        const tstring path = FileUtils::joinPath(image.appDir(), name);
+        fs::create_directories(fs::path(utf8(path)).parent_path());
         testsupport::writeFile(path, testsupport::readFile(javaProgram(jar)));
         fs::last_write_time(utf8(path),
                             fs::file_time_type::clock::now() + std::chrono::seconds(++age));
@@ -762,9 +763,14 @@ protected:
 } // namespace
 
 TEST_F(LinuxLauncherCds, MadeByTheFirstStartUsedByTheNextAndMadeAgainForAChangedJar) {
-    for (const tstring jar : {L"cdsv1.jar", L"cdsv2.jar"}) {
+    // The application in app.jar, then in the jar that app.jar's manifest names.
+    const tstring jars[] = {L"cdsv1.jar", L"cdsv2.jar", L"cdsv1.jar", L"cdsv2.jar"};
+    for (const tstring& jar : jars) {
         const std::vector<std::string> old = archives();
-        install(jar);
+        if (&jar == &jars[2]) {
+            install(L"cdsref.jar");
+        }
+        install(jar, &jar < &jars[2] ? L"app.jar" : L"lib/app.jar");
         const std::string version = "version " + utf8(jar.substr(4, 1)) + "\n";
         ChildResult result = run({L"3"});
         EXPECT_EQ(3u, result.exitCode) << result.err;

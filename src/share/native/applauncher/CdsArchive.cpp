@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <set>
 #include <stdexcept>
 
 #include "CfgFile.h"
 #include "ErrorHandling.h"
 #include "FileUtils.h"
+#include "JarManifest.h"
 #include "Log.h"
 #include "TextFileReader.h"
 #include "UserCache.h"
@@ -28,6 +30,9 @@ const std::uint64_t minFreeBytes = 256ull << 20;
 const std::int64_t abandonedAfterNs = 10ll * 60 * 1000000000;
 
 const std::size_t keyDigits = 16;
+
+// Bounds the jars whose manifests a start reads, whatever their "Class-Path" chains hold.
+const std::size_t maxManifests = 1000;
 
 // Options with which the configuration manages class-data sharing itself.
 const wchar_t* const sharingOptions[] = {
@@ -92,14 +97,41 @@ public:
         return *this;
     }
 
-    KeyText& addPathList(const wchar_t* label, const tstring_array& values) {
+    KeyText& addPathList(const wchar_t* label, const tstring_array& values, bool classPath) {
         for (const tstring& value : values) {
             for (const tstring& entry :
                  tstrings::split(value, tstring(1, FileUtils::pathListSeparator))) {
-                if (!entry.empty()) {
+                if (entry.empty()) {
+                    continue;
+                }
+                if (classPath) {
+                    addClassPathFile(label, entry);
+                } else {
                     addFile(label, entry);
                 }
             }
+        }
+        return *this;
+    }
+
+    // A jar on the class path brings the files that its manifest's "Class-Path" names, which
+    // the runtime checks an archive against as well.
+    KeyText& addClassPathFile(const wchar_t* label, const tstring& path) {
+        addFile(label, path);
+        UserCache::FileStamp stamp;
+        if (!UserCache::stamp(path, stamp) || stamp.directory || tstrings::endsWith(path, L"*") ||
+            !manifestsRead.insert(path).second || manifestsRead.size() > maxManifests) {
+            return *this;
+        }
+        std::string manifest;
+        try {
+            manifest = JarManifest::read(path);
+        } catch (const std::exception&) {
+            return add(L" manifest", L"unreadable"); // the runtime can't use it either
+        }
+        for (const tstring& entry :
+             JarManifest::classPathOf(FileUtils::parentPath(path), manifest)) {
+            addClassPathFile(L" manifest", entry);
         }
         return *this;
     }
@@ -127,6 +159,7 @@ public:
 
 private:
     tstrings::TextBuilder text;
+    std::set<tstring> manifestsRead;
 };
 
 tstring archiveKey(const CfgFile& cfg, const Setup& setup, const std::string& release) {
@@ -135,10 +168,10 @@ tstring archiveKey(const CfgFile& cfg, const Setup& setup, const std::string& re
     key.add(L"release", tstrings::fromUtf8(release))
         .addFile(L"jvm", setup.jvmLibPath)
         .addFile(L"launcher", setup.launcherPath)
-        .addPathList(L"modulepath", valuesOf(cfg, app, PropertyName::modulepath))
-        .addPathList(L"classpath", valuesOf(cfg, app, PropertyName::classpath));
+        .addPathList(L"modulepath", valuesOf(cfg, app, PropertyName::modulepath), false)
+        .addPathList(L"classpath", valuesOf(cfg, app, PropertyName::classpath), true);
     for (const tstring& jar : valuesOf(cfg, app, PropertyName::mainjar)) {
-        key.addFile(L"mainjar", jar);
+        key.addClassPathFile(L"mainjar", jar);
     }
     return key.addEach(L"mainmodule", valuesOf(cfg, app, PropertyName::mainmodule))
         .addEach(L"mainclass", valuesOf(cfg, app, PropertyName::mainclass))

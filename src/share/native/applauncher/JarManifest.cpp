@@ -6,11 +6,11 @@
 #include <cctype>
 #include <cstdint>
 #include <cstring>
-#include <fstream>
 #include <vector>
 
 #include "ErrorHandling.h"
-#include "PackFiles.h"
+#include "FileUtils.h"
+#include "TextFileReader.h"
 
 namespace {
 
@@ -36,13 +36,14 @@ std::uint32_t readLe(const Bytes& bytes, std::size_t pos, int size) {
 
 class ZipReader {
 public:
-    explicit ZipReader(const tstring& path)
-        : path(path), stream(PackFiles::fsPath(path), std::ios::binary) {
-        stream.seekg(0, std::ios::end);
-        size = stream.good() ? static_cast<std::uint64_t>(stream.tellg()) : 0;
-        if (!stream.good()) {
+    explicit ZipReader(const tstring& path) : path(path), file(openSharedForReading(path)) {
+        // A long offset: bigger files are no jars this reader needs to open.
+        const long end =
+            file && std::fseek(file.get(), 0, SEEK_END) == 0 ? std::ftell(file.get()) : -1;
+        if (end < 0) {
             VT_RAISE(tstrings::TextBuilder() << L"cannot read " << path);
         }
+        size = static_cast<std::uint64_t>(end);
     }
 
     // The entry's bytes, uncompressed; empty when the archive has no such entry.
@@ -83,9 +84,8 @@ private:
             fail();
         }
         Bytes bytes(static_cast<std::size_t>(length));
-        stream.seekg(static_cast<std::streamoff>(offset));
-        stream.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(length));
-        if (!stream) {
+        if (std::fseek(file.get(), static_cast<long>(offset), SEEK_SET) != 0 ||
+            std::fread(bytes.data(), 1, bytes.size(), file.get()) != bytes.size()) {
             fail();
         }
         return bytes;
@@ -146,7 +146,7 @@ private:
     }
 
     tstring path;
-    std::ifstream stream;
+    UniqueFile file;
     std::uint64_t size = 0;
 };
 
@@ -172,14 +172,15 @@ bool isAttribute(const std::string& line, const char* lowerCaseName) {
 
 namespace JarManifest {
 
-tstring mainClassOf(const std::string& manifest) {
+std::string mainAttribute(const std::string& manifest, const char* lowerCaseName) {
+    const std::string prefix = std::string(lowerCaseName) + ":";
     // Lines wrap at 72 bytes; a line that starts with a space continues the one before. The
     // main attributes end at the first empty line.
     std::string attribute;
-    std::string mainClass;
+    std::string value;
     const auto takeAttribute = [&] {
-        if (isAttribute(attribute, "main-class:")) {
-            mainClass = attribute.substr(11);
+        if (isAttribute(attribute, prefix.c_str())) {
+            value = attribute.substr(prefix.size());
         }
         attribute.clear();
     };
@@ -199,12 +200,52 @@ tstring mainClassOf(const std::string& manifest) {
         attribute = line;
     }
     takeAttribute();
-    const std::size_t first = mainClass.find_first_not_of(' ');
-    return first == std::string::npos ? tstring() : tstrings::fromUtf8(mainClass.substr(first));
+    const std::size_t first = value.find_first_not_of(' ');
+    return first == std::string::npos ? std::string() : value.substr(first);
+}
+
+tstring mainClassOf(const std::string& manifest) {
+    return tstrings::fromUtf8(mainAttribute(manifest, "main-class"));
+}
+
+std::string read(const tstring& jarPath) {
+    return ZipReader(jarPath).entry(manifestName);
 }
 
 tstring readMainClass(const tstring& jarPath) {
-    return mainClassOf(ZipReader(jarPath).entry(manifestName));
+    return mainClassOf(read(jarPath));
+}
+
+tstring_array classPathOf(const tstring& jarDir, const std::string& manifest) {
+    tstring_array paths;
+    const std::string entries = mainAttribute(manifest, "class-path");
+    for (std::size_t start = entries.find_first_not_of(' '); start != std::string::npos;
+         start = entries.find_first_not_of(' ', start)) {
+        const std::size_t end = std::min(entries.find(' ', start), entries.size());
+        const std::string url = entries.substr(start, end - start);
+        start = end;
+        // Only relative file URLs: what else a manifest may name is not the application's.
+        if (url[0] == '/' || url.find(':') != std::string::npos) {
+            continue;
+        }
+        std::string path;
+        for (std::size_t i = 0; i < url.size(); ++i) {
+            if (url[i] == '%' && i + 2 < url.size() &&
+                std::isxdigit(static_cast<unsigned char>(url[i + 1])) &&
+                std::isxdigit(static_cast<unsigned char>(url[i + 2]))) {
+                path += static_cast<char>(std::stoi(url.substr(i + 1, 2), nullptr, 16));
+                i += 2;
+            } else {
+                path += url[i] == '/' ? static_cast<char>(FileUtils::pathSeparator) : url[i];
+            }
+        }
+        try {
+            paths.push_back(FileUtils::joinPath(jarDir, tstrings::fromUtf8(path)));
+        } catch (const std::exception&) {
+            // Not UTF-8: no file the runtime could open either.
+        }
+    }
+    return paths;
 }
 
 } // namespace JarManifest

@@ -1,0 +1,28 @@
+#ifndef VANTREL_JARMANIFEST_H
+#define VANTREL_JARMANIFEST_H
+
+#include <string>
+
+#include "tstrings.h"
+
+namespace JarManifest {
+
+// The jar's manifest, or empty text when it has none. Raises when the file can't be read as a
+// jar.
+std::string read(const tstring& jarPath);
+
+// The value of a main attribute of a manifest's text, its name given in lower case without the
+// colon; empty text when there is none.
+std::string mainAttribute(const std::string& manifest, const char* lowerCaseName);
+
+// The "Main-Class" of the jar's manifest, or empty text when it has none. Raises when the
+// file can't be read as a jar.
+tstring readMainClass(const tstring& jarPath);
+tstring mainClassOf(const std::string& manifest);
+
+// The files that the "Class-Path" of a manifest names, relative to the jar's directory.
+tstring_array classPathOf(const tstring& jarDir, const std::string& manifest);
+
+} // namespace JarManifest
+
+#endif
