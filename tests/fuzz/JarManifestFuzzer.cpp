@@ -1,5 +1,4 @@
-// Feeds arbitrary bytes, as a file, to the jar manifest reader that the launcher runs on the
-// class path: it refuses with its own error or returns a manifest.
+// Arbitrary bytes as a jar on the class path: refused with the reader's own error, or read.
 #include <unistd.h>
 
 #include <cstdint>
