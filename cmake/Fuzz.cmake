@@ -5,20 +5,18 @@ endif()
 
 # Coverage for the code under test, the fuzzer's own main for the target.
 target_compile_options(vtcore PRIVATE -fsanitize=fuzzer-no-link)
-
-# The configuration parser, and the jar manifest reader of the class-data archive's key.
-foreach(fuzzer CfgFileFuzzer JarManifestFuzzer)
-  add_executable(${fuzzer} ${CMAKE_SOURCE_DIR}/tests/fuzz/${fuzzer}.cpp)
-  target_compile_options(${fuzzer} PRIVATE -fsanitize=fuzzer)
-  target_link_options(${fuzzer} PRIVATE -fsanitize=fuzzer)
-  target_link_libraries(${fuzzer} PRIVATE vtcore)
-endforeach()
-
-# The .ico and PE readers of the resource writer.
 target_compile_options(vtpe PRIVATE -fsanitize=fuzzer-no-link)
-foreach(fuzzer IcoFileFuzzer PeImageFuzzer)
-  add_executable(${fuzzer} ${CMAKE_SOURCE_DIR}/tests/fuzz/${fuzzer}.cpp)
-  target_compile_options(${fuzzer} PRIVATE -fsanitize=fuzzer)
-  target_link_options(${fuzzer} PRIVATE -fsanitize=fuzzer)
-  target_link_libraries(${fuzzer} PRIVATE vtpe)
-endforeach()
+
+function(vantrel_fuzzer name library)
+  add_executable(${name} ${CMAKE_SOURCE_DIR}/tests/fuzz/${name}.cpp)
+  target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  target_link_libraries(${name} PRIVATE ${library})
+endfunction()
+
+# The launcher's configuration parser and jar manifest reader; the resource writer's .ico and
+# PE readers.
+vantrel_fuzzer(CfgFileFuzzer vtcore)
+vantrel_fuzzer(JarManifestFuzzer vtcore)
+vantrel_fuzzer(IcoFileFuzzer vtpe)
+vantrel_fuzzer(PeImageFuzzer vtpe)
