@@ -76,38 +76,18 @@ public:
         return *this;
     }
 
-    // A directory stands for the files in it, as a module path or a "dir/*" class path entry.
-    KeyText& addFile(const wchar_t* label, tstring path) {
-        if (tstrings::endsWith(path, L"/*") || tstrings::endsWith(path, L"\\*")) {
-            path.resize(path.size() - 2);
-        }
-        UserCache::FileStamp stamp;
-        if (!UserCache::stamp(path, stamp)) {
-            return add(label, path + L" missing");
-        }
-        add(label, (tstrings::TextBuilder() << path << L' ' << stamp.size << L' ' << stamp.modified)
-                       .text());
-        if (stamp.directory) {
-            tstring_array names = UserCache::listDirectory(path);
-            std::sort(names.begin(), names.end());
-            for (const tstring& name : names) {
-                addFile(L" entry", FileUtils::joinPath(path, name));
-            }
-        }
+    KeyText& addFile(const wchar_t* label, const tstring& path) {
+        addStamped(label, path);
         return *this;
     }
 
-    KeyText& addPathList(const wchar_t* label, const tstring_array& values, bool classPath) {
+    KeyText& addPathList(const wchar_t* label, const tstring_array& values,
+                         KeyText& (KeyText::*addEntry)(const wchar_t*, const tstring&)) {
         for (const tstring& value : values) {
             for (const tstring& entry :
                  tstrings::split(value, tstring(1, FileUtils::pathListSeparator))) {
-                if (entry.empty()) {
-                    continue;
-                }
-                if (classPath) {
-                    addClassPathFile(label, entry);
-                } else {
-                    addFile(label, entry);
+                if (!entry.empty()) {
+                    (this->*addEntry)(label, entry);
                 }
             }
         }
@@ -117,10 +97,8 @@ public:
     // A jar on the class path brings the files that its manifest's "Class-Path" names, which
     // the runtime checks an archive against as well.
     KeyText& addClassPathFile(const wchar_t* label, const tstring& path) {
-        addFile(label, path);
-        UserCache::FileStamp stamp;
-        if (!UserCache::stamp(path, stamp) || stamp.directory || tstrings::endsWith(path, L"*") ||
-            !manifestsRead.insert(path).second || manifestsRead.size() > maxManifests) {
+        if (!addStamped(label, path) || !manifestsRead.insert(path).second ||
+            manifestsRead.size() > maxManifests) {
             return *this;
         }
         std::string manifest;
@@ -158,6 +136,29 @@ public:
     }
 
 private:
+    // A directory stands for the files in it, as a module path or a "dir/*" class path entry.
+    // True for a file that is no directory.
+    bool addStamped(const wchar_t* label, tstring path) {
+        if (tstrings::endsWith(path, L"/*") || tstrings::endsWith(path, L"\\*")) {
+            path.resize(path.size() - 2);
+        }
+        UserCache::FileStamp stamp;
+        if (!UserCache::stamp(path, stamp)) {
+            add(label, path + L" missing");
+            return false;
+        }
+        add(label, (tstrings::TextBuilder() << path << L' ' << stamp.size << L' ' << stamp.modified)
+                       .text());
+        if (stamp.directory) {
+            tstring_array names = UserCache::listDirectory(path);
+            std::sort(names.begin(), names.end());
+            for (const tstring& name : names) {
+                addStamped(L" entry", FileUtils::joinPath(path, name));
+            }
+        }
+        return !stamp.directory;
+    }
+
     tstrings::TextBuilder text;
     std::set<tstring> manifestsRead;
 };
@@ -168,8 +169,9 @@ tstring archiveKey(const CfgFile& cfg, const Setup& setup, const std::string& re
     key.add(L"release", tstrings::fromUtf8(release))
         .addFile(L"jvm", setup.jvmLibPath)
         .addFile(L"launcher", setup.launcherPath)
-        .addPathList(L"modulepath", valuesOf(cfg, app, PropertyName::modulepath), false)
-        .addPathList(L"classpath", valuesOf(cfg, app, PropertyName::classpath), true);
+        .addPathList(L"modulepath", valuesOf(cfg, app, PropertyName::modulepath), &KeyText::addFile)
+        .addPathList(L"classpath", valuesOf(cfg, app, PropertyName::classpath),
+                     &KeyText::addClassPathFile);
     for (const tstring& jar : valuesOf(cfg, app, PropertyName::mainjar)) {
         key.addClassPathFile(L"mainjar", jar);
     }
