@@ -168,10 +168,8 @@ bool isAttribute(const std::string& line, const char* lowerCaseName) {
     return true;
 }
 
-} // namespace
-
-namespace JarManifest {
-
+// The value of a main attribute of a manifest's text, its name given in lower case without the
+// colon; empty text when there is none.
 std::string mainAttribute(const std::string& manifest, const char* lowerCaseName) {
     const std::string prefix = std::string(lowerCaseName) + ":";
     // Lines wrap at 72 bytes; a line that starts with a space continues the one before. The
@@ -203,6 +201,10 @@ std::string mainAttribute(const std::string& manifest, const char* lowerCaseName
     const std::size_t first = value.find_first_not_of(' ');
     return first == std::string::npos ? std::string() : value.substr(first);
 }
+
+} // namespace
+
+namespace JarManifest {
 
 tstring mainClassOf(const std::string& manifest) {
     return tstrings::fromUtf8(mainAttribute(manifest, "main-class"));

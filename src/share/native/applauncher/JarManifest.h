@@ -11,10 +11,6 @@ namespace JarManifest {
 // jar.
 std::string read(const tstring& jarPath);
 
-// The value of a main attribute of a manifest's text, its name given in lower case without the
-// colon; empty text when there is none.
-std::string mainAttribute(const std::string& manifest, const char* lowerCaseName);
-
 // The "Main-Class" of the jar's manifest, or empty text when it has none. Raises when the
 // file can't be read as a jar.
 tstring readMainClass(const tstring& jarPath);

@@ -9,9 +9,8 @@ public:
     void section(const SectionId& id) {
         text << (text.text().empty() ? L"[" : L"\n[") << id.name() << L"]\n";
     }
-    void property(const PropertyId& id, const tstring& value) { property(id.name(), value); }
-    void property(const wchar_t* name, const tstring& value) {
-        text << name << L'=' << value << L'\n';
+    void property(const PropertyId& id, const tstring& value) {
+        text << id.name() << L'=' << value << L'\n';
     }
     void properties(const PropertyId& id, const tstring_array& values) {
         for (const tstring& value : values) {
@@ -52,8 +51,7 @@ void writeApplication(CfgTextBuilder& cfg, const PackOptions& options, const tst
         cfg.property(PropertyName::winNorestart, L"true");
     }
     if (options.cds) {
-        // Read by launchers that make the class-data archive; others pass over it.
-        cfg.property(L"app.cds", L"auto");
+        cfg.property(PropertyName::cds, L"auto");
     }
 }
 
