@@ -13,5 +13,12 @@ for preset in linux-asan linux windows; do
     echo "=== $preset"
     cmake --preset "$preset" >/dev/null
     cmake --build --preset "$preset" -j "$jobs"
-    ctest --preset "$preset"
+    if [ "$preset" != windows ]; then
+        ctest --preset "$preset"
+    elif ! ctest --preset windows; then
+        # Two Wine test programs failed once on a fresh machine and never in repeated runs
+        # since; the first output stays above, and a test that fails twice fails the run.
+        echo "=== windows: running the failed test programs once more"
+        ctest --preset windows --rerun-failed
+    fi
 done
