@@ -4,12 +4,15 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <memory>
+#include <vector>
 
 #include "ErrorHandling.h"
 #include "FileUtils.h"
@@ -94,20 +97,50 @@ tstring_array listDirectory(const tstring& dir) {
 
 void makeDirectories(const tstring& dir) {
     makeMissingDirectories(dir);
-    // What lies here is run as the application's code: nobody else may put it there.
-    struct stat info;
-    if (stat(native(dir).c_str(), &info) != 0 || info.st_uid != geteuid() ||
-        (info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
-        VT_RAISE(tstrings::TextBuilder() << dir << L" is not private to this user");
+    // What lies here is run as the application's code: nobody else may put it there, nor
+    // swap a folder on its way. Checked along the path with its links resolved, from the root:
+    // each folder is this user's or the system's, and only a sticky one (as /tmp) may be
+    // writable by others. The folder itself is this user's alone.
+    const std::unique_ptr<char, decltype(&std::free)> resolved(
+        realpath(native(dir).c_str(), nullptr), &std::free);
+    if (!resolved) {
+        raiseErrno("realpath", dir, functionAddress(&realpath));
+    }
+    const std::string path = resolved.get();
+    for (std::size_t end = path.find('/', 1);; end = path.find('/', end + 1)) {
+        const std::string folder = end == std::string::npos ? path : path.substr(0, end);
+        const bool last = end == std::string::npos;
+        struct stat info;
+        if (lstat(folder.empty() ? "/" : folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) ||
+            (info.st_uid != geteuid() && (last || info.st_uid != 0)) ||
+            ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (last || !(info.st_mode & S_ISVTX)))) {
+            VT_RAISE(tstrings::TextBuilder()
+                     << tstrings::fromUtf8(last ? tstrings::toUtf8(dir) : folder)
+                     << L" is not private to this user");
+        }
+        if (last) {
+            break;
+        }
     }
 }
 
 void createEmptyFile(const tstring& path) {
+    if (!createNewFile(path)) {
+        errno = EEXIST;
+        raiseErrno("open", path, functionAddress(&open));
+    }
+}
+
+bool createNewFile(const tstring& path) {
     const int fd = open(native(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0 && errno == EEXIST) {
+        return false;
+    }
     if (fd < 0) {
         raiseErrno("open", path, functionAddress(&open));
     }
     close(fd);
+    return true;
 }
 
 bool replaceFile(const tstring& from, const tstring& to) {
@@ -135,6 +168,43 @@ std::uint64_t freeBytes(const tstring& dir) {
 
 std::uint64_t processId() {
     return static_cast<std::uint64_t>(getpid());
+}
+
+void startInBackground(const tstring& program, const tstring& variable, unsigned seconds) {
+    // Everything the child needs is made before the fork: other threads may hold locks that
+    // the child could never take.
+    const std::string path = native(program);
+    const std::string setting = native(variable) + "=1";
+    std::vector<char*> environment;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        environment.push_back(*entry);
+    }
+    environment.push_back(const_cast<char*>(setting.c_str()));
+    environment.push_back(nullptr);
+    char* const argv[] = {const_cast<char*>(path.c_str()), nullptr};
+
+    // Forked twice: the background process is nobody's child to wait for, in a session of its
+    // own that the terminal's signals don't reach.
+    const pid_t child = fork();
+    if (child < 0) {
+        raiseErrno("fork", program, functionAddress(&fork));
+    }
+    if (child == 0) {
+        if (setsid() < 0 || fork() != 0) {
+            _exit(0);
+        }
+        const int null = open("/dev/null", O_RDWR);
+        for (int stream = 0; stream < 3 && null >= 0; ++stream) {
+            dup2(null, stream);
+        }
+        setpriority(PRIO_PROCESS, 0, 10);
+        alarm(seconds); // kept across exec: the runtime ends at the limit
+        execve(argv[0], argv, environment.data());
+        _exit(127);
+    }
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
 }
 
 std::int64_t now() {

@@ -97,7 +97,13 @@ bool AppLauncher::libSearchVarHasAppDir() const {
 
 void AppLauncher::appendCdsOptions(Jvm& jvm, const CfgFile& cfgFile,
                                    const tstring& runtimeDir) const {
+    // The background process that creates an AOT cache must never run the application.
+    const bool aotCreation =
+        SysInfo::getEnvVariable(std::nothrow, CdsArchive::aotCreationVar, tstring()) == L"1";
     if (!jvmRunsHere || cfgFile.section(SectionName::Application).count(PropertyName::cds) == 0) {
+        if (aotCreation) {
+            VT_RAISE("no AOT cache to create");
+        }
         return;
     }
     CdsArchive::Setup setup;
@@ -115,7 +121,11 @@ void AppLauncher::appendCdsOptions(Jvm& jvm, const CfgFile& cfgFile,
     }
     setup.processId = UserCache::processId();
     setup.now = UserCache::now();
+    setup.aotCreation = aotCreation;
     const CdsArchive::Plan plan = CdsArchive::plan(cfgFile, setup);
+    if (aotCreation && !plan.creation) {
+        VT_RAISE("no AOT cache to create");
+    }
     for (const tstring& option : plan.options) {
         jvm.appendArgument(option);
     }

@@ -22,15 +22,23 @@ struct Setup {
     tstring jvmLibPath; // the runtime's JVM library
     tstring envOptions; // what the runtime takes from its option variables, space-separated
     std::uint64_t processId = 0;
-    std::int64_t now = 0; // nanoseconds since 1970
+    std::int64_t now = 0;     // nanoseconds since 1970
+    bool aotCreation = false; // this process only creates an AOT cache, in the background
 };
+
+// Set in the environment of the background process that creates an AOT cache.
+extern const wchar_t* const aotCreationVar;
 
 // The archive's part of one start.
 struct Plan {
     tstring_array options; // go before every other Java option
     tstring written;       // what the runtime writes at its exit; empty when it writes nothing
-    tstring publishStem;   // the finished archive is renamed to <stem>.<size>.jsa; empty: kept
-    tstring failedMarker;  // made when the runtime ended without writing an archive
+    tstring publishStem;   // the finished file is renamed to <stem>.<size><publishSuffix>
+    tstring publishSuffix; // ".jsa" or ".aot"
+    tstring configuration; // a recorded AOT configuration is renamed to this, then used
+    tstring triedMark;     // left before the start; removed once its archive is published
+    tstring launcherPath;  // runs the background creation of an AOT cache
+    bool creation = false; // the runtime only creates an AOT cache: the application never runs
 };
 
 // Never raises: a start without an archive is always possible.

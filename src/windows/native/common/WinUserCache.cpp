@@ -1,7 +1,11 @@
 // The per-user cache on Windows: under %LOCALAPPDATA%, which holds what may be thrown away.
 #include "WinApi.h"
 
+#include <aclapi.h>
+#include <sddl.h>
+
 #include <memory>
+#include <vector>
 
 #include "ErrorHandling.h"
 #include "FileUtils.h"
@@ -44,6 +48,104 @@ struct FindCloser {
     void operator()(HANDLE handle) const { FindClose(handle); }
 };
 
+struct LocalFreer {
+    void operator()(void* memory) const { LocalFree(memory); }
+};
+
+// The user that this process runs as, as its token names it.
+class CurrentUser {
+public:
+    CurrentUser() {
+        HANDLE token = nullptr;
+        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+            raiseLastError("OpenProcessToken", L"", functionAddress(&OpenProcessToken));
+        }
+        const UniqueHandle owner(token);
+        DWORD size = 0;
+        GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+        data.resize(size);
+        if (!GetTokenInformation(token, TokenUser, data.data(), size, &size)) {
+            raiseLastError("GetTokenInformation", L"", functionAddress(&GetTokenInformation));
+        }
+    }
+
+    PSID sid() const { return reinterpret_cast<const TOKEN_USER*>(data.data())->User.Sid; }
+
+    // Full control for this user alone, inherited by everything made inside; nothing
+    // inherited from the parent folder.
+    tstring privateDescriptor() const {
+        wchar_t* text = nullptr;
+        if (!ConvertSidToStringSidW(sid(), &text)) {
+            raiseLastError("ConvertSidToStringSid", L"", functionAddress(&ConvertSidToStringSidW));
+        }
+        const std::unique_ptr<wchar_t, LocalFreer> owner(text);
+        return tstring(L"O:") + text + L"D:P(A;OICI;FA;;;" + text + L")";
+    }
+
+private:
+    std::vector<BYTE> data;
+};
+
+bool isSystemOrAdministrators(PSID sid) {
+    return IsWellKnownSid(sid, WinLocalSystemSid) ||
+           IsWellKnownSid(sid, WinBuiltinAdministratorsSid);
+}
+
+// This user's alone: owned by the user, and no one else but the system may change it.
+bool isPrivate(const tstring& dir, const CurrentUser& user) {
+    PSID owner = nullptr;
+    PACL acl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetNamedSecurityInfoW(dir.c_str(), SE_FILE_OBJECT,
+                              OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
+                              nullptr, &acl, nullptr, &descriptor) != ERROR_SUCCESS) {
+        return false;
+    }
+    const std::unique_ptr<void, LocalFreer> kept(descriptor);
+    if (acl == nullptr || !(EqualSid(owner, user.sid()) || isSystemOrAdministrators(owner))) {
+        return false; // no DACL at all grants everyone everything
+    }
+    const DWORD changes = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_ADD_FILE |
+                          FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD | DELETE | WRITE_DAC |
+                          WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
+    for (DWORD index = 0; index < acl->AceCount; ++index) {
+        void* entry = nullptr;
+        if (!GetAce(acl, index, &entry)) {
+            return false;
+        }
+        const auto* header = static_cast<const ACE_HEADER*>(entry);
+        if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) {
+            continue; // denials take rights away
+        }
+        const auto* allowed = static_cast<const ACCESS_ALLOWED_ACE*>(entry);
+        PSID trustee = const_cast<DWORD*>(&allowed->SidStart);
+        if ((allowed->Mask & changes) != 0 && !EqualSid(trustee, user.sid()) &&
+            !isSystemOrAdministrators(trustee)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void makeMissingDirectories(const tstring& dir, const tstring& descriptorText) {
+    const tstring parent = FileUtils::parentPath(dir);
+    if (!isDirectory(dir) && !parent.empty() && parent != dir && !isDirectory(parent)) {
+        makeMissingDirectories(parent, descriptorText);
+    }
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(
+            descriptorText.c_str(), SDDL_REVISION_1, &descriptor, nullptr)) {
+        raiseLastError("ConvertStringSecurityDescriptorToSecurityDescriptor", dir,
+                       functionAddress(&ConvertStringSecurityDescriptorToSecurityDescriptorW));
+    }
+    const std::unique_ptr<void, LocalFreer> kept(descriptor);
+    SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor, FALSE};
+    // Another process may make it at the same time: only the final state counts.
+    if (!CreateDirectoryW(dir.c_str(), &attributes) && !isDirectory(dir)) {
+        raiseLastError("CreateDirectory", dir, functionAddress(&CreateDirectoryW));
+    }
+}
+
 } // namespace
 
 tstring baseDir() {
@@ -82,22 +184,37 @@ tstring_array listDirectory(const tstring& dir) {
 }
 
 void makeDirectories(const tstring& dir) {
-    const tstring parent = FileUtils::parentPath(dir);
-    if (!isDirectory(dir) && !parent.empty() && parent != dir && !isDirectory(parent)) {
-        makeDirectories(parent);
-    }
-    // Another process may make it at the same time: only the final state counts.
-    if (!CreateDirectoryW(dir.c_str(), nullptr) && !isDirectory(dir)) {
-        raiseLastError("CreateDirectory", dir, functionAddress(&CreateDirectoryW));
+    const CurrentUser user;
+    makeMissingDirectories(dir, user.privateDescriptor());
+    // What lies here is run as the application's code: nobody else may put it there. The
+    // folders from the cache base down are checked; the base itself is the system's.
+    const tstring base = baseDir();
+    for (tstring folder = dir;
+         folder.size() > base.size() && folder != FileUtils::parentPath(folder);
+         folder = FileUtils::parentPath(folder)) {
+        if (!isPrivate(folder, user)) {
+            VT_RAISE(tstrings::TextBuilder() << folder << L" is not private to this user");
+        }
     }
 }
 
 void createEmptyFile(const tstring& path) {
+    if (!createNewFile(path)) {
+        SetLastError(ERROR_FILE_EXISTS);
+        raiseLastError("CreateFile", path, functionAddress(&CreateFileW));
+    }
+}
+
+bool createNewFile(const tstring& path) {
     const UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                             FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file && (GetLastError() == ERROR_FILE_EXISTS || GetLastError() == ERROR_ALREADY_EXISTS)) {
+        return false;
+    }
     if (!file) {
         raiseLastError("CreateFile", path, functionAddress(&CreateFileW));
     }
+    return true;
 }
 
 bool replaceFile(const tstring& from, const tstring& to) {
@@ -120,6 +237,53 @@ std::uint64_t freeBytes(const tstring& dir) {
 
 std::uint64_t processId() {
     return GetCurrentProcessId();
+}
+
+void startInBackground(const tstring& program, const tstring& variable, unsigned seconds) {
+    // This process's environment with the variable set, for the child alone.
+    tstring block;
+    const std::unique_ptr<wchar_t, decltype(&FreeEnvironmentStringsW)> strings(
+        GetEnvironmentStringsW(), &FreeEnvironmentStringsW);
+    for (const wchar_t* entry = strings.get(); entry != nullptr && *entry != L'\0';
+         entry += wcslen(entry) + 1) {
+        block.append(entry).push_back(L'\0');
+    }
+    block.append(variable + L"=1").push_back(L'\0');
+    block.push_back(L'\0');
+
+    // The time limit is one of a job of its own; a child that can't join it is ended.
+    const UniqueHandle job(CreateJobObjectW(nullptr, nullptr));
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_JOB_TIME;
+    limits.BasicLimitInformation.PerJobUserTimeLimit.QuadPart = seconds * 10000000LL;
+    if (!job || !SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits,
+                                         sizeof(limits))) {
+        raiseLastError("CreateJobObject", program, functionAddress(&CreateJobObjectW));
+    }
+    tstring commandLine = L"\"" + program + L"\"";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE,
+                        CREATE_SUSPENDED | DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP |
+                            CREATE_UNICODE_ENVIRONMENT | BELOW_NORMAL_PRIORITY_CLASS |
+                            CREATE_BREAKAWAY_FROM_JOB,
+                        &block[0], nullptr, &startup, &info) &&
+        !CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE,
+                        CREATE_SUSPENDED | DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP |
+                            CREATE_UNICODE_ENVIRONMENT | BELOW_NORMAL_PRIORITY_CLASS,
+                        &block[0], nullptr, &startup, &info)) {
+        raiseLastError("CreateProcess", program, functionAddress(&CreateProcessW));
+    }
+    const UniqueHandle process(info.hProcess);
+    const UniqueHandle thread(info.hThread);
+    if (!AssignProcessToJobObject(job.get(), process.get())) {
+        TerminateProcess(process.get(), 1);
+        raiseLastError("AssignProcessToJobObject", program,
+                       functionAddress(&AssignProcessToJobObject));
+    }
+    ResumeThread(thread.get());
+    // The job's handle goes with this process; the job and its limit stay with the child.
 }
 
 std::int64_t now() {

@@ -55,7 +55,8 @@ protected:
         log.clear();
         const CdsArchive::Plan result = CdsArchive::plan(CfgFile::load(path), setup);
         const bool traced = cfgText.find("app.cds=") != std::string::npos;
-        EXPECT_EQ(traced ? 1u : 0u, log.messages(L"TRACE", L"Class-data archive: ").size());
+        EXPECT_EQ(traced ? 1u : 0u, log.messages(L"TRACE", L"Class-data archive: ").size() +
+                                        log.messages(L"TRACE", L"AOT cache: ").size());
         return result;
     }
 
@@ -91,7 +92,9 @@ TEST_F(CdsArchiveTest, OptionsOfAFirstStartForEachJavaVersion) {
         {"JAVA_VERSION=\"x17\"", nullptr},
         {"JAVA_VERSION=\"13\"", "App-[0-9a-f]{16}\\.4242\\.tmp"},
         {"JAVA_VERSION=\"18.0.1\"", "App-[0-9a-f]{16}\\.4242\\.tmp"},
-        {"JAVA_VERSION=21-ea", "App-[0-9a-f]{16}\\.jsa"}};
+        {"JAVA_VERSION=21-ea", "App-[0-9a-f]{16}\\.4242\\.tmp"},
+        {"JAVA_VERSION=\"24\"", "App-[0-9a-f]{16}\\.4242\\.conftmp"},
+        {"JAVA_VERSION=\"25.0.1\"", "App-[0-9a-f]{16}\\.4242\\.conftmp"}};
     for (const auto& item : cases) {
         release(item.first);
         const CdsArchive::Plan made = plan();
@@ -104,33 +107,39 @@ TEST_F(CdsArchiveTest, OptionsOfAFirstStartForEachJavaVersion) {
         EXPECT_TRUE(std::regex_match(tstrings::toUtf8(FileUtils::lastComponent(made.written)),
                                      std::regex(item.second)))
             << item.first;
-        const tstring_array expected =
-            tstrings::endsWith(made.written, L".tmp")
-                ? tstring_array{quiet, L"-XX:ArchiveClassesAtExit=" + made.written, L"-Dmake"}
-                : tstring_array{quiet, L"-XX:+AutoCreateSharedArchive",
-                                L"-XX:SharedArchiveFile=" + made.written, L"-Dmake"};
+        tstring_array expected{quiet, L"-XX:ArchiveClassesAtExit=" + made.written, L"-Dmake"};
+        if (tstrings::endsWith(made.written, L".conftmp")) {
+            expected = {quiet, L"-XX:+DisplayVMOutputToStderr", L"-XX:AOTMode=record",
+                        L"-XX:AOTConfiguration=" + made.written, L"-Dmake"};
+        }
+        if (std::string(item.first).find("25") != std::string::npos) {
+            expected.insert(expected.begin() + 1, L"-Xlog:aot*=off");
+        }
         EXPECT_EQ(expected, made.options) << item.first;
     }
 }
 
-TEST_F(CdsArchiveTest, OnlyFilesThatNoStartCanUseAreRemoved) {
-    // Killed while the runtime wrote: kept while another start could still be writing.
+TEST_F(CdsArchiveTest, OneStartPerKeyMakesAnArchiveAndOnlyFilesThatNoStartCanUseAreRemoved) {
+    release("JAVA_VERSION=21");
+    // Concurrent first starts: only one makes the archive.
     const CdsArchive::Plan killed = plan();
     testsupport::writeFile(killed.written, "partial");
     setup.processId = 4343;
-    const CdsArchive::Plan concurrent = plan();
-    testsupport::writeFile(concurrent.written, "partial");
-    EXPECT_EQ(cacheFiles({killed.written, concurrent.written}), cacheFiles());
+    EXPECT_EQ(tstring_array(), plan().options);
+    // Killed while the runtime wrote: its file goes after a while, and the key is not tried
+    // again.
     setup.now += 3600ll * 1000000000;
-    runtimeExits(plan(), "whole");
-    EXPECT_EQ(cacheFiles({concurrent.publishStem + L".5.jsa"}), cacheFiles());
+    EXPECT_EQ(tstring_array(), plan().options);
+    EXPECT_EQ(cacheFiles({killed.publishStem + L".tried"}), cacheFiles());
 
-    // A changed JAR: a new archive, the old one goes, another application's stay.
+    // A changed JAR: a new archive, the old key's files go, another application's stay.
     const tstring foreign = joinPath(cacheDir(), L"Other-0123456789abcdef.5.jsa");
     testsupport::writeFile(foreign, "other");
     testsupport::writeFile(jar(), "jar v2, longer"); // file times may not change within a tick
-    EXPECT_NE(concurrent.publishStem, plan().publishStem);
-    EXPECT_EQ(cacheFiles({foreign}), cacheFiles());
+    const CdsArchive::Plan made = plan();
+    EXPECT_NE(killed.publishStem, made.publishStem);
+    runtimeExits(made, "whole");
+    EXPECT_EQ(cacheFiles({foreign, made.publishStem + L".5.jsa"}), cacheFiles());
 }
 
 TEST_F(CdsArchiveTest, RuntimeThatWroteNothingStopsFurtherAttempts) {
@@ -142,28 +151,97 @@ TEST_F(CdsArchiveTest, RuntimeThatWroteNothingStopsFurtherAttempts) {
     EXPECT_EQ(L"-Duse", plan().options.back());
 }
 
+// Recorded by a first start, created once by a background process that never runs the
+// application, used by every start after that.
+TEST_F(CdsArchiveTest, AotCacheIsRecordedCreatedOnceAndUsed) {
+    release("JAVA_VERSION=\"25\"");
+    const CdsArchive::Plan recorded = plan();
+    runtimeExits(recorded, "configuration");
+    EXPECT_TRUE(tstrings::endsWith(recorded.configuration, L".aotconf"));
+    EXPECT_TRUE(FileUtils::pathExists(recorded.configuration));
+    EXPECT_TRUE(plan().options.empty()); // the creation runs out of the way
+
+    setup.aotCreation = true;
+    const CdsArchive::Plan created = plan();
+    ASSERT_TRUE(created.creation);
+    const tstring_array createOptions{quiet,
+                                      L"-Xlog:aot*=off",
+                                      L"-XX:AOTMode=create",
+                                      L"-XX:AOTConfiguration=" + recorded.configuration,
+                                      L"-XX:AOTCache=" + created.written,
+                                      L"-Dmake"};
+    EXPECT_EQ(createOptions, created.options);
+    EXPECT_FALSE(plan().creation); // never twice for one key
+    runtimeExits(created, "cache");
+    EXPECT_FALSE(plan().creation);
+
+    setup.aotCreation = false;
+    const tstring cache = created.publishStem + L".5.aot";
+    EXPECT_EQ((tstring_array{quiet, L"-Xlog:aot*=off", L"-XX:AOTCache=" + cache, L"-Duse"}),
+              plan().options);
+}
+
+// The runtime loads its base archive, made with or without compressed oops, or a new archive
+// ends the start: made only where the base archives that the options may need are there.
+TEST_F(CdsArchiveTest, ArchiveOnlyWhereTheRuntimeSurelyLoadsItsBaseArchive) {
+    const tstring serverDir = joinPath(setup.runtimeDir, L"server");
+    const struct {
+        const char* option;
+        bool withoutCoops; // the runtime has classes_nocoops.jsa
+        bool makes;
+    } cases[] = {{"-Xmx30g", false, true},
+                 {"-Xmx31g", false, false},
+                 {"-Xmx31g", true, true},
+                 {"-Xmx40G", false, false},
+                 {"-Xms33554432k", false, false},
+                 {"-XX:MaxHeapSize=40000000000", false, false},
+                 {"-XX:MaxHeapSize=1t", true, true},
+                 {"-XX:+UseZGC", false, false},
+                 {"-XX:MaxRAMPercentage=90", false, false},
+                 {"-XX:-UseCompressedOops", true, true},
+                 {"-XX:ObjectAlignmentInBytes=16", true, false},
+                 {"-XX:VMOptionsFile=opts", true, false},
+                 {"-Xmx99999999999999999999", false, false}};
+    for (const auto& item : cases) {
+        UserCache::removeFile(joinPath(serverDir, L"classes_nocoops.jsa"));
+        if (item.withoutCoops) {
+            testsupport::writeFile(joinPath(serverDir, L"classes_nocoops.jsa"), "base");
+        }
+        if (std::string(item.option) == "-XX:-UseCompressedOops") {
+            UserCache::removeFile(joinPath(serverDir, L"classes.jsa"));
+        }
+        EXPECT_EQ(item.makes, !plan("app.cds=auto\n", item.option).written.empty()) << item.option;
+        testsupport::writeFile(joinPath(serverDir, L"classes.jsa"), "base");
+    }
+}
+
 TEST_F(CdsArchiveTest, NoArchiveAndNothingWrittenWhenItCannotBeSafe) {
     const tstring baseArchive = joinPath(setup.runtimeDir, L"server/classes.jsa");
     const CdsArchive::Setup original = setup;
+    const tstring classes = joinPath(temp.path(), L"classes");
+    testsupport::makeDirectories(joinPath(classes, L"p"));
     const struct {
-        const char* cfg;
+        std::string cfg;
         const char* javaOption;
         std::function<void()> prepare;
     } cases[] = {
         {"", "-Dx", [] {}},
         {"app.cds=on\n", "-Dx", [] {}},
         {"app.cds=auto\n", "-Xshare:off", [] {}},
+        {"app.cds=auto\n", "-XX:AOTCache=a.aot", [] {}},
         {"app.cds=auto\n", "-Dx", [this] { setup.envOptions = L"-Dy -XX:SharedArchiveFile=a"; }},
         {"app.cds=auto\n", "-Dx", [&] { UserCache::removeFile(baseArchive); }},
         {"app.cds=auto\n", "-Dx", [this] { setup.packageName = L".."; }},
         {"app.cds=auto\n", "-Dx", [this] { setup.cacheBase.clear(); }},
-        {"app.cds=auto\n", "-Dx", [this] { testsupport::writeFile(setup.cacheBase, "a file"); }}};
+        {"app.cds=auto\n", "-Dx", [this] { testsupport::writeFile(setup.cacheBase, "a file"); }},
+        {"app.cds=auto\napp.classpath=" + tstrings::toUtf8(classes) + "\n", "-Dx", [] {}},
+        {"app.cds=auto\napp.modulepath=" + tstrings::toUtf8(temp.path()) + "\n", "-Dx", [] {}}};
     for (const auto& item : cases) {
         setup = original;
         testsupport::writeFile(baseArchive, "base");
         item.prepare();
         const CdsArchive::Plan none = plan(item.cfg, item.javaOption);
-        EXPECT_TRUE(none.options.empty()) << item.cfg;
+        EXPECT_TRUE(none.options.empty()) << item.cfg << item.javaOption;
         EXPECT_TRUE(none.written.empty()) << item.cfg;
         EXPECT_FALSE(FileUtils::pathExists(joinPath(temp.path(), L"cache/pkg"))) << item.cfg;
     }
