@@ -701,17 +701,21 @@ TEST(LinuxLauncherJava, ReexecutionByTheRuntimeStartsTheApplicationOnce) {
 #ifdef VANTREL_JDK_HOME
 namespace {
 
-// The JDK as the runtime (the jlink image has no base archive to extend), the first version
-// of the application, and a cache folder of its own. The class-load log is written only by
-// starts that use an archive.
-class LinuxLauncherCds : public ::testing::Test {
-protected:
-    LinuxLauncherCds() : image(Runtime::none) {
-        fs::create_directory_symlink(VANTREL_JDK_HOME, utf8(image.runtimeDir()));
+// A runtime (by default the JDK: the jlink image has no base archive to extend), the first
+// version of the application, and a cache folder of its own. The class-load log is written
+// only by starts that use an archive or cache.
+class CdsImage {
+public:
+    explicit CdsImage(const std::string& runtime = VANTREL_JDK_HOME) : image(Runtime::none) {
+        fs::create_directory_symlink(runtime, utf8(image.runtimeDir()));
         install(L"cdsv1.jar");
-        image.writeCfg("[Application]\napp.cds=auto\napp.classpath=$APPDIR/app.jar\n"
-                       "app.mainclass=cds.Main\n[AppCDSJavaOptions]\n"
-                       "java-options=-Xlog:class+load:file=" +
+        writeCfg("app.classpath=$APPDIR/app.jar\n");
+    }
+
+    void writeCfg(const std::string& application, const std::string& javaOptions = "") const {
+        image.writeCfg("[Application]\napp.cds=auto\n" + application +
+                       "app.mainclass=cds.Main\n[JavaOptions]\n" + javaOptions +
+                       "[AppCDSJavaOptions]\njava-options=-Xlog:class+load:file=" +
                        utf8(classLog()) + "\n");
     }
 
@@ -724,41 +728,104 @@ protected:
                             fs::file_time_type::clock::now() + std::chrono::seconds(++age));
     }
 
+    // The application's classes in app/classes, as the compiler left them.
+    void installClassFolder() const {
+        fs::copy(utf8(javaProgram(L"classes/cdsv1")), utf8(image.appDir()) + "/classes",
+                 fs::copy_options::recursive);
+    }
+
     tstring classLog() const { return FileUtils::joinPath(image.root(), L"classes.txt"); }
     std::string cdsDir() const { return utf8(cache.path()) + "/HelloApp/cds"; }
 
-    ChildResult run(const tstring_array& args = {}) const {
-        return image.run(args, {{L"XDG_CACHE_HOME", cache.path()}, {L"VANTREL_DEBUG", L"true"}});
+    ChildResult run(const tstring_array& args = {}, EnvChanges env = {}) const {
+        env.emplace(L"XDG_CACHE_HOME", cache.path());
+        env.emplace(L"VANTREL_DEBUG", L"true");
+        return image.run(args, env);
     }
 
     // The start's one decision, and that the JVM had nothing to say about it.
     static std::string decision(const ChildResult& result) {
         EXPECT_EQ(std::string::npos, result.err.find("[warning]")) << result.err;
-        const std::size_t start = result.err.find("Class-data archive: ");
+        std::size_t start = result.err.find("Class-data archive: ");
+        std::size_t length = 20;
+        if (start == std::string::npos) {
+            start = result.err.find("AOT cache: ");
+            length = 11;
+        }
         EXPECT_EQ(std::string::npos, result.err.find("Class-data archive: ", start + 1));
-        return start == std::string::npos
-                   ? std::string()
-                   : result.err.substr(start + 20, result.err.find('\n', start) - start - 20);
+        return start == std::string::npos ? std::string()
+                                          : result.err.substr(start + length,
+                                                              result.err.find('\n', start) -
+                                                                  start - length);
     }
 
     std::vector<std::string> archives() const {
         std::error_code error; // none yet
         std::vector<std::string> names;
         for (const auto& entry : fs::directory_iterator(cdsDir(), fs::directory_options(), error)) {
-            names.push_back(entry.path().filename().string());
+            const std::string name = entry.path().filename().string();
+            if (name.size() > 4 && (name.substr(name.size() - 4) == ".jsa" ||
+                                    name.substr(name.size() - 4) == ".aot")) {
+                names.push_back(name);
+            }
         }
         return names;
     }
 
+    // The AOT cache is created in the background: a bounded wait for it.
+    bool waitForArchive() const {
+        for (int second = 0; second < 180 && archives().empty(); ++second) {
+            std::this_thread::sleep_for(std::chrono::seconds(1));
+        }
+        return !archives().empty();
+    }
+
     bool mainClassCameFromTheArchive() const {
-        return testsupport::readFile(classLog())
-                   .find("cds.Main source: shared objects file (top)") != std::string::npos;
+        return testsupport::readFile(classLog()).find("cds.Main source: shared objects file") !=
+               std::string::npos;
     }
 
     AppImage image;
     testsupport::TempDir cache;
     int age = 0;
 };
+
+class LinuxLauncherCds : public ::testing::Test, public CdsImage {};
+
+struct RealJdk {
+    int version;
+    std::string home;
+};
+
+// The JDKs of this machine, found by their release files: the first of those that make an
+// archive on top of their own (13 to 23) and the first with the AOT cache (24 and later).
+std::vector<RealJdk> realJdks() {
+    std::vector<RealJdk> found;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator("/usr/lib/jvm", error)) {
+        const std::string release = entry.path().string() + "/release";
+        const std::string text = fs::exists(release) ? testsupport::readFile(wide(release)) : "";
+        const std::size_t at = text.find("JAVA_VERSION=\"");
+        const int version = at == std::string::npos ? 0 : std::atoi(text.c_str() + at + 14);
+        const auto sameKind = [version](const RealJdk& jdk) {
+            return (jdk.version >= 24) == (version >= 24);
+        };
+        if (version >= 13 && fs::exists(entry.path() / "bin/javac") &&
+            std::none_of(found.begin(), found.end(), sameKind)) {
+            found.push_back({version, fs::canonical(entry.path()).string()});
+        }
+    }
+    return found;
+}
+
+std::string aotJdk() {
+    for (const RealJdk& jdk : realJdks()) {
+        if (jdk.version >= 24) {
+            return jdk.home;
+        }
+    }
+    return std::string();
+}
 
 } // namespace
 
@@ -833,20 +900,168 @@ TEST_F(LinuxLauncherCds, ArchiveOfAnUnseenEndIsAdoptedByTheNextStart) {
     EXPECT_TRUE(mainClassCameFromTheArchive());
 }
 
-TEST_F(LinuxLauncherCds, FourFirstStartsAtOnce) {
-    std::vector<std::thread> starts;
-    std::vector<ChildResult> results(4);
-    for (ChildResult& result : results) {
-        starts.emplace_back([&] { result = run({L"7"}); });
+// Only one of them makes the archive or records, and the others run as they would without.
+TEST(LinuxLauncherCdsJdks, FourFirstStartsAtOnce) {
+    for (const RealJdk& jdk : realJdks()) {
+        SCOPED_TRACE(jdk.home);
+        const CdsImage app(jdk.home);
+        std::vector<std::thread> starts;
+        std::vector<ChildResult> results(4);
+        for (ChildResult& result : results) {
+            starts.emplace_back([&] { result = app.run({L"7"}); });
+        }
+        for (std::size_t i = 0; i < starts.size(); ++i) {
+            starts[i].join();
+            EXPECT_EQ(7u, results[i].exitCode) << results[i].err;
+            EXPECT_EQ("version 1\n", results[i].out);
+        }
+        ASSERT_TRUE(app.waitForArchive());
+        const ChildResult result = app.run();
+        EXPECT_EQ(0u, CdsImage::decision(result).find("use ")) << result.err;
+        EXPECT_EQ(1u, app.archives().size());
+        EXPECT_TRUE(app.mainClassCameFromTheArchive());
     }
-    for (std::size_t i = 0; i < starts.size(); ++i) {
-        starts[i].join();
-        EXPECT_EQ(7u, results[i].exitCode) << results[i].err;
-        EXPECT_EQ("version 1\n", results[i].out);
+}
+
+// What the runtime can't archive, or would end the process for, never fails a start: three
+// starts in a row, each with the application's exit code and output, each in bounded time.
+TEST(LinuxLauncherCdsJdks, EveryStartRunsTheApplicationWhateverThePathsHold) {
+    const std::string folderOfClasses = "none, the runtime can't archive the folder of classes ";
+    const struct {
+        std::string classPath;
+        std::string decision; // of the first start
+    } cases[] = {
+        {"app.classpath=$APPDIR/classes\napp.classpath=$APPDIR/app.jar\n", folderOfClasses},
+        // Links in circles, in a folder of jars and in a folder of classes.
+        {"app.classpath=$APPDIR/app.jar\napp.classpath=$APPDIR/lib/*\n", ""},
+        {"app.classpath=$APPDIR/conf\napp.classpath=$APPDIR/app.jar\n", folderOfClasses},
+        {"app.classpath=$APPDIR/app.jar\napp.modulepath=$APPDIR/lib\n", "none, the runtime can't"}};
+    for (const RealJdk& jdk : realJdks()) {
+        for (const auto& item : cases) {
+            SCOPED_TRACE(jdk.home + " " + item.classPath);
+            CdsImage app(jdk.home);
+            app.writeCfg(item.classPath);
+            app.installClassFolder();
+            for (const char* folder : {"lib", "conf"}) {
+                const std::string dir = utf8(app.image.appDir()) + "/" + folder;
+                fs::create_directories(dir);
+                fs::create_directory_symlink(".", dir + "/a");
+                fs::create_directory_symlink(".", dir + "/b");
+            }
+            for (int start = 0; start < 3; ++start) {
+                const auto begin = std::chrono::steady_clock::now();
+                const ChildResult result = app.run({L"5"});
+                EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(60));
+                EXPECT_EQ(5u, result.exitCode) << result.err;
+                EXPECT_EQ("version 1\n", result.out);
+                const std::string decision = CdsImage::decision(result);
+                EXPECT_EQ(0u, decision.find(start == 0 ? item.decision : "")) << result.err;
+            }
+        }
     }
-    const ChildResult result = run();
-    EXPECT_EQ(0u, decision(result).find("use ")) << result.err;
-    EXPECT_EQ(1u, archives().size());
-    EXPECT_TRUE(mainClassCameFromTheArchive());
+}
+
+// On a runtime with only the base archive made with compressed oops (as a linked one may
+// be), whatever turns them off means no archive rather than a start that the runtime ends.
+TEST(LinuxLauncherCdsJdks, EveryStartRunsTheApplicationWhicheverBaseArchiveTheRuntimeLoads) {
+    for (const RealJdk& jdk : realJdks()) {
+        // The runtime finds its home from its JVM library: a copy of it, beside links to the
+        // rest of the JDK.
+        const testsupport::TempDir runtime;
+        const fs::path home = utf8(runtime.path());
+        fs::create_directories(home / "lib");
+        for (const auto& entry : fs::directory_iterator(jdk.home)) {
+            if (entry.path().filename() != "lib") {
+                fs::create_symlink(entry.path(), home / entry.path().filename());
+            }
+        }
+        for (const auto& entry : fs::directory_iterator(jdk.home + "/lib")) {
+            if (entry.path().filename() != "server") {
+                fs::create_symlink(entry.path(), home / "lib" / entry.path().filename());
+            } else {
+                fs::create_directories(home / "lib/server");
+                fs::copy_file(entry.path() / "libjvm.so", home / "lib/server/libjvm.so");
+                fs::copy_file(entry.path() / "classes.jsa", home / "lib/server/classes.jsa");
+            }
+        }
+        for (const char* option : {"-Xmx40g", "-XX:MaxHeapSize=48G", "-XX:+UseZGC",
+                                   "-XX:-UseCompressedOops"}) {
+            SCOPED_TRACE(jdk.home + " " + option);
+            CdsImage app(utf8(runtime.path()));
+            app.writeCfg("app.classpath=$APPDIR/app.jar\n",
+                         std::string("java-options=") + option + "\n");
+            for (int start = 0; start < 2; ++start) {
+                const ChildResult result = app.run({L"6"});
+                EXPECT_EQ(6u, result.exitCode) << result.err;
+                EXPECT_EQ("version 1\n", result.out);
+            }
+        }
+    }
+}
+
+// An option that the launcher does not see coming makes the runtime end the first start that
+// makes an archive: only that start, and later ones run without one.
+TEST(LinuxLauncherCdsJdks, AnUnforeseenFailureCostsOneStartOfTheKey) {
+    for (const RealJdk& jdk : realJdks()) {
+        SCOPED_TRACE(jdk.home);
+        CdsImage app(jdk.home);
+        // A folder on the boot class path, which the launcher doesn't look at.
+        app.image.writeAppFile(L"boot/other/Other.class", "never loaded");
+        app.writeCfg("app.classpath=$APPDIR/app.jar\n",
+                     "java-options=-Xbootclasspath/a:$APPDIR/boot\n");
+        const EnvChanges env;
+        ChildResult result = app.run({L"4"}, env);
+        EXPECT_EQ(1u, result.exitCode);
+        EXPECT_NE(std::string::npos, (result.out + result.err).find("non-empty directory"));
+        for (int start = 0; start < 2; ++start) {
+            result = app.run({L"4"}, env);
+            EXPECT_EQ(4u, result.exitCode) << result.err;
+            EXPECT_EQ("version 1\n", result.out);
+            EXPECT_EQ(0u, CdsImage::decision(result).find("none, another start made or makes it"))
+                << result.err;
+        }
+    }
+}
+
+// The cache folder and every folder on its way are safe from other users.
+TEST_F(LinuxLauncherCds, CacheOnlyInFoldersThatOtherUsersCannotChange) {
+    const std::string shared = utf8(cache.path()) + "/shared";
+    const struct {
+        fs::perms permissions;
+        bool used;
+    } cases[] = {{fs::perms::owner_all, true},
+                 {fs::perms::all, false},
+                 {fs::perms::all | fs::perms::sticky_bit, true},
+                 {fs::perms::owner_all | fs::perms::group_write, false}};
+    for (const auto& item : cases) {
+        fs::remove_all(shared);
+        fs::create_directories(shared + "/base");
+        fs::permissions(shared, item.permissions);
+        const ChildResult result = run({L"2"}, {{L"XDG_CACHE_HOME", wide(shared + "/base")}});
+        EXPECT_EQ(2u, result.exitCode);
+        EXPECT_EQ(item.used ? "make " : "none, " + shared + " is not private to this user",
+                  decision(result).substr(0, item.used ? 5 : std::string::npos))
+            << result.err;
+    }
+}
+
+// Recorded by the first start, created in the background, used by the next starts.
+TEST(LinuxLauncherCdsJdks, AotCacheIsMadeAndUsed) {
+    const std::string jdk = aotJdk();
+    if (jdk.empty()) {
+        GTEST_SKIP() << "no JDK 24 or later under /usr/lib/jvm";
+    }
+    const CdsImage app(jdk);
+    ChildResult result = app.run({L"3"});
+    EXPECT_EQ(3u, result.exitCode) << result.err;
+    EXPECT_EQ("version 1\n", result.out);
+    EXPECT_EQ(0u, CdsImage::decision(result).find("record " + app.cdsDir() + "/HelloApp-"))
+        << result.err;
+    ASSERT_TRUE(app.waitForArchive());
+    result = app.run({L"3"});
+    EXPECT_EQ(3u, result.exitCode) << result.err;
+    EXPECT_EQ("version 1\n", result.out);
+    EXPECT_EQ("use " + app.cdsDir() + "/" + app.archives()[0], CdsImage::decision(result));
+    EXPECT_TRUE(app.mainClassCameFromTheArchive());
 }
 #endif
