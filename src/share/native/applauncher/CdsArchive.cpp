@@ -70,21 +70,6 @@ tstring_array javaOptionsOf(const CfgFile& cfg, const SectionId& section) {
     return valuesOf(cfg, section, PropertyName::javaOptions);
 }
 
-std::string readRelease(const tstring& runtimeDir) {
-    const UniqueFile file = openSharedForReading(FileUtils::joinPath(runtimeDir, L"release"));
-    std::string text;
-    char chunk[4096];
-    // The file is small; a huge one is no runtime's.
-    while (file && text.size() < (1u << 20)) {
-        const std::size_t count = std::fread(chunk, 1, sizeof(chunk), file.get());
-        text.append(chunk, count);
-        if (count < sizeof(chunk)) {
-            break;
-        }
-    }
-    return text;
-}
-
 // Every file that the runtime checks an archive against, with what tells its versions apart.
 class KeyText {
 public:
@@ -540,30 +525,6 @@ bool mayMake(const tstring& dir, const tstring& stem) {
     return true;
 }
 
-// The feature version from the text of a runtime's "release" file ("1.8.0" is 8); 0 when
-// unknown.
-int javaFeatureVersion(const std::string& releaseText) {
-    const std::string name = "JAVA_VERSION=";
-    size_t start = 0;
-    while (start < releaseText.size()) {
-        size_t end = releaseText.find('\n', start);
-        end = end == std::string::npos ? releaseText.size() : end;
-        if (releaseText.compare(start, name.size(), name) == 0) {
-            std::string value = releaseText.substr(start + name.size(), end - start - name.size());
-            value.erase(std::remove(value.begin(), value.end(), '"'), value.end());
-            // "1.8.0_292" is Java 8; from Java 9 on the feature version comes first.
-            if (value.compare(0, 2, "1.") == 0) {
-                value.erase(0, 2);
-            }
-            const size_t digits = value.find_first_not_of("0123456789");
-            const std::string number = value.substr(0, digits);
-            return number.empty() || number.size() > 4 ? 0 : std::atoi(number.c_str());
-        }
-        start = end + 1;
-    }
-    return 0;
-}
-
 // Where one key's files lie.
 struct KeyFiles {
     tstring dir;
@@ -719,6 +680,43 @@ void finishKeptPlan() {
 } // namespace
 
 const wchar_t* const aotCreationVar = L"VANTREL_AOT_CREATE";
+
+std::string readRelease(const tstring& runtimeDir) {
+    const UniqueFile file = openSharedForReading(FileUtils::joinPath(runtimeDir, L"release"));
+    std::string text;
+    char chunk[4096];
+    // The file is small; a huge one is no runtime's.
+    while (file && text.size() < (1u << 20)) {
+        const std::size_t count = std::fread(chunk, 1, sizeof(chunk), file.get());
+        text.append(chunk, count);
+        if (count < sizeof(chunk)) {
+            break;
+        }
+    }
+    return text;
+}
+
+int javaFeatureVersion(const std::string& releaseText) {
+    const std::string name = "JAVA_VERSION=";
+    size_t start = 0;
+    while (start < releaseText.size()) {
+        size_t end = releaseText.find('\n', start);
+        end = end == std::string::npos ? releaseText.size() : end;
+        if (releaseText.compare(start, name.size(), name) == 0) {
+            std::string value = releaseText.substr(start + name.size(), end - start - name.size());
+            value.erase(std::remove(value.begin(), value.end(), '"'), value.end());
+            // "1.8.0_292" is Java 8; from Java 9 on the feature version comes first.
+            if (value.compare(0, 2, "1.") == 0) {
+                value.erase(0, 2);
+            }
+            const size_t digits = value.find_first_not_of("0123456789");
+            const std::string number = value.substr(0, digits);
+            return number.empty() || number.size() > 4 ? 0 : std::atoi(number.c_str());
+        }
+        start = end + 1;
+    }
+    return 0;
+}
 
 Plan plan(const CfgFile& cfg, const Setup& setup) {
     const CfgProperty* mode =

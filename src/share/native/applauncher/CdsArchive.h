@@ -2,6 +2,7 @@
 #define VANTREL_CDSARCHIVE_H
 
 #include <cstdint>
+#include <string>
 
 #include "tstrings.h"
 
@@ -40,6 +41,12 @@ struct Plan {
     tstring launcherPath;  // runs the background creation of an AOT cache
     bool creation = false; // the runtime only creates an AOT cache: the application never runs
 };
+
+// The text of a runtime's "release" file; empty when it has none.
+std::string readRelease(const tstring& runtimeDir);
+// The feature version from the text of a runtime's "release" file ("1.8.0" is 8); 0 when
+// unknown.
+int javaFeatureVersion(const std::string& releaseText);
 
 // Never raises: a start without an archive is always possible.
 Plan plan(const CfgFile& cfg, const Setup& setup);

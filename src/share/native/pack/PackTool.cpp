@@ -8,6 +8,7 @@
 #include "JarManifest.h"
 #include "PackFiles.h"
 #include "PackHost.h"
+#include "RuntimeArchive.h"
 #include "RuntimeLinker.h"
 
 #ifndef VANTREL_VERSION
@@ -55,6 +56,7 @@ public:
         PackFiles::copyTree(plan.input, appDir);
         const tstring runtimeDir = FileUtils::joinPath(staging.root(), L"runtime");
         makeRuntime(runtimeDir);
+        completeBaseArchive(runtimeDir);
         step(L"Writing the configuration app/" + options.name + L".cfg");
         writeConfiguration(appDir);
         step(L"Copying the launcher " + plan.launcher);
@@ -111,8 +113,21 @@ private:
                                                            inInput(options.modulePath));
         }
         step(L"Linking the runtime with jlink, modules " + modules);
-        RuntimeLinker::link(plan.jdk, modules, options.jmods, runtimeDir);
+        RuntimeLinker::link(plan.jdk, modules, options.jmods, runtimeDir,
+                            options.cds ? RuntimeArchive::linkArguments(plan.jdk, *options.target)
+                                        : tstring_array());
         checkRuntime(runtimeDir, *options.target);
+    }
+
+    // "--cds" extends the runtime's base archive: one line when the runtime can't have it.
+    void completeBaseArchive(const tstring& runtimeDir) const {
+        if (!options.cds) {
+            return;
+        }
+        const tstring missing = RuntimeArchive::complete(runtimeDir, *options.target);
+        if (!missing.empty()) {
+            writeErr("vantrel-pack: warning: --cds does nothing: " + tstrings::toUtf8(missing));
+        }
     }
 
     tstring_array classPathJars() const {

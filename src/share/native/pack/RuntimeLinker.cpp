@@ -111,13 +111,15 @@ tstring modulesOfModule(const tstring& jdk, const tstring& module,
                                  joinedPathList(modulePath), L"--module", moduleName}));
 }
 
-void link(const tstring& jdk, const tstring& modules, const tstring& jmods, const tstring& output) {
+void link(const tstring& jdk, const tstring& modules, const tstring& jmods, const tstring& output,
+          const tstring_array& moreArgs) {
     tstring_array args = {
         L"--add-modules", modules, L"--strip-debug", L"--no-header-files", L"--no-man-pages",
         L"--output",      output};
     if (!jmods.empty()) {
         args.insert(args.end(), {L"--module-path", jmods});
     }
+    args.insert(args.end(), moreArgs.begin(), moreArgs.end());
     runTool(jdk, L"jlink", args);
 }
 

@@ -21,7 +21,9 @@ tstring jdkTool(const tstring& jdk, const tstring& name);
 tstring modulesOfModule(const tstring& jdk, const tstring& module, const tstring_array& modulePath);
 
 // Links the modules into a new runtime at output; jmods, when given, is where they come from.
-void link(const tstring& jdk, const tstring& modules, const tstring& jmods, const tstring& output);
+// moreArgs go to jlink as well.
+void link(const tstring& jdk, const tstring& modules, const tstring& jmods, const tstring& output,
+          const tstring_array& moreArgs = tstring_array());
 
 // The text of a finished tool's failure, one line: its own messages.
 tstring toolFailureText(const tstring& tool, int exitCode, const std::string& out,
