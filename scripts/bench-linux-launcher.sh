@@ -8,10 +8,13 @@
 #      with the test runtime, whose JLI_Launch returns at once, and a 20-line configuration
 #      (target: at most 2 million);
 #   3. valgrind's memcheck over a whole launch with the test runtime: errors and leaks;
-#   4. the class-data archive ("app.cds=auto"): the median ratio of later starts through the
-#      launcher against bin/java -cp of the same JAR, for an application of 3,000 small
-#      classes (target: at most 0.5) and for Maven (mvn -B -o -q validate on an empty project),
-#      when installed; and what the first start, which makes the archive, costs.
+#   4. "app.cds=auto" with the newest JDK before 24 (a class-data archive) and the newest from
+#      24 on (an AOT cache), for an application of 3,000 small classes and for Maven (mvn -B -o
+#      -q validate on an empty project) when installed: what each start costs against bin/java
+#      -cp until the archive or cache is in use (goals: at most 3.5x, a JDK 17 first start at
+#      most 2x), the median ratio of later starts against bin/java -cp (goal on JDK 25 and 3,000
+#      classes: at most 0.33), and against bin/java with the same archive or cache (goal: at
+#      most 1.03).
 # A benchmark, not a test: it prints figures and fails only when something does not run.
 #
 #   bash scripts/bench-linux-launcher.sh [build directory]   (default: build/linux)
@@ -116,15 +119,27 @@ memcheck=$(valgrind --leak-check=full --show-leak-kinds=all \
 echo "memcheck of a whole launch:"
 echo "$memcheck" | sed 's/^/    /'
 
-# --- The class-data archive ----------------------------------------------------------------
-# The JDK itself as the runtime: a dynamic archive extends the runtime's own, which the jlink
-# image lacks.
-jdk=$(dirname "$(dirname "$(readlink -f "$(command -v javac)")")")
+# --- The class-data archive and the AOT cache ------------------------------------------------
+# With each JDK found by its release file (the newest before 24, which gets a class-data
+# archive on top of its own, and the newest from 24 on, which gets an AOT cache), the JDK
+# itself as the runtime: the jlink image lacks the base archive.
+jdk_of() { # the highest JAVA_VERSION under /usr/lib/jvm within [$1, $2)
+    local release version best=0 home=
+    for release in /usr/lib/jvm/*/release; do
+        [ -L "$(dirname "$release")" ] && continue
+        version=$(sed -n 's/^JAVA_VERSION="\([0-9]*\).*/\1/p' "$release")
+        if [ -n "$version" ] && [ "$version" -ge "$1" ] && [ "$version" -lt "$2" ] &&
+           [ "$version" -gt "$best" ]; then
+            best=$version home=$(dirname "$release")
+        fi
+    done
+    echo "$home"
+}
 export XDG_CACHE_HOME=$work/cache
 
 # 3,000 classes in a chain: each one's method calls the previous one's.
 many=$work/many
-mkdir -p "$many/src" "$many/classes" "$many/image/app"
+mkdir -p "$many/src" "$many/classes"
 echo "public class C0 { public static int v() { return 0; } }" >"$many/src/C0.java"
 for ((n = 1; n < 3000; n++)); do
     echo "public class C$n { public static int v() { return C$((n - 1)).v() + 1; } }" \
@@ -132,56 +147,85 @@ for ((n = 1; n < 3000; n++)); do
 done
 echo "public class Main { public static void main(String[] a) { System.out.println(C2999.v()); } }" \
     >"$many/src/Main.java"
-javac -d "$many/classes" "$many"/src/*.java
-jar --create --file "$many/image/app/many.jar" -C "$many/classes" .
-cp "$build/bin/vantrel" "$many/image/Many"
-ln -s "$jdk" "$many/image/runtime"
-printf '[Application]\napp.cds=auto\napp.classpath=$APPDIR/many.jar\napp.mainclass=Main\n' \
-    >"$many/image/app/Many.cfg"
+javac --release 17 -d "$many/classes" "$many"/src/*.java
+jar --create --file "$many/many.jar" -C "$many/classes" .
 
-many_launcher() { "$many/image/Many"; }
-many_java() { "$jdk/bin/java" -cp "$many/image/app/many.jar" Main; }
-many_first() { rm -rf "$XDG_CACHE_HOME"; "$many/image/Many"; }
-read -r first_ratio first_ms first_java_ms < <(runs=$(((runs + 1) / 2)) paired many_first many_java)
-archive=$(ls "$XDG_CACHE_HOME"/Many/cds/*.jsa)
-read -r median launcher java < <(paired many_launcher many_java)
-echo "3,000 classes with app.cds=auto, $runs pairs: launcher $launcher ms, bin/java -cp $java ms" \
-     "on average; median ratio $median (target <= 0.5)"
-echo "    first start, which makes the archive ($(($(stat -c %s "$archive") / 1024)) KiB):" \
-     "$first_ms ms against $first_java_ms ms, median ratio $first_ratio"
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 
-maven_home=/usr/share/maven
-if [ -d "$maven_home/boot" ] && [ -d "$jdk/lib/server" ]; then
-    maven=$work/maven
-    mkdir -p "$maven/project" "$maven/image/app"
-    printf '%s%s\n' "<project><modelVersion>4.0.0</modelVersion><groupId>b</groupId>" \
-        "<artifactId>e</artifactId><version>1</version><packaging>pom</packaging></project>" \
-        >"$maven/project/pom.xml"
-    cp "$build/bin/vantrel" "$maven/image/Mvn"
-    ln -s "$jdk" "$maven/image/runtime"
-    maven_props=("-Dclassworlds.conf=$maven_home/bin/m2.conf" "-Dmaven.home=$maven_home"
-                 "-Dlibrary.jansi.path=$maven_home/lib/jansi-native"
-                 "-Dmaven.multiModuleProjectDirectory=$maven/project")
+# bench_cache NAME JDK COMMAND...: an image of NAME whose launcher runs the application that
+# COMMAND (from the JDK's bin/java on) runs; prints the cost of each start until the archive or
+# cache is in use, later starts against bin/java, and the launcher against bin/java with the
+# same archive or cache.
+bench_cache() {
+    local name=$1 jdk=$2 image=$work/$1-$(basename "$2")
+    shift 2
+    mkdir -p "$image/app"
+    cp "$build/bin/vantrel" "$image/$name"
+    ln -s "$jdk" "$image/runtime"
     {
         echo "[Application]"
         echo "app.cds=auto"
-        echo "app.classpath=$(echo "$maven_home"/boot/plexus-classworlds-*.jar)"
-        echo "app.mainclass=org.codehaus.plexus.classworlds.launcher.Launcher"
-        echo "[JavaOptions]"
-        printf 'java-options=%s\n' "${maven_props[@]}"
-        echo "[ArgOptions]"
-        printf 'arguments=%s\n' -B -o -q validate
-    } >"$maven/image/app/Mvn.cfg"
-    # Maven's console library writes colour resets to the error stream even with -B.
-    maven_launcher() { (cd "$maven/project" && "$maven/image/Mvn" 2>/dev/null); }
-    maven_java() {
-        (cd "$maven/project" && "$jdk/bin/java" -classpath "$maven_home"/boot/plexus-classworlds-*.jar \
-            "${maven_props[@]}" org.codehaus.plexus.classworlds.launcher.Launcher -B -o -q validate \
-            2>/dev/null)
-    }
-    # The first start makes the archive; it must work.
-    maven_launcher >/dev/null || { echo "Maven does not run through the launcher" >&2; exit 1; }
-    read -r median launcher java < <(paired maven_launcher maven_java)
-    echo "Maven (mvn -B -o -q validate) with app.cds=auto, $runs pairs: launcher $launcher ms," \
-         "bin/java -cp $java ms on average; median ratio $median"
-fi
+        cfg_application
+    } >"$image/app/$name.cfg"
+    launcher() { "$image/$name" "${app_args[@]}"; }
+    plain() { "$jdk/bin/java" "${java_args[@]}" "${app_args[@]}"; }
+    plain >/dev/null; plain >/dev/null # warm file caches
+    local java_ms=0 i
+    for ((i = 0; i < 5; i++)); do java_ms=$((java_ms + $(wall plain))); done
+    java_ms=$((java_ms / 5))
+
+    rm -rf "$XDG_CACHE_HOME"
+    local start=1 costs="" began what
+    while [ "$start" -le 6 ]; do
+        began=$(date +%s%N)
+        what=$(VANTREL_DEBUG=true "$image/$name" "${app_args[@]}" 2>&1 >/dev/null |
+            sed -n 's/.*\(Class-data archive\|AOT cache\): \([a-z]*\).*/\2/p' | head -n 1)
+        costs+=" start $start ($what) $(ratio $(($(date +%s%N) - began)) "$java_ms")x;"
+        [ "$what" = use ] && break
+        start=$((start + 1))
+        sleep 3 # the AOT cache is created in the background
+    done
+    echo "$name, $(basename "$jdk"): bin/java ${java_ms} ms; until in use, each start against it:$costs"
+    read -r median l j < <(paired launcher plain)
+    echo "    later starts, $runs pairs: launcher $l ms, bin/java $j ms; median ratio $median"
+    local cache
+    cache=$(ls "$XDG_CACHE_HOME"/"$name"/cds/*.jsa "$XDG_CACHE_HOME"/"$name"/cds/*.aot 2>/dev/null | head -n 1)
+    if [ "${cache##*.}" = aot ]; then
+        bare() { "$jdk/bin/java" -Xlog:cds*=off -Xlog:aot*=off -XX:AOTCache="$cache" "${java_args[@]}" "${app_args[@]}"; }
+    else
+        bare() { "$jdk/bin/java" -Xlog:cds*=off -XX:SharedArchiveFile="$cache" "${java_args[@]}" "${app_args[@]}"; }
+    fi
+    read -r median l j < <(paired launcher bare)
+    echo "    launcher against bin/java with the same $(basename "$cache") ($(($(stat -c %s "$cache") / 1024)) KiB):" \
+         "$l ms against $j ms; median ratio $median"
+}
+
+for jdk in "$(jdk_of 13 24)" "$(jdk_of 24 1000)"; do
+    [ -n "$jdk" ] || continue
+    cfg_application() { printf 'app.classpath=%s\napp.mainclass=Main\n' "$many/many.jar"; }
+    java_args=(-cp "$many/many.jar" Main)
+    app_args=()
+    bench_cache Many "$jdk"
+
+    maven_home=/usr/share/maven
+    if [ -d "$maven_home/boot" ]; then
+        mkdir -p "$work/project"
+        printf '%s%s\n' "<project><modelVersion>4.0.0</modelVersion><groupId>b</groupId>" \
+            "<artifactId>e</artifactId><version>1</version><packaging>pom</packaging></project>" \
+            >"$work/project/pom.xml"
+        maven_props=("-Dclassworlds.conf=$maven_home/bin/m2.conf" "-Dmaven.home=$maven_home"
+                     "-Dlibrary.jansi.path=$maven_home/lib/jansi-native"
+                     "-Dmaven.multiModuleProjectDirectory=$work/project")
+        cfg_application() {
+            echo "app.classpath=$(echo "$maven_home"/boot/plexus-classworlds-*.jar)"
+            echo "app.mainclass=org.codehaus.plexus.classworlds.launcher.Launcher"
+            echo "[JavaOptions]"
+            printf 'java-options=%s\n' "${maven_props[@]}"
+        }
+        java_args=(-classpath "$(echo "$maven_home"/boot/plexus-classworlds-*.jar)" "${maven_props[@]}"
+                   org.codehaus.plexus.classworlds.launcher.Launcher)
+        app_args=(-B -o -q -f "$work/project/pom.xml" validate)
+        # Maven's console library writes colour resets to the error stream even with -B.
+        bench_cache Mvn "$jdk" 2>/dev/null
+    fi
+done
