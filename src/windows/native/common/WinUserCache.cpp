@@ -187,10 +187,13 @@ void makeDirectories(const tstring& dir) {
     const CurrentUser user;
     makeMissingDirectories(dir, user.privateDescriptor());
     // What lies here is run as the application's code: nobody else may put it there. The
-    // folders from the cache base down are checked; the base itself is the system's.
+    // folders below the cache base are checked, down to this one; the base itself is the
+    // system's.
     const tstring base = baseDir();
-    for (tstring folder = dir;
-         folder.size() > base.size() && folder != FileUtils::parentPath(folder);
+    const bool belowBase = !base.empty() && dir.size() > base.size() &&
+                           tstrings::startsWith(dir, base) &&
+                           FileUtils::isPathSeparator(dir[base.size()]);
+    for (tstring folder = dir; folder == dir || (belowBase && folder.size() > base.size() + 1);
          folder = FileUtils::parentPath(folder)) {
         if (!isPrivate(folder, user)) {
             VT_RAISE(tstrings::TextBuilder() << folder << L" is not private to this user");
