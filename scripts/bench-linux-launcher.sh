@@ -185,11 +185,13 @@ bench_cache() {
         start=$((start + 1))
         sleep 3 # the AOT cache is created in the background
     done
-    echo "$name, $(basename "$jdk"): bin/java ${java_ms} ms; until in use, each start against it:$costs"
+    echo "$name, $(basename "$jdk"): bin/java $((java_ms / 1000000)) ms; until in use, each start against it:$costs"
     read -r median l j < <(paired launcher plain)
     echo "    later starts, $runs pairs: launcher $l ms, bin/java $j ms; median ratio $median"
     local cache
-    cache=$(ls "$XDG_CACHE_HOME"/"$name"/cds/*.jsa "$XDG_CACHE_HOME"/"$name"/cds/*.aot 2>/dev/null | head -n 1)
+    cache=$(ls "$XDG_CACHE_HOME"/"$name"/cds/*.jsa "$XDG_CACHE_HOME"/"$name"/cds/*.aot 2>/dev/null |
+        head -n 1 || true)
+    [ -n "$cache" ] || { echo "    no archive or cache was made" >&2; return 1; }
     if [ "${cache##*.}" = aot ]; then
         bare() { "$jdk/bin/java" -Xlog:cds*=off -Xlog:aot*=off -XX:AOTCache="$cache" "${java_args[@]}" "${app_args[@]}"; }
     else

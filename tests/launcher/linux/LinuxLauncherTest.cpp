@@ -713,10 +713,10 @@ public:
     }
 
     void writeCfg(const std::string& application, const std::string& javaOptions = "") const {
-        image.writeCfg("[Application]\napp.cds=auto\n" + application +
-                       "app.mainclass=cds.Main\n[JavaOptions]\n" + javaOptions +
-                       "[AppCDSJavaOptions]\njava-options=-Xlog:class+load:file=" +
-                       utf8(classLog()) + "\n");
+        image.writeCfg(
+            "[Application]\napp.cds=auto\n" + application +
+            "app.mainclass=cds.Main\n[JavaOptions]\n" + javaOptions +
+            "[AppCDSJavaOptions]\njava-options=-Xlog:class+load:file=" + utf8(classLog()) + "\n");
     }
 
     // A new modification time, as a copy or an update gives it.
@@ -753,10 +753,10 @@ public:
             length = 11;
         }
         EXPECT_EQ(std::string::npos, result.err.find("Class-data archive: ", start + 1));
-        return start == std::string::npos ? std::string()
-                                          : result.err.substr(start + length,
-                                                              result.err.find('\n', start) -
-                                                                  start - length);
+        return start == std::string::npos
+                   ? std::string()
+                   : result.err.substr(start + length,
+                                       result.err.find('\n', start) - start - length);
     }
 
     std::vector<std::string> archives() const {
@@ -984,8 +984,8 @@ TEST(LinuxLauncherCdsJdks, EveryStartRunsTheApplicationWhicheverBaseArchiveTheRu
                 fs::copy_file(entry.path() / "classes.jsa", home / "lib/server/classes.jsa");
             }
         }
-        for (const char* option : {"-Xmx40g", "-XX:MaxHeapSize=48G", "-XX:+UseZGC",
-                                   "-XX:-UseCompressedOops"}) {
+        for (const char* option :
+             {"-Xmx40g", "-XX:MaxHeapSize=48G", "-XX:+UseZGC", "-XX:-UseCompressedOops"}) {
             SCOPED_TRACE(jdk.home + " " + option);
             CdsImage app(utf8(runtime.path()));
             app.writeCfg("app.classpath=$APPDIR/app.jar\n",
