@@ -9,6 +9,7 @@
 #include "PackFiles.h"
 #include "PackHost.h"
 #include "RuntimeLinker.h"
+#include "StagingImage.h"
 
 #ifndef VANTREL_VERSION
 #define VANTREL_VERSION "0.0.0"
@@ -35,6 +36,10 @@ void checkRuntime(const tstring& runtimeDir, const PackTarget& target) {
     }
 }
 
+ExistingTarget existingTarget(const PackOptions& options) {
+    return options.replace ? ExistingTarget::ReplaceImage : ExistingTarget::Refuse;
+}
+
 // Everything checked and found before the first file is written.
 struct PackPlan {
     PackOptions options;
@@ -49,7 +54,7 @@ public:
     explicit Packer(const PackPlan& plan) : plan(plan), options(plan.options) {}
 
     void pack() {
-        StagingImage staging(options.dest, options.name);
+        StagingImage staging(options.dest, options.name, existingTarget(options));
         const tstring appDir = FileUtils::joinPath(staging.root(), L"app");
         step(L"Copying the input " + plan.input);
         PackFiles::copyTree(plan.input, appDir);
@@ -64,6 +69,7 @@ public:
         if (options.target->windows) {
             applyWindowsResources(exe, options.name, options.resources);
         }
+        ImageMark::write(staging.root());
         PackHost::checkNotStopped();
         staging.commit();
         summarize(staging.finalPath());
@@ -242,10 +248,7 @@ tstring checkDestination(const PackOptions& options, const tstring& input) {
     if (PackFiles::isWithin(dest, input)) {
         VT_RAISE("the destination must not lie inside the input");
     }
-    const tstring image = FileUtils::joinPath(dest, options.name);
-    if (PackFiles::exists(image)) {
-        VT_RAISE(tstrings::TextBuilder() << image << L" already exists");
-    }
+    StagingImage::checkTarget(FileUtils::joinPath(dest, options.name), existingTarget(options));
     return dest;
 }
 

@@ -80,19 +80,19 @@ Bytes fixedFileInfo(const VersionNumber& v) {
 
 VersionNumber parseVersionNumber(const tstring& text) {
     VersionNumber version{0, 0, 0, 0};
-    const tstring_array parts = tstrings::split(text, L".");
-    if (text.empty() || parts.size() > version.size()) {
-        refuseVersion(text, "expected A[.B[.C[.D]]]");
+    // The qualifier of a build tool's version ("-SNAPSHOT", "-rc.1", "b7") begins at the first
+    // character that is neither a digit nor a dot; the numbers before it make the version.
+    const tstring numbers = text.substr(0, text.find_first_not_of(L"0123456789."));
+    const tstring_array parts = tstrings::split(numbers, L".");
+    if (numbers.empty() || parts.size() > version.size()) {
+        refuseVersion(text, "expected A[.B[.C[.D]]], then any qualifier");
     }
     for (std::size_t i = 0; i < parts.size(); ++i) {
         std::uint32_t value = 0;
         if (parts[i].empty()) {
-            refuseVersion(text, "expected A[.B[.C[.D]]]");
+            refuseVersion(text, "expected A[.B[.C[.D]]], then any qualifier");
         }
         for (wchar_t c : parts[i]) {
-            if (c < L'0' || c > L'9') {
-                refuseVersion(text, "expected A[.B[.C[.D]]] made of decimal numbers");
-            }
             value = value * 10 + static_cast<std::uint32_t>(c - L'0');
             if (value > 0xFFFF) {
                 refuseVersion(text, "a part exceeds 65535");
