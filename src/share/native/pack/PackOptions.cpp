@@ -114,7 +114,7 @@ typedef std::map<tstring, tstring_array> OptionValues;
 // An error message stays one line whatever the command line held.
 tstring printable(tstring text) {
     for (wchar_t& c : text) {
-        c = c < 0x20 ? L'?' : c;
+        c = c < 0x20 || c == 0x7F ? L'?' : c;
     }
     return text;
 }
