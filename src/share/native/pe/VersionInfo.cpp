@@ -76,22 +76,46 @@ Bytes fixedFileInfo(const VersionNumber& v) {
     return info;
 }
 
+bool isDigit(wchar_t c) {
+    return c >= L'0' && c <= L'9';
+}
+
+// Where the qualifier of a build tool's version begins ("-SNAPSHOT", "-rc.1", ".Final", "b7"):
+// at the first character after the numbers that does not lead to one more number.
+std::size_t qualifierStart(const tstring& text) {
+    std::size_t end = 0;
+    while (end < text.size()) {
+        std::size_t next = end;
+        while (next < text.size() && isDigit(text[next])) {
+            ++next;
+        }
+        if (next == end) {
+            break;
+        }
+        end = next;
+        if (end + 1 >= text.size() || text[end] != L'.' || !isDigit(text[end + 1])) {
+            break;
+        }
+        ++end;
+    }
+    return end;
+}
+
 } // namespace
 
 VersionNumber parseVersionNumber(const tstring& text) {
+    const char* const shape = "expected A[.B[.C[.D]]], then any qualifier";
     VersionNumber version{0, 0, 0, 0};
-    // The qualifier of a build tool's version ("-SNAPSHOT", "-rc.1", "b7") begins at the first
-    // character that is neither a digit nor a dot; the numbers before it make the version.
-    const tstring numbers = text.substr(0, text.find_first_not_of(L"0123456789."));
-    const tstring_array parts = tstrings::split(numbers, L".");
-    if (numbers.empty() || parts.size() > version.size()) {
-        refuseVersion(text, "expected A[.B[.C[.D]]], then any qualifier");
+    const std::size_t qualifier = qualifierStart(text);
+    const tstring_array parts = tstrings::split(text.substr(0, qualifier), L".");
+    // A qualifier starts with neither a digit nor a dot, or with a dot and a letter or sign.
+    const tstring rest = text.substr(qualifier);
+    if (qualifier == 0 || parts.size() > version.size() ||
+        (!rest.empty() && rest[0] == L'.' && (rest.size() == 1 || rest[1] == L'.'))) {
+        refuseVersion(text, shape);
     }
     for (std::size_t i = 0; i < parts.size(); ++i) {
         std::uint32_t value = 0;
-        if (parts[i].empty()) {
-            refuseVersion(text, "expected A[.B[.C[.D]]], then any qualifier");
-        }
         for (wchar_t c : parts[i]) {
             value = value * 10 + static_cast<std::uint32_t>(c - L'0');
             if (value > 0xFFFF) {

@@ -11,6 +11,7 @@ TEST(VersionInfo, VersionNumbersFillMissingPartsWithZeroAndRefuseTheRest) {
         {L"2.0.0-rc.1", {2, 0, 0, 0}},
         {L"1.2-beta", {1, 2, 0, 0}},
         {L"4.1.0.9+build.77", {4, 1, 0, 9}},
+        {L"5.4.2.Final", {5, 4, 2, 0}},
     };
     for (const auto& c : accepted) {
         EXPECT_EQ(c.second, parseVersionNumber(c.first)) << tstrings::toUtf8(c.first);
@@ -20,7 +21,7 @@ TEST(VersionInfo, VersionNumbersFillMissingPartsWithZeroAndRefuseTheRest) {
         {L"", shape},
         {L"1..2", shape},
         {L"1.2.", shape},
-        {L"1.2.-SNAPSHOT", shape},
+        {L"1.2.3.4.5-rc", shape},
         {L"1.2.3.4.5", shape},
         {L"-SNAPSHOT", shape},
         {L" 1", shape},
