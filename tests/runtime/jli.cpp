@@ -259,6 +259,15 @@ int finish(int status) {
 
 } // namespace
 
+// The code page in which a runtime decodes every narrow string it receives.
+void recordCodePage(Record& record) {
+#ifdef _WIN32
+    record.add("acp", static_cast<long long>(::GetACP()));
+#else
+    (void)record;
+#endif
+}
+
 JLI_EXPORT int JLI_Launch(int argc, char** argv, int jargc, const char** jargv, int appclassc,
                           const char** appclassv, const char* fullversion, const char* dotversion,
                           const char* pname, const char* lname, unsigned char javaargs,
@@ -294,6 +303,7 @@ JLI_EXPORT int JLI_Launch(int argc, char** argv, int jargc, const char** jargv, 
     record.add("ergo", ergo);
     recordEnvironment(record);
     recordApi(record);
+    recordCodePage(record);
     record.add("pid", processId());
     record.add("status", status);
     record.add("end", "1");

@@ -73,9 +73,7 @@ public:
     tstring exePath() const { return FileUtils::joinPath(root(), name); }
     tstring appDir() const { return FileUtils::joinPath(root(), L"app"); }
     tstring runtimeDir() const { return FileUtils::joinPath(root(), L"runtime"); }
-    tstring cfgPath() const {
-        return FileUtils::joinPath(appDir(), FileUtils::stripExtension(name) + L".cfg");
-    }
+    tstring cfgPath() const { return FileUtils::joinPath(appDir(), name + L".cfg"); }
     tstring recordPath() const { return FileUtils::joinPath(root(), L"record.txt"); }
 
     void writeCfg(const std::string& text) const { testsupport::writeFile(cfgPath(), text); }

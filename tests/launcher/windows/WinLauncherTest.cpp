@@ -183,8 +183,10 @@ TEST(LauncherRestart, TheCopyReceivesTheArgumentsUnchanged) {
     const auto record = image.record();
     const std::vector<std::string> jvmArgs = recordedArgs(record);
     ASSERT_EQ(3 + args.size(), jvmArgs.size());
+    // The launcher's ANSI code page, in which the runtime decodes them, is UTF-8.
+    EXPECT_EQ("65001", record.at("acp"));
     for (std::size_t i = 0; i < args.size(); ++i) {
-        EXPECT_EQ(tstrings::toAnsi(args[i]), jvmArgs[3 + i]) << i;
+        EXPECT_EQ(tstrings::toUtf8(args[i]), jvmArgs[3 + i]) << i;
     }
     // The copy inherited PATH extended by the application directory.
     EXPECT_EQ(utf8(AppImage::originalPath() + L";" + image.appDir()), record.at("env.PATH"));

@@ -57,8 +57,7 @@ AppLauncher::AppLauncher(const tstring_array& appArgs, const tstring& launcherEx
     : appArgs(appArgs), launcherExePath(launcherExePath) {}
 
 tstring AppLauncher::getCfgFilePath() const {
-    const tstring fileName =
-        FileUtils::stripExtension(FileUtils::lastComponent(launcherExePath)) + L".cfg";
+    const tstring fileName = FileUtils::appNameOfLauncher(launcherExePath) + L".cfg";
 
     // Per-user files come first; the first one found wins and the others are never read.
     for (const tstring& dir : cfgLookupDirs) {
@@ -109,7 +108,7 @@ void AppLauncher::appendCdsOptions(Jvm& jvm, const CfgFile& cfgFile,
     CdsArchive::Setup setup;
     setup.cacheBase = UserCache::baseDir();
     setup.packageName = packageName;
-    setup.appName = FileUtils::stripExtension(FileUtils::lastComponent(launcherExePath));
+    setup.appName = FileUtils::appNameOfLauncher(launcherExePath);
     setup.launcherPath = launcherExePath;
     setup.runtimeDir = runtimeDir;
     setup.jvmLibPath = FileUtils::PathBuilder()

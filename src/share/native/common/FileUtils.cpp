@@ -63,17 +63,16 @@ tstring trimTrailingSeparators(const tstring& path) {
     return path.substr(0, end);
 }
 
-tstring stripExtension(const tstring& path) {
-    const size_t dot = path.rfind(L'.');
-    if (dot == tstring::npos) {
-        return path;
+tstring appNameOfLauncher(const tstring& launcherPath) {
+    const tstring name = lastComponent(launcherPath);
+#ifdef _WIN32
+    const tstring suffix = L".exe";
+    if (name.size() > suffix.size() &&
+        tstrings::toLower(name.substr(name.size() - suffix.size())) == suffix) {
+        return name.substr(0, name.size() - suffix.size());
     }
-    const size_t separator = lastSeparatorBefore(path, path.size());
-    if (separator != tstring::npos && dot < separator) {
-        // The dot belongs to a directory name.
-        return path;
-    }
-    return path.substr(0, dot);
+#endif
+    return name;
 }
 
 } // namespace FileUtils

@@ -15,13 +15,17 @@ constexpr wchar_t pathSeparator = L'/';
 constexpr wchar_t pathListSeparator = L':';
 #endif
 
-inline bool isPathSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+inline bool isPathSeparator(wchar_t c) {
+    return c == L'\\' || c == L'/';
+}
 
 tstring parentPath(const tstring& path);
 tstring lastComponent(const tstring& path);
 tstring joinPath(const tstring& a, const tstring& b);
 tstring trimTrailingSeparators(const tstring& path);
-tstring stripExtension(const tstring& path);
+// The application's name from its launcher's file name: on Windows without a final ".exe" (any
+// case), elsewhere the whole name, since a Linux executable has no extension ("hello-1.0").
+tstring appNameOfLauncher(const tstring& launcherPath);
 bool pathExists(const tstring& path);
 tstring toAbsolutePath(const tstring& path);
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <fstream>
-#include <random>
+#include <iterator>
 #include <system_error>
 #include <vector>
 
@@ -18,22 +18,6 @@ namespace {
                                  const std::error_code& error) {
     VT_RAISE(tstrings::TextBuilder()
              << L"cannot " << action << L" " << path << L": " << error.message());
-}
-
-// The top directory that creating dir would make, or empty text when dir exists.
-tstring firstMissingDirectory(const tstring& dir) {
-    tstring missing;
-    for (fs::path path = PackFiles::fsPath(dir); !path.empty(); path = path.parent_path()) {
-        std::error_code ignored;
-        if (fs::exists(path, ignored)) {
-            break;
-        }
-        missing = PackFiles::fromFsPath(path);
-        if (path == path.parent_path()) {
-            break;
-        }
-    }
-    return missing;
 }
 
 // Links are followed, so the image holds what they point to; a link back to a directory that
@@ -76,11 +60,6 @@ void copyEntry(const fs::path& from, const fs::path& to, std::vector<fs::path>& 
     openDirs.pop_back();
 }
 
-tstring randomSuffix() {
-    std::random_device device;
-    return tstrings::format(L"%08x", static_cast<unsigned>(device()));
-}
-
 } // namespace
 
 namespace PackFiles {
@@ -110,9 +89,22 @@ tstring normalPath(const tstring& path) {
 }
 
 bool isWithin(const tstring& path, const tstring& dir) {
-    const tstring prefix = FileUtils::trimTrailingSeparators(dir);
-    return path == dir || (tstrings::startsWith(path, prefix) && path.size() > prefix.size() &&
-                           FileUtils::isPathSeparator(path[prefix.size()]));
+    std::error_code error;
+    const fs::path real = fs::canonical(fsPath(dir), error);
+    if (error) {
+        return false;
+    }
+    for (fs::path ancestor = fs::absolute(fsPath(path), error); !error;
+         ancestor = ancestor.parent_path()) {
+        std::error_code ignored;
+        if (fs::equivalent(ancestor, real, ignored)) {
+            return true;
+        }
+        if (ancestor == ancestor.parent_path()) {
+            break;
+        }
+    }
+    return false;
 }
 
 void copyTree(const tstring& from, const tstring& to) {
@@ -140,6 +132,15 @@ void writeFile(const tstring& path, const std::string& bytes) {
     }
 }
 
+std::string readFile(const tstring& path) {
+    std::ifstream stream(fsPath(path), std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(stream)), std::istreambuf_iterator<char>());
+    if (stream.bad() || !stream.is_open()) {
+        raiseFileError(L"read", path, std::make_error_code(std::errc::io_error));
+    }
+    return bytes;
+}
+
 std::uint64_t treeSize(const tstring& dir) {
     std::uint64_t total = 0;
     std::error_code error;
@@ -157,53 +158,3 @@ std::uint64_t treeSize(const tstring& dir) {
 }
 
 } // namespace PackFiles
-
-StagingImage::StagingImage(const tstring& dest, const tstring& name)
-    : target(FileUtils::joinPath(dest, name)) {
-    createdDest = firstMissingDirectory(dest);
-    std::error_code error;
-    fs::create_directories(PackFiles::fsPath(dest), error);
-    if (error) {
-        createdDest.clear();
-        raiseFileError(L"create", dest, error);
-    }
-    // Hidden and unique: never taken for an image, never in another run's way.
-    for (int attempt = 0; staging.empty(); ++attempt) {
-        const tstring candidate =
-            FileUtils::joinPath(dest, L"." + name + L".partial-" + randomSuffix());
-        if (fs::create_directory(PackFiles::fsPath(candidate), error)) {
-            staging = candidate;
-        } else if (error || attempt == 100) {
-            removeCreatedDest();
-            raiseFileError(L"create a directory in", dest, error);
-        }
-    }
-}
-
-StagingImage::~StagingImage() {
-    if (committed) {
-        return;
-    }
-    std::error_code ignored;
-    fs::remove_all(PackFiles::fsPath(staging), ignored);
-    removeCreatedDest();
-}
-
-void StagingImage::removeCreatedDest() noexcept {
-    std::error_code ignored;
-    if (!createdDest.empty()) {
-        fs::remove_all(PackFiles::fsPath(createdDest), ignored);
-    }
-}
-
-void StagingImage::commit() {
-    std::error_code error;
-    if (PackFiles::exists(target)) {
-        VT_RAISE(tstrings::TextBuilder() << target << L" already exists");
-    }
-    fs::rename(PackFiles::fsPath(staging), PackFiles::fsPath(target), error);
-    if (error) {
-        raiseFileError(L"move the image to", target, error);
-    }
-    committed = true;
-}

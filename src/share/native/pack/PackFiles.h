@@ -20,37 +20,16 @@ bool isDirectory(const tstring& path);
 bool isFile(const tstring& path);
 // Absolute, without "." and ".." components; symbolic links resolved where they exist.
 tstring normalPath(const tstring& path);
-// Whether path is dir or lies below it; both normal paths.
+// Whether path is dir or lies below it, by the identity of the directories, so that another
+// spelling of a path (case on Windows, links) is noticed; path need not exist.
 bool isWithin(const tstring& path, const tstring& dir);
 
 void copyTree(const tstring& from, const tstring& to);
 void copyFile(const tstring& from, const tstring& to);
 void writeFile(const tstring& path, const std::string& bytes);
+std::string readFile(const tstring& path);
 std::uint64_t treeSize(const tstring& dir);
 
 } // namespace PackFiles
-
-// A new directory beside DEST/NAME in which the image is put together. Until commit moves it
-// to DEST/NAME it is removed when the object goes, with DEST when this made DEST.
-class StagingImage {
-public:
-    StagingImage(const tstring& dest, const tstring& name);
-    ~StagingImage();
-    StagingImage(const StagingImage&) = delete;
-    StagingImage& operator=(const StagingImage&) = delete;
-
-    const tstring& root() const { return staging; }
-    const tstring& finalPath() const { return target; }
-    // Refuses a DEST/NAME that has come to exist meanwhile.
-    void commit();
-
-private:
-    void removeCreatedDest() noexcept;
-
-    tstring createdDest;
-    tstring staging;
-    tstring target;
-    bool committed = false;
-};
 
 #endif

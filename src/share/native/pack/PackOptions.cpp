@@ -1,5 +1,6 @@
 #include "PackOptions.h"
 
+#include <algorithm>
 #include <map>
 
 #include "FileUtils.h"
@@ -34,6 +35,7 @@ const char* const packHelpText =
     "  --name NAME              the application's name\n"
     "  --input DIR              the application's files, copied whole to app/\n"
     "  --dest DIR               where the image goes; DEST/NAME must not exist\n"
+    "  --replace                replaces DEST/NAME when it is an image that vantrel-pack made\n"
     "  --main-jar FILE          the main jar, relative to the input\n"
     "  --main-class CLASS       when the main jar's manifest names none, or to override it\n"
     "  --module MODULE[/CLASS]  the main module, found on --module-path\n"
@@ -52,7 +54,8 @@ const char* const packHelpText =
     "  --add-modules LIST       the runtime's modules instead of those jdeps finds\n"
     "  --target TARGET          linux, windows or windows-gui (default: this system's)\n"
     "  --launcher FILE          the launcher binary to copy instead of the installed one\n"
-    "  --icon FILE.ico, --app-version A[.B[.C[.D]]], --vendor TEXT, --description TEXT,\n"
+    "  --icon FILE.ico, --app-version A[.B[.C[.D]]][QUALIFIER] (1.2.3-SNAPSHOT),\n"
+    "  --vendor TEXT, --description TEXT,\n"
     "  --copyright TEXT         the Windows launcher's resources\n"
     "  --quiet                  prints nothing but errors\n"
     "  --help, --version\n";
@@ -70,6 +73,7 @@ const OptionDef optionTable[] = {
     {L"--name", OptionKind::Single},
     {L"--input", OptionKind::Single},
     {L"--dest", OptionKind::Single},
+    {L"--replace", OptionKind::Flag},
     {L"--main-jar", OptionKind::Single},
     {L"--main-class", OptionKind::Single},
     {L"--module", OptionKind::Single},
@@ -110,7 +114,7 @@ typedef std::map<tstring, tstring_array> OptionValues;
 // An error message stays one line whatever the command line held.
 tstring printable(tstring text) {
     for (wchar_t& c : text) {
-        c = c < 0x20 ? L'?' : c;
+        c = c < 0x20 || c == 0x7F ? L'?' : c;
     }
     return text;
 }
@@ -126,10 +130,14 @@ const OptionDef& findOption(const tstring& name) {
                << printable(name));
 }
 
-// The configuration is line-based and file names can't hold these either.
+// The configuration is line-based, its reader stops at Ctrl+Z, and file names can't hold these
+// either.
 void checkValue(const tstring& option, const tstring& value) {
     if (value.find_first_of(tstring(L"\r\n\0", 3)) != tstring::npos) {
         usageError(tstrings::TextBuilder() << option << L" takes no value with a line end");
+    }
+    if (value.find(L'\x1a') != tstring::npos) {
+        usageError(tstrings::TextBuilder() << option << L" takes no value with Ctrl+Z (0x1A)");
     }
 }
 
@@ -171,6 +179,16 @@ tstring_array repeated(const OptionValues& values, const wchar_t* name) {
     return found == values.end() ? tstring_array() : found->second;
 }
 
+// An empty JVM option makes the runtime refuse to start; an empty default argument is a build
+// script's mistake far more often than a wish.
+tstring_array nonEmptyValues(const OptionValues& values, const wchar_t* name) {
+    const tstring_array result = repeated(values, name);
+    if (std::find(result.begin(), result.end(), tstring()) != result.end()) {
+        usageError(tstrings::TextBuilder() << name << L" takes no empty value");
+    }
+    return result;
+}
+
 tstring required(const OptionValues& values, const wchar_t* name) {
     const tstring value = single(values, name);
     if (value.empty()) {
@@ -179,17 +197,34 @@ tstring required(const OptionValues& values, const wchar_t* name) {
     return value;
 }
 
-// Names a file or directory of its own on every target: the image, its launcher, the
-// per-user configuration directory.
+bool isWindowsDeviceName(const tstring& value) {
+    // "CON.txt" and "con .txt" name the device too.
+    tstring base = tstrings::toLower(value.substr(0, value.find(L'.')));
+    base.erase(base.find_last_not_of(L' ') + 1);
+    if (base == L"con" || base == L"prn" || base == L"aux" || base == L"nul") {
+        return true;
+    }
+    return base.size() == 4 &&
+           (base.compare(0, 3, L"com") == 0 || base.compare(0, 3, L"lpt") == 0) &&
+           base[3] >= L'1' && base[3] <= L'9';
+}
+
+// Names a file or directory of its own: the image, its launcher, the per-user configuration
+// directory. Everywhere: no control character, no '/' nor '\' (the launcher splits paths at
+// both), no ':' (it would split the class path list on Linux and is a drive or stream on
+// Windows), not "." nor "..". The Windows targets also refuse what Windows can't create: its
+// other reserved characters, a trailing dot or space, device names. A Linux image keeps those,
+// since Linux creates them and an image rarely moves between the two.
 void checkFileName(const wchar_t* option, const tstring& value, const PackTarget& target) {
     bool usable = !value.empty() && value != L"." && value != L"..";
     for (const wchar_t c : value) {
-        usable = usable && c >= 0x20 && c != L'/' && c != L'\\';
+        usable = usable && c >= 0x20 && c != 0x7F && tstring(L"/\\:").find(c) == tstring::npos;
         if (target.windows) {
-            usable = usable && tstring(L"<>:\"|?*").find(c) == tstring::npos;
+            usable = usable && tstring(L"<>\"|?*").find(c) == tstring::npos;
         }
     }
-    if (target.windows && usable && (value.back() == L'.' || value.back() == L' ')) {
+    if (target.windows && usable &&
+        (value.back() == L'.' || value.back() == L' ' || isWindowsDeviceName(value))) {
         usable = false;
     }
     if (!usable) {
@@ -223,14 +258,15 @@ tstring_array pathEntries(const OptionValues& values, const wchar_t* option) {
     return entries;
 }
 
-// A[.B[.C[.D]]], each a number the version resource can hold: what the stamping accepts.
+// A[.B[.C[.D]]] and any qualifier, each number one the version resource can hold: what the
+// stamping accepts.
 void checkAppVersion(const tstring& version) {
     try {
         parseVersionNumber(version);
     } catch (const std::exception&) {
         usageError(tstrings::TextBuilder()
-                   << L"--app-version must be A[.B[.C[.D]]] with numbers up to 65535: \"" << version
-                   << L"\"");
+                   << L"--app-version must be A[.B[.C[.D]]][QUALIFIER] with numbers up to 65535: \""
+                   << version << L"\"");
     }
 }
 
@@ -320,9 +356,10 @@ PackCommand parsePackCommand(const tstring_array& args, const PackTarget& hostTa
     checkFileName(L"--name", options.name, *options.target);
     options.input = required(values, L"--input");
     options.dest = required(values, L"--dest");
+    options.replace = values.count(L"--replace") != 0;
     readMain(values, options);
-    options.javaOptions = repeated(values, L"--java-options");
-    options.arguments = repeated(values, L"--arguments");
+    options.javaOptions = nonEmptyValues(values, L"--java-options");
+    options.arguments = nonEmptyValues(values, L"--arguments");
     options.packageName = single(values, L"--package");
     if (values.count(L"--package") != 0) {
         checkFileName(L"--package", options.packageName, *options.target);

@@ -44,6 +44,7 @@ struct PackOptions {
     bool noRestart = false;
     bool cds = false;
     bool quiet = false;
+    bool replace = false;
 
     tstring runtime;
     tstring jlinkFrom;

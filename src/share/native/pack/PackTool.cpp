@@ -10,6 +10,7 @@
 #include "PackHost.h"
 #include "RuntimeArchive.h"
 #include "RuntimeLinker.h"
+#include "StagingImage.h"
 
 #ifndef VANTREL_VERSION
 #define VANTREL_VERSION "0.0.0"
@@ -36,6 +37,10 @@ void checkRuntime(const tstring& runtimeDir, const PackTarget& target) {
     }
 }
 
+ExistingTarget existingTarget(const PackOptions& options) {
+    return options.replace ? ExistingTarget::ReplaceImage : ExistingTarget::Refuse;
+}
+
 // Everything checked and found before the first file is written.
 struct PackPlan {
     PackOptions options;
@@ -50,7 +55,7 @@ public:
     explicit Packer(const PackPlan& plan) : plan(plan), options(plan.options) {}
 
     void pack() {
-        StagingImage staging(options.dest, options.name);
+        StagingImage staging(options.dest, options.name, existingTarget(options));
         const tstring appDir = FileUtils::joinPath(staging.root(), L"app");
         step(L"Copying the input " + plan.input);
         PackFiles::copyTree(plan.input, appDir);
@@ -66,6 +71,7 @@ public:
         if (options.target->windows) {
             applyWindowsResources(exe, options.name, options.resources);
         }
+        ImageMark::write(staging.root());
         PackHost::checkNotStopped();
         staging.commit();
         summarize(staging.finalPath());
@@ -257,10 +263,7 @@ tstring checkDestination(const PackOptions& options, const tstring& input) {
     if (PackFiles::isWithin(dest, input)) {
         VT_RAISE("the destination must not lie inside the input");
     }
-    const tstring image = FileUtils::joinPath(dest, options.name);
-    if (PackFiles::exists(image)) {
-        VT_RAISE(tstrings::TextBuilder() << image << L" already exists");
-    }
+    StagingImage::checkTarget(FileUtils::joinPath(dest, options.name), existingTarget(options));
     return dest;
 }
 

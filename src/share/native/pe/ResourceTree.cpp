@@ -28,7 +28,7 @@ const std::uint32_t nameFlag = 0x80000000u;
 class TreeReader {
 public:
     TreeReader(const ByteView& section, std::uint32_t sectionRva)
-        : section(section), sectionRva(sectionRva) {}
+        : section(section), sectionRva(sectionRva), budget(2 * section.size()) {}
 
     ResourceTree readTypes() {
         ResourceTree tree;
@@ -64,7 +64,7 @@ private:
         }
     }
 
-    ResourceKey readKey(std::uint32_t field) const {
+    ResourceKey readKey(std::uint32_t field) {
         if ((field & nameFlag) == 0) {
             if (field > 0xFFFF) {
                 VT_RAISE(section.problem("a resource identifier exceeds 65535"));
@@ -73,6 +73,7 @@ private:
         }
         const std::size_t offset = field & ~nameFlag;
         const std::size_t length = section.u16(offset);
+        spend(length * 2);
         const ByteView text = section.sub(offset + 2, length * 2);
         std::u16string name;
         for (std::size_t i = 0; i < length; ++i) {
@@ -88,7 +89,17 @@ private:
         if (rva < sectionRva || !section.has(rva - sectionRva, size)) {
             VT_RAISE(section.problem("resource data lies outside the resource section"));
         }
+        spend(size);
         return ResourceData{section.copy(rva - sectionRva, size), section.u32(offset + 8)};
+    }
+
+    // Entries may point at the same bytes, so that the copies outgrow the file by far; a tree
+    // made by a linker copies each byte of its section once, twice leaves room for some sharing.
+    void spend(std::size_t bytes) {
+        if (bytes > budget) {
+            VT_RAISE(section.problem("the resource entries share their bytes"));
+        }
+        budget -= bytes;
     }
 
     // Each table is read once: a shared or looping table would multiply the work.
@@ -101,6 +112,7 @@ private:
     const ByteView& section;
     std::uint32_t sectionRva;
     std::set<std::uint32_t> visited;
+    std::size_t budget;
 };
 
 // Offsets of every part, computed before anything is written.

@@ -76,23 +76,47 @@ Bytes fixedFileInfo(const VersionNumber& v) {
     return info;
 }
 
+bool isDigit(wchar_t c) {
+    return c >= L'0' && c <= L'9';
+}
+
+// Where the qualifier of a build tool's version begins ("-SNAPSHOT", "-rc.1", ".Final", "b7"):
+// at the first character after the numbers that does not lead to one more number.
+std::size_t qualifierStart(const tstring& text) {
+    std::size_t end = 0;
+    while (end < text.size()) {
+        std::size_t next = end;
+        while (next < text.size() && isDigit(text[next])) {
+            ++next;
+        }
+        if (next == end) {
+            break;
+        }
+        end = next;
+        if (end + 1 >= text.size() || text[end] != L'.' || !isDigit(text[end + 1])) {
+            break;
+        }
+        ++end;
+    }
+    return end;
+}
+
 } // namespace
 
 VersionNumber parseVersionNumber(const tstring& text) {
+    const char* const shape = "expected A[.B[.C[.D]]], then any qualifier";
     VersionNumber version{0, 0, 0, 0};
-    const tstring_array parts = tstrings::split(text, L".");
-    if (text.empty() || parts.size() > version.size()) {
-        refuseVersion(text, "expected A[.B[.C[.D]]]");
+    const std::size_t qualifier = qualifierStart(text);
+    const tstring_array parts = tstrings::split(text.substr(0, qualifier), L".");
+    // A qualifier starts with neither a digit nor a dot, or with a dot and a letter or sign.
+    const tstring rest = text.substr(qualifier);
+    if (qualifier == 0 || parts.size() > version.size() ||
+        (!rest.empty() && rest[0] == L'.' && (rest.size() == 1 || rest[1] == L'.'))) {
+        refuseVersion(text, shape);
     }
     for (std::size_t i = 0; i < parts.size(); ++i) {
         std::uint32_t value = 0;
-        if (parts[i].empty()) {
-            refuseVersion(text, "expected A[.B[.C[.D]]]");
-        }
         for (wchar_t c : parts[i]) {
-            if (c < L'0' || c > L'9') {
-                refuseVersion(text, "expected A[.B[.C[.D]]] made of decimal numbers");
-            }
             value = value * 10 + static_cast<std::uint32_t>(c - L'0');
             if (value > 0xFFFF) {
                 refuseVersion(text, "a part exceeds 65535");

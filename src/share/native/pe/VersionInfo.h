@@ -11,7 +11,8 @@
 
 typedef std::array<std::uint16_t, 4> VersionNumber;
 
-// "A[.B[.C[.D]]]", missing parts 0. Raises for anything else, a part over 65535 included.
+// "A[.B[.C[.D]]]" and any qualifier after it ("1.2.3-SNAPSHOT"), missing parts 0. Raises for
+// anything else, a part over 65535 included.
 VersionNumber parseVersionNumber(const tstring& text);
 
 // The VS_VERSIONINFO block of an application: fixed file and product version, and a string

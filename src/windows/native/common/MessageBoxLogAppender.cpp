@@ -9,7 +9,7 @@ namespace {
 
 tstring executableName() {
     try {
-        return FileUtils::stripExtension(FileUtils::lastComponent(SysInfo::getExecutablePath()));
+        return FileUtils::appNameOfLauncher(SysInfo::getExecutablePath());
     } catch (...) {
         // A sink must not fail; the box still says what went wrong.
         return tstring();

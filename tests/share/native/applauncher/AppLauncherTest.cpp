@@ -18,6 +18,13 @@ using FileUtils::joinPath;
 
 const tstring listSeparator(1, FileUtils::pathListSeparator);
 
+// Only a Windows launcher has an extension; the configuration takes the rest of its name.
+#ifdef _WIN32
+const wchar_t* const exeSuffix = L".exe";
+#else
+const wchar_t* const exeSuffix = L"";
+#endif
+
 tstring toUpperAscii(tstring text) {
     std::transform(text.begin(), text.end(), text.begin(), [](wchar_t c) {
         return (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - L'a' + L'A') : c;
@@ -46,7 +53,9 @@ protected:
         testsupport::makeDirectories(appDir);
     }
 
-    tstring exePath(const tstring& name = L"hello.exe") const { return joinPath(root, name); }
+    tstring exePath(const tstring& name = L"hello") const {
+        return joinPath(root, name + exeSuffix);
+    }
 
     // The search variable is private to each test, so the real PATH is never touched.
     tstring libSearchVar() const {
@@ -90,8 +99,7 @@ const std::string malformedCfg = "[Application\napp.mainclass=Wrong\n";
 
 TEST_F(AppLauncherTest, CfgFileIsNamedAfterTheLauncherAndDefaultsToTheAppDirectory) {
     EXPECT_EQ(joinPath(appDir, L"hello.cfg"), launcher().getCfgFilePath()); // need not exist
-    EXPECT_EQ(joinPath(appDir, L"my.app.cfg"),
-              launcher({}, exePath(L"my.app.exe")).getCfgFilePath());
+    EXPECT_EQ(joinPath(appDir, L"my.app.cfg"), launcher({}, exePath(L"my.app")).getCfgFilePath());
     EXPECT_EQ(joinPath(appDir, L"launcher.cfg"),
               launcher({}, exePath(L"launcher")).getCfgFilePath());
 }
@@ -127,7 +135,7 @@ TEST_F(AppLauncherTest, MacrosComeFromTheLauncherPaths) {
                      "java-options=$APPDIR\n"
                      "java-options=$BINDIR|$ROOTDIR\n");
     const std::unique_ptr<CfgFile> cfg =
-        launcher({}, joinPath(binDir, L"hello.exe")).createCfgFile();
+        launcher({}, joinPath(binDir, tstring(L"hello") + exeSuffix)).createCfgFile();
 
     const CfgSection& options = cfg->section(SectionName::JavaOptions);
     const auto values = options.find(PropertyName::javaOptions);
@@ -188,7 +196,7 @@ TEST_F(AppLauncherTest, LibraryCandidatesAreTriedInOrder) {
 TEST_F(AppLauncherTest, NothingConfiguredGivesExactlyTwoElements) {
     installRuntime(runtimeDir);
     const tstring self = SysInfo::getExecutablePath();
-    writeCfg(appDir, "", FileUtils::stripExtension(FileUtils::lastComponent(self)) + L".cfg");
+    writeCfg(appDir, "", FileUtils::appNameOfLauncher(self) + L".cfg");
     const std::unique_ptr<Jvm> jvm = launcher({}, self).makeJvm();
     EXPECT_EQ((tstring_array{self, L"-Dvantrel.app-path=" + self}), jvm->getArguments());
 }

@@ -77,14 +77,18 @@ TEST(PathText, TrimTrailingSeparators) {
     EXPECT_EQ(L"\\a", trimTrailingSeparators(L"\\a"));
 }
 
-TEST(PathText, StripExtension) {
-    EXPECT_EQ(L"app", stripExtension(L"app.exe"));
-    EXPECT_EQ(L"app", stripExtension(L"app"));
-    EXPECT_EQ(L"my.app", stripExtension(L"my.app.exe"));
-    EXPECT_EQ(L"C:\\dir.d\\app", stripExtension(L"C:\\dir.d\\app"));
-    EXPECT_EQ(L"/dir.d/app", stripExtension(L"/dir.d/app"));
-    EXPECT_EQ(L"", stripExtension(L".cfg"));
-    EXPECT_EQ(L"dir\\", stripExtension(L"dir\\.cfg"));
+// Only Windows executables carry an extension, and only ".exe" is one.
+TEST(PathText, AppNameOfLauncher) {
+    EXPECT_EQ(L"app", appNameOfLauncher(L"app"));
+    EXPECT_EQ(L"hello-1.0", appNameOfLauncher(L"/dir.d/hello-1.0"));
+    EXPECT_EQ(L"", appNameOfLauncher(L"dir\\"));
+#ifdef _WIN32
+    EXPECT_EQ(L"hello-1.0", appNameOfLauncher(L"C:\\dir.d\\hello-1.0.exe"));
+    EXPECT_EQ(L"App", appNameOfLauncher(L"App.EXE"));
+    EXPECT_EQ(L".exe", appNameOfLauncher(L".exe"));
+#else
+    EXPECT_EQ(L"hello-1.0.exe", appNameOfLauncher(L"hello-1.0.exe"));
+#endif
 }
 
 TEST(PathText, PathBuilderTakesTheFirstComponentUnchanged) {

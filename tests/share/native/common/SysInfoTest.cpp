@@ -75,7 +75,7 @@ TEST(SysInfoProcess, CommandArgsSkipOnlyTheProgramName) {
     const tstring_array all = SysInfo::getCommandArgs(false);
     const tstring_array skipped = SysInfo::getCommandArgs(true);
     ASSERT_EQ(all.size(), skipped.size() + 1);
-    EXPECT_EQ(L"vantrel_unit_tests", FileUtils::stripExtension(FileUtils::lastComponent(all[0])));
+    EXPECT_EQ(L"vantrel_unit_tests", FileUtils::appNameOfLauncher(all[0]));
     EXPECT_EQ(tstring_array(all.begin() + 1, all.end()), skipped);
 }
 
@@ -83,7 +83,7 @@ TEST(SysInfoProcess, ExecutableAndModulePathsNameTheTestProgram) {
     const tstring path = SysInfo::getExecutablePath();
     EXPECT_EQ(path, FileUtils::toAbsolutePath(path));
     EXPECT_TRUE(FileUtils::pathExists(path));
-    EXPECT_EQ(L"vantrel_unit_tests", FileUtils::stripExtension(FileUtils::lastComponent(path)));
+    EXPECT_EQ(L"vantrel_unit_tests", FileUtils::appNameOfLauncher(path));
     // The core is linked into the test program itself.
     EXPECT_NE(nullptr, SysInfo::getCurrentModuleHandle());
     EXPECT_EQ(path, SysInfo::getCurrentModulePath());

@@ -19,11 +19,11 @@ PackOptions parse(tstring_array args, const PackTarget& host = PackTargets::linu
 TEST(PackOptions, ValuesKeepTheirTextAndOrder) {
     const PackOptions options =
         parse({L"--main-jar", L"lib/app.jar", L"--java-options", L"-Dx=$APPDIR/a b",
-               L"--java-options=-Xmx1g", L"--arguments", L"--flag", L"--arguments", L"",
+               L"--java-options=-Xmx1g", L"--arguments", L"--flag", L"--arguments", L" ",
                L"--class-path", pathList(L"a.jar", L"b/c.jar"), L"--cds", L"--no-restart"});
     EXPECT_EQ(options.mainJar, L"lib/app.jar");
     EXPECT_EQ(options.javaOptions, (tstring_array{L"-Dx=$APPDIR/a b", L"-Xmx1g"}));
-    EXPECT_EQ(options.arguments, (tstring_array{L"--flag", L""}));
+    EXPECT_EQ(options.arguments, (tstring_array{L"--flag", L" "}));
     EXPECT_EQ(options.classPath, (tstring_array{L"a.jar", L"b/c.jar"}));
     EXPECT_TRUE(options.cds && options.noRestart && !options.quiet);
     EXPECT_EQ(options.target, &PackTargets::linux64);
@@ -69,9 +69,18 @@ TEST(PackOptions, UsageErrorsNameTheProblem) {
         {{L"--main-jar", L"a.jar", L"--icon", L"a.ico", L"--vendor", L"V"},
          "--icon, --vendor: only for the Windows targets"},
         {{L"--main-jar", L"a.jar", L"--target", L"windows", L"--app-version", L"1.2.65536"},
-         "--app-version must be A[.B[.C[.D]]] with numbers up to 65535: \"1.2.65536\""},
-        {{L"--main-jar", L"a.jar", L"--target", L"windows", L"--app-version", L"1.2.3.4.5"},
-         "--app-version must be A[.B[.C[.D]]] with numbers up to 65535: \"1.2.3.4.5\""},
+         "--app-version must be A[.B[.C[.D]]][QUALIFIER] with numbers up to 65535: "
+         "\"1.2.65536\""},
+        {{L"--main-jar", L"a.jar", L"--target", L"windows", L"--app-version", L"1.2.3.4.5-rc"},
+         "--app-version must be A[.B[.C[.D]]][QUALIFIER] with numbers up to 65535: "
+         "\"1.2.3.4.5-rc\""},
+        {{L"--main-jar", L"a.jar", L"--java-options",
+          L"-Dx=a\x1a"
+          L"b"},
+         "--java-options takes no value with Ctrl+Z (0x1A)"},
+        {{L"--main-jar", L"a.jar", L"--arguments", L"a", L"--arguments", L""},
+         "--arguments takes no empty value"},
+        {{L"--main-jar", L"a.jar", L"--java-options="}, "--java-options takes no empty value"},
     };
     for (const auto& c : cases) {
         tstring_array args = c.args;
@@ -83,6 +92,46 @@ TEST(PackOptions, UsageErrorsNameTheProblem) {
             ADD_FAILURE() << "no usage error for: " << c.message;
         } catch (const VtError<UsageError>& error) {
             EXPECT_STREQ(error.bareMessage(), c.message);
+        }
+    }
+}
+
+// Linux takes any name but what its launcher would split or can't tell from a directory; the
+// Windows targets refuse what Windows can't create as well.
+TEST(PackOptions, NamesThatCantBeAFileOnTheTargetAreRefused) {
+    const tstring_array everywhere = {L".", L"..", L"a/b", L"a\\b", L"a:b", L"a\tb", L"a\x7f"};
+    const tstring_array onWindows = {L"CON",  L"con.txt",  L"Nul", L"aux .x", L"PRN",
+                                     L"com1", L"LPT9.a.b", L"a.",  L"a ",     L"a<b",
+                                     L"a>b",  L"a\"b",     L"a|b", L"a?b",    L"a*b"};
+    const tstring_array usable = {L"hello-1.0", L"a b",     L"COM0",         L"com10",
+                                  L"lpt",       L"CONSOLE", L"\u65e5\u672c", L".hidden"};
+    for (const PackTarget* target : {&PackTargets::linux64, &PackTargets::windows64}) {
+        for (const wchar_t* option : {L"--name", L"--package"}) {
+            const auto accepts = [&](const tstring& name) {
+                tstring_array args = {L"--input", L"in",     L"--dest", L"out", L"--main-jar",
+                                      L"a.jar",   L"--name", L"App",    option, name};
+                if (tstring(option) == L"--name") {
+                    args.erase(args.begin() + 6, args.begin() + 8);
+                }
+                try {
+                    parsePackCommand(args, *target);
+                    return true;
+                } catch (const VtError<UsageError>& error) {
+                    const std::string prefix =
+                        tstrings::toUtf8(option) + " is not usable as a file name: \"";
+                    EXPECT_EQ(prefix, std::string(error.bareMessage()).substr(0, prefix.size()));
+                    return false;
+                }
+            };
+            for (const tstring& name : everywhere) {
+                EXPECT_FALSE(accepts(name)) << tstrings::toUtf8(name);
+            }
+            for (const tstring& name : onWindows) {
+                EXPECT_EQ(accepts(name), !target->windows) << tstrings::toUtf8(name);
+            }
+            for (const tstring& name : usable) {
+                EXPECT_TRUE(accepts(name)) << tstrings::toUtf8(name);
+            }
         }
     }
 }

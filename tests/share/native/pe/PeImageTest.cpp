@@ -92,3 +92,31 @@ TEST(PeImage, RefusesWhatItCannotRewriteSafely) {
         }
     }
 }
+
+// Data entries that all point at the whole section would multiply it in memory.
+TEST(PeImage, ResourceEntriesSharingTheirBytesAreRefused) {
+    ResourceTree tree;
+    for (std::uint16_t language : {1, 2, 3}) {
+        tree[ResourceType::manifest][1][language].bytes.assign(100, 'm');
+    }
+    Bytes file = makeImage(true, tree);
+    const std::uint32_t sectionSize = field(file, sectionHeader(1) + 8);
+    int shared = 0;
+    for (std::size_t at = resourceRaw; at + 8 <= resourceRaw + sectionSize; at += 4) {
+        if (field(file, at + 4) == 100 && field(file, at) >= 0x2000) {
+            put32(file, at, 0x2000);
+            put32(file, at + 4, sectionSize);
+            ++shared;
+        }
+    }
+    ASSERT_EQ(shared, 3);
+    try {
+        PeImage(file, L"app.exe").resources();
+        ADD_FAILURE() << "accepted";
+    } catch (const VtError<std::runtime_error>& e) {
+        const std::string message = e.bareMessage();
+        EXPECT_EQ(0u, message.rfind("Cannot stamp \"app.exe\": ", 0)) << message;
+        EXPECT_NE(std::string::npos, message.find("the resource entries share their bytes"))
+            << message;
+    }
+}

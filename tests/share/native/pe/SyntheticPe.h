@@ -29,7 +29,7 @@ inline ResourceTree manifestTree() {
     return tree;
 }
 
-inline Bytes makeImage(bool withSymbols = true) {
+inline Bytes makeImage(bool withSymbols = true, const ResourceTree& tree = manifestTree()) {
     Bytes image(0x800, 0);
     // offset, value: the signatures, machine and section count, alignments, sizes, relocations
     // clang-format off
@@ -54,7 +54,7 @@ inline Bytes makeImage(bool withSymbols = true) {
         put32(image, sectionHeader(i) + 36, sections[i][2]);
         std::fill_n(image.begin() + sections[i][1], 0x200, std::uint8_t(sections[i][3]));
     }
-    const Bytes resources = buildResourceSection(manifestTree(), 0x2000);
+    const Bytes resources = buildResourceSection(tree, 0x2000);
     std::copy(resources.begin(), resources.end(), image.begin() + resourceRaw);
     const auto resourceSize = static_cast<std::uint32_t>(resources.size());
     put32(image, sectionHeader(1) + 8, resourceSize);

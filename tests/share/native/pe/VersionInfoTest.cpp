@@ -4,16 +4,29 @@
 #include "VersionInfo.h"
 
 TEST(VersionInfo, VersionNumbersFillMissingPartsWithZeroAndRefuseTheRest) {
-    EXPECT_EQ((VersionNumber{7, 0, 0, 0}), parseVersionNumber(L"7"));
-    EXPECT_EQ((VersionNumber{65535, 0, 3, 65535}), parseVersionNumber(L"65535.0.3.65535"));
+    const std::pair<const wchar_t*, VersionNumber> accepted[] = {
+        {L"7", {7, 0, 0, 0}},
+        {L"65535.0.3.65535", {65535, 0, 3, 65535}},
+        {L"1.2.3-SNAPSHOT", {1, 2, 3, 0}},
+        {L"2.0.0-rc.1", {2, 0, 0, 0}},
+        {L"1.2-beta", {1, 2, 0, 0}},
+        {L"4.1.0.9+build.77", {4, 1, 0, 9}},
+        {L"5.4.2.Final", {5, 4, 2, 0}},
+    };
+    for (const auto& c : accepted) {
+        EXPECT_EQ(c.second, parseVersionNumber(c.first)) << tstrings::toUtf8(c.first);
+    }
+    const char* const shape = "expected A[.B[.C[.D]]], then any qualifier";
     const std::pair<const wchar_t*, const char*> refused[] = {
-        {L"", "expected A[.B[.C[.D]]]"},
-        {L"1..2", "expected A[.B[.C[.D]]]"},
-        {L"1.2.", "expected A[.B[.C[.D]]]"},
-        {L"1.2.3.4.5", "expected A[.B[.C[.D]]]"},
-        {L"1.2-beta", "expected A[.B[.C[.D]]] made of decimal numbers"},
-        {L" 1", "expected A[.B[.C[.D]]] made of decimal numbers"},
+        {L"", shape},
+        {L"1..2", shape},
+        {L"1.2.", shape},
+        {L"1.2.3.4.5-rc", shape},
+        {L"1.2.3.4.5", shape},
+        {L"-SNAPSHOT", shape},
+        {L" 1", shape},
         {L"1.65536", "a part exceeds 65535"},
+        {L"70000-SNAPSHOT", "a part exceeds 65535"},
         {L"99999999999999999999999", "a part exceeds 65535"},
     };
     for (const auto& c : refused) {
