@@ -22,7 +22,7 @@ const std::size_t endOfDirectorySize = 22;
 const std::size_t directoryEntrySize = 46;
 const std::size_t localHeaderSize = 30;
 // Bigger manifests are no manifests a launcher should trust.
-const std::uint32_t maxManifestSize = 16 << 20;
+const std::uint32_t maxEntrySize = 16 << 20;
 
 typedef std::vector<unsigned char> Bytes;
 
@@ -118,7 +118,7 @@ private:
         const std::uint32_t packedSize = readLe(directory, entry + 20, 4);
         const std::uint32_t unpackedSize = readLe(directory, entry + 24, 4);
         const std::uint64_t headerOffset = prefixSize + readLe(directory, entry + 42, 4);
-        if (unpackedSize > maxManifestSize || (method != 0 && method != 8)) {
+        if (unpackedSize > maxEntrySize || (method != 0 && method != 8)) {
             fail();
         }
         const Bytes header = read(headerOffset, localHeaderSize);
@@ -221,7 +221,11 @@ tstring mainClassOf(const std::string& manifest) {
 }
 
 std::string read(const tstring& jarPath) {
-    return ZipReader(jarPath).entry(manifestName);
+    return readEntry(jarPath, manifestName);
+}
+
+std::string readEntry(const tstring& jarPath, const std::string& name) {
+    return ZipReader(jarPath).entry(name);
 }
 
 tstring readMainClass(const tstring& jarPath) {

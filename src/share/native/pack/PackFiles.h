@@ -23,7 +23,9 @@ tstring normalPath(const tstring& path);
 // Whether path is dir or lies below it; both normal paths.
 bool isWithin(const tstring& path, const tstring& dir);
 
-void copyTree(const tstring& from, const tstring& to);
+// Symbolic links are followed. With danglingLinks, a link that leads nowhere is skipped and
+// listed there; without, it fails the copy.
+void copyTree(const tstring& from, const tstring& to, tstring_array* danglingLinks = nullptr);
 void copyFile(const tstring& from, const tstring& to);
 void writeFile(const tstring& path, const std::string& bytes);
 std::uint64_t treeSize(const tstring& dir);

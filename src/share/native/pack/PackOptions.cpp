@@ -38,7 +38,8 @@ const char* const packHelpText =
     "  --main-class CLASS       when the main jar's manifest names none, or to override it\n"
     "  --module MODULE[/CLASS]  the main module, found on --module-path\n"
     "  --module-path PATH       relative to the input; repeatable\n"
-    "  --class-path PATH        more class path entries, relative to the input; repeatable\n"
+    "  --class-path PATH        more class path entries, relative to the input; repeatable;\n"
+    "                           DIR/* is every jar directly in DIR, sorted by name\n"
     "  --java-options TEXT      one JVM option; repeatable\n"
     "  --arguments TEXT         one default argument; repeatable\n"
     "  --package NAME           writes app/.package (per-user configuration)\n"
@@ -50,6 +51,12 @@ const char* const packHelpText =
     "                           JDK of the javac on the path)\n"
     "  --jmods DIR              the target's jmods, to link for another platform\n"
     "  --add-modules LIST       the runtime's modules instead of those jdeps finds\n"
+    "  --extra-modules LIST     modules added to those jdeps finds\n"
+    "  --no-provider-modules    the smallest runtime: only the modules jdeps finds, without\n"
+    "                           the service providers that programs reach by name and a\n"
+    "                           linked runtime gets by default: jdk.charsets, jdk.crypto.ec,\n"
+    "                           jdk.crypto.mscapi, jdk.localedata, jdk.random, jdk.zipfs\n"
+    "                           (those that the JDK or the jmods have)\n"
     "  --target TARGET          linux, windows or windows-gui (default: this system's)\n"
     "  --launcher FILE          the launcher binary to copy instead of the installed one\n"
     "  --icon FILE.ico, --app-version A[.B[.C[.D]]], --vendor TEXT, --description TEXT,\n"
@@ -85,6 +92,8 @@ const OptionDef optionTable[] = {
     {L"--jlink-from", OptionKind::Single},
     {L"--jmods", OptionKind::Single},
     {L"--add-modules", OptionKind::Single},
+    {L"--extra-modules", OptionKind::Single},
+    {L"--no-provider-modules", OptionKind::Flag},
     {L"--target", OptionKind::Single},
     {L"--launcher", OptionKind::Single},
     {L"--icon", OptionKind::Single},
@@ -270,12 +279,22 @@ void readRuntime(const OptionValues& values, PackOptions& options) {
     options.jlinkFrom = single(values, L"--jlink-from");
     options.jmods = single(values, L"--jmods");
     options.addModules = single(values, L"--add-modules");
+    options.extraModules = single(values, L"--extra-modules");
+    options.noProviderModules = values.count(L"--no-provider-modules") != 0;
+    const bool modulesFound = !options.extraModules.empty() || options.noProviderModules;
     if (!options.runtime.empty() &&
-        !(options.jlinkFrom + options.jmods + options.addModules).empty()) {
-        usageError("--runtime does not go with --jlink-from, --jmods or --add-modules");
+        (!(options.jlinkFrom + options.jmods + options.addModules).empty() || modulesFound)) {
+        usageError("--runtime does not go with --jlink-from, --jmods or the module options");
     }
-    if (values.count(L"--add-modules") != 0 && options.addModules.empty()) {
-        usageError("--add-modules needs at least one module");
+    if (!options.addModules.empty() && modulesFound) {
+        usageError("--add-modules names every module: it does not go with --extra-modules or "
+                   "--no-provider-modules");
+    }
+    for (const wchar_t* option : {L"--add-modules", L"--extra-modules"}) {
+        if (values.count(option) != 0 &&
+            single(values, option).find_first_not_of(L", ") == tstring::npos) {
+            usageError(tstrings::TextBuilder() << option << L" needs at least one module");
+        }
     }
 }
 
