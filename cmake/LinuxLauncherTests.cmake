@@ -50,6 +50,13 @@ vantrel_java_program(probe
   DEPENDS ${java_out}/helper.jar)
 vantrel_java_program(module)
 vantrel_java_program(hello JAR_OPTIONS --main-class=hello.Main)
+# A main jar whose dependency only its manifest names, and that reaches service providers.
+file(WRITE ${java_out}/providers.manifest "Class-Path: lib/logdep.jar\n")
+vantrel_java_program(logdep)
+vantrel_java_program(providers
+  JAVAC_OPTIONS -cp ${java_out}/logdep.jar
+  JAR_OPTIONS --main-class=vtest.providers.Main --manifest=${java_out}/providers.manifest
+  DEPENDS ${java_out}/logdep.jar)
 # Two versions of one application, for its class-data archive.
 vantrel_java_program(cdsv1)
 vantrel_java_program(cdsv2)
@@ -68,6 +75,7 @@ add_custom_command(
 add_custom_target(vantrel_linux_java ALL DEPENDS
   ${java_out}/helper.jar ${java_out}/probe.jar ${java_out}/module.jar ${java_out}/hello.jar
   ${java_out}/cdsv1.jar ${java_out}/cdsv2.jar ${java_out}/cdsref.jar
+  ${java_out}/logdep.jar ${java_out}/providers.jar
   ${VANTREL_JLINK_RUNTIME}/release)
 add_dependencies(vantrel_launcher_tests vantrel_linux_java)
 # The JDK itself serves as a full runtime, splash screen library included.

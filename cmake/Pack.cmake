@@ -61,7 +61,7 @@ if(VANTREL_PACK_TESTS AND TARGET vantrel_unit_tests AND NOT VANTREL_SANITIZE
       VANTREL_JAVA_PROGRAMS="${CMAKE_BINARY_DIR}/launcherjava")
   endif()
   add_test(NAME pack_tests COMMAND vantrel_pack_tests)
-  set_tests_properties(pack_tests PROPERTIES TIMEOUT 900)
+  set_tests_properties(pack_tests PROPERTIES TIMEOUT 1800)
 endif()
 
 # The archive of the Linux distribution: this build's tool and launcher, and the launchers of

@@ -58,8 +58,9 @@ protected:
 
 TEST_F(Packing, AJarWithALinkedRuntimeRuns) {
     const ChildResult packed =
-        pack(L"Probe", {L"--main-jar", L"probe.jar", L"--java-options", L"-Dvtest.dir=$APPDIR x",
-                        L"--java-options", L"-Dvtest.exit=7", L"--arguments", L"default one"});
+        pack(L"Probe", {L"--main-jar", L"probe.jar", L"--no-provider-modules", L"--java-options",
+                        L"-Dvtest.dir=$APPDIR x", L"--java-options", L"-Dvtest.exit=7",
+                        L"--arguments", L"default one"});
     ASSERT_EQ(packed.exitCode, 0u) << packed.err;
     EXPECT_EQ(packed.err, "");
     EXPECT_NE(packed.out.find("Linking the runtime with jlink, modules java.base\n"),

@@ -22,7 +22,7 @@ const std::size_t endOfDirectorySize = 22;
 const std::size_t directoryEntrySize = 46;
 const std::size_t localHeaderSize = 30;
 // Bigger manifests are no manifests a launcher should trust.
-const std::uint32_t maxManifestSize = 16 << 20;
+const std::uint32_t maxEntrySize = 16 << 20;
 
 typedef std::vector<unsigned char> Bytes;
 
@@ -48,9 +48,17 @@ public:
 
     // The entry's bytes, uncompressed; empty when the archive has no such entry.
     std::string entry(const std::string& name) {
-        const Bytes end = endOfDirectory();
+        std::uint64_t endOffset = 0;
+        const Bytes end = endOfDirectory(endOffset);
         const std::uint32_t count = readLe(end, 10, 2);
-        const Bytes directory = read(readLe(end, 16, 4), readLe(end, 12, 4));
+        const std::uint32_t directorySize = readLe(end, 12, 4);
+        // Data in front of the archive (a start script, a jmod's header) moves every offset by
+        // its size: the directory ends where the end record begins, as the runtime reads it.
+        if (directorySize > endOffset || readLe(end, 16, 4) > endOffset - directorySize) {
+            fail();
+        }
+        prefixSize = endOffset - directorySize - readLe(end, 16, 4);
+        const Bytes directory = read(endOffset - directorySize, directorySize);
         std::size_t pos = 0;
         for (std::uint32_t i = 0; i < count; ++i) {
             if (pos + directoryEntrySize > directory.size() ||
@@ -92,12 +100,13 @@ private:
     }
 
     // The record ends the file, followed only by a comment of up to 64 KiB.
-    Bytes endOfDirectory() {
+    Bytes endOfDirectory(std::uint64_t& offset) {
         const std::uint64_t tail = std::min<std::uint64_t>(size, endOfDirectorySize + 0xffff);
         const Bytes bytes = read(size - tail, tail);
         for (std::size_t pos = bytes.size(); pos >= endOfDirectorySize; --pos) {
             const std::size_t start = pos - endOfDirectorySize;
             if (readLe(bytes, start, 4) == endOfDirectorySignature) {
+                offset = size - tail + start;
                 return Bytes(bytes.begin() + start, bytes.end());
             }
         }
@@ -108,8 +117,8 @@ private:
         const std::uint32_t method = readLe(directory, entry + 10, 2);
         const std::uint32_t packedSize = readLe(directory, entry + 20, 4);
         const std::uint32_t unpackedSize = readLe(directory, entry + 24, 4);
-        const std::uint32_t headerOffset = readLe(directory, entry + 42, 4);
-        if (unpackedSize > maxManifestSize || (method != 0 && method != 8)) {
+        const std::uint64_t headerOffset = prefixSize + readLe(directory, entry + 42, 4);
+        if (unpackedSize > maxEntrySize || (method != 0 && method != 8)) {
             fail();
         }
         const Bytes header = read(headerOffset, localHeaderSize);
@@ -148,6 +157,7 @@ private:
     tstring path;
     UniqueFile file;
     std::uint64_t size = 0;
+    std::uint64_t prefixSize = 0;
 };
 
 std::string trimLineEnd(const std::string& line) {
@@ -211,7 +221,11 @@ tstring mainClassOf(const std::string& manifest) {
 }
 
 std::string read(const tstring& jarPath) {
-    return ZipReader(jarPath).entry(manifestName);
+    return readEntry(jarPath, manifestName);
+}
+
+std::string readEntry(const tstring& jarPath, const std::string& name) {
+    return ZipReader(jarPath).entry(name);
 }
 
 tstring readMainClass(const tstring& jarPath) {

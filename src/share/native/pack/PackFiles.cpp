@@ -23,12 +23,26 @@ namespace {
 // Links are followed, so the image holds what they point to; a link back to a directory that
 // holds it, or to one that holds the receiving directory, would never end. Failures name the
 // entry.
-void copyEntry(const fs::path& from, const fs::path& to, std::vector<fs::path>& openDirs,
-               const fs::path& receiver) {
+struct CopyWalk {
+    std::vector<fs::path> openDirs;
+    fs::path receiver;
+    tstring_array* danglingLinks;
+};
+
+bool isDanglingLink(const fs::path& path, const fs::file_status& status) {
+    std::error_code ignored;
+    return status.type() == fs::file_type::not_found && fs::is_symlink(path, ignored);
+}
+
+void copyEntry(const fs::path& from, const fs::path& to, CopyWalk& walk) {
     PackHost::checkNotStopped();
     std::error_code error;
     const tstring name = PackFiles::fromFsPath(from);
     const fs::file_status status = fs::status(from, error);
+    if (walk.danglingLinks != nullptr && isDanglingLink(from, status)) {
+        walk.danglingLinks->push_back(name);
+        return;
+    }
     if (!fs::is_directory(status)) {
         if (!error) {
             fs::copy_file(from, to, error);
@@ -39,25 +53,25 @@ void copyEntry(const fs::path& from, const fs::path& to, std::vector<fs::path>& 
         return;
     }
     const fs::path real = fs::canonical(from, error);
-    if (std::find(openDirs.begin(), openDirs.end(), real) != openDirs.end()) {
+    if (std::find(walk.openDirs.begin(), walk.openDirs.end(), real) != walk.openDirs.end()) {
         VT_RAISE(tstrings::TextBuilder()
                  << L"cannot copy " << name << L": it links back to a directory that holds it");
     }
-    if (PackFiles::isWithin(PackFiles::fromFsPath(receiver), PackFiles::fromFsPath(real))) {
+    if (PackFiles::isWithin(PackFiles::fromFsPath(walk.receiver), PackFiles::fromFsPath(real))) {
         VT_RAISE(tstrings::TextBuilder()
                  << L"cannot copy " << name << L": it leads into the destination");
     }
     if (error || !fs::create_directory(to, error)) {
         raiseFileError(L"copy", name, error);
     }
-    openDirs.push_back(real);
+    walk.openDirs.push_back(real);
     for (fs::directory_iterator it(from, error), end; !error && it != end; it.increment(error)) {
-        copyEntry(it->path(), to / it->path().filename(), openDirs, receiver);
+        copyEntry(it->path(), to / it->path().filename(), walk);
     }
     if (error) {
         raiseFileError(L"copy", name, error);
     }
-    openDirs.pop_back();
+    walk.openDirs.pop_back();
 }
 
 } // namespace
@@ -107,12 +121,13 @@ bool isWithin(const tstring& path, const tstring& dir) {
     return false;
 }
 
-void copyTree(const tstring& from, const tstring& to) {
-    std::vector<fs::path> openDirs;
+void copyTree(const tstring& from, const tstring& to, tstring_array* danglingLinks) {
+    CopyWalk walk;
     // The directory receiving the copy never goes into it.
     std::error_code ignored;
-    const fs::path receiver = fs::canonical(fsPath(to).parent_path(), ignored);
-    copyEntry(fsPath(from), fsPath(to), openDirs, receiver);
+    walk.receiver = fs::canonical(fsPath(to).parent_path(), ignored);
+    walk.danglingLinks = danglingLinks;
+    copyEntry(fsPath(from), fsPath(to), walk);
 }
 
 void copyFile(const tstring& from, const tstring& to) {

@@ -24,7 +24,9 @@ tstring normalPath(const tstring& path);
 // spelling of a path (case on Windows, links) is noticed; path need not exist.
 bool isWithin(const tstring& path, const tstring& dir);
 
-void copyTree(const tstring& from, const tstring& to);
+// Symbolic links are followed. With danglingLinks, a link that leads nowhere is skipped and
+// listed there; without, it fails the copy.
+void copyTree(const tstring& from, const tstring& to, tstring_array* danglingLinks = nullptr);
 void copyFile(const tstring& from, const tstring& to);
 void writeFile(const tstring& path, const std::string& bytes);
 std::string readFile(const tstring& path);

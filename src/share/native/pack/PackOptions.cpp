@@ -40,7 +40,8 @@ const char* const packHelpText =
     "  --main-class CLASS       when the main jar's manifest names none, or to override it\n"
     "  --module MODULE[/CLASS]  the main module, found on --module-path\n"
     "  --module-path PATH       relative to the input; repeatable\n"
-    "  --class-path PATH        more class path entries, relative to the input; repeatable\n"
+    "  --class-path PATH        more class path entries, relative to the input; repeatable;\n"
+    "                           DIR/* is every jar directly in DIR, sorted by name\n"
     "  --java-options TEXT      one JVM option; repeatable\n"
     "  --arguments TEXT         one default argument; repeatable\n"
     "  --package NAME           writes app/.package (per-user configuration)\n"
@@ -51,7 +52,14 @@ const char* const packHelpText =
     "  --jlink-from JDK         links the runtime with this JDK (default: JAVA_HOME, else the\n"
     "                           JDK of the javac on the path)\n"
     "  --jmods DIR              the target's jmods, to link for another platform\n"
-    "  --add-modules LIST       the runtime's modules instead of those jdeps finds\n"
+    "  --add-modules LIST       every module of the runtime: none found, no providers\n"
+    "  --extra-modules LIST     modules added to those found and the providers\n"
+    "  --no-provider-modules    the smallest runtime: the modules found alone\n"
+    "                           (found: what jdeps finds in the main jar, the class path, the\n"
+    "                           jars their manifests' Class-Path names, and the module path;\n"
+    "                           providers, which programs reach by name: jdk.charsets,\n"
+    "                           jdk.crypto.ec, jdk.crypto.mscapi, jdk.localedata, jdk.random,\n"
+    "                           jdk.zipfs, those that the JDK or the jmods have)\n"
     "  --target TARGET          linux, windows or windows-gui (default: this system's)\n"
     "  --launcher FILE          the launcher binary to copy instead of the installed one\n"
     "  --icon FILE.ico, --app-version A[.B[.C[.D]]][QUALIFIER] (1.2.3-SNAPSHOT),\n"
@@ -89,6 +97,8 @@ const OptionDef optionTable[] = {
     {L"--jlink-from", OptionKind::Single},
     {L"--jmods", OptionKind::Single},
     {L"--add-modules", OptionKind::Single},
+    {L"--extra-modules", OptionKind::Single},
+    {L"--no-provider-modules", OptionKind::Flag},
     {L"--target", OptionKind::Single},
     {L"--launcher", OptionKind::Single},
     {L"--icon", OptionKind::Single},
@@ -306,12 +316,22 @@ void readRuntime(const OptionValues& values, PackOptions& options) {
     options.jlinkFrom = single(values, L"--jlink-from");
     options.jmods = single(values, L"--jmods");
     options.addModules = single(values, L"--add-modules");
+    options.extraModules = single(values, L"--extra-modules");
+    options.noProviderModules = values.count(L"--no-provider-modules") != 0;
+    const bool modulesFound = !options.extraModules.empty() || options.noProviderModules;
     if (!options.runtime.empty() &&
-        !(options.jlinkFrom + options.jmods + options.addModules).empty()) {
-        usageError("--runtime does not go with --jlink-from, --jmods or --add-modules");
+        (!(options.jlinkFrom + options.jmods + options.addModules).empty() || modulesFound)) {
+        usageError("--runtime does not go with --jlink-from, --jmods or the module options");
     }
-    if (values.count(L"--add-modules") != 0 && options.addModules.empty()) {
-        usageError("--add-modules needs at least one module");
+    if (!options.addModules.empty() && modulesFound) {
+        usageError("--add-modules names every module: it does not go with --extra-modules or "
+                   "--no-provider-modules");
+    }
+    for (const wchar_t* option : {L"--add-modules", L"--extra-modules"}) {
+        if (values.count(option) != 0 &&
+            single(values, option).find_first_not_of(L", ") == tstring::npos) {
+            usageError(tstrings::TextBuilder() << option << L" needs at least one module");
+        }
     }
 }
 

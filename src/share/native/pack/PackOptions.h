@@ -50,6 +50,8 @@ struct PackOptions {
     tstring jlinkFrom;
     tstring jmods;
     tstring addModules;
+    tstring extraModules;
+    bool noProviderModules = false;
 
     const PackTarget* target = nullptr;
     tstring launcher;

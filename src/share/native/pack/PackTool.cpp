@@ -1,8 +1,12 @@
 #include "PackTool.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
+#include <set>
 
 #include "CfgFileWriter.h"
+#include "ClassPathFiles.h"
 #include "ErrorHandling.h"
 #include "FileUtils.h"
 #include "JarManifest.h"
@@ -29,11 +33,10 @@ void writeErr(const std::string& line) {
 }
 
 // A runtime that lacks the target launcher's library would only fail when the image starts.
-void checkRuntime(const tstring& runtimeDir, const PackTarget& target) {
+void checkRuntime(const tstring& runtimeDir, const PackTarget& target, const tstring& shownName) {
     if (!PackFiles::isFile(FileUtils::joinPath(runtimeDir, target.runtimeLibrary))) {
-        VT_RAISE(tstrings::TextBuilder()
-                 << L"the runtime " << runtimeDir << L" has no " << target.runtimeLibrary
-                 << L" for the " << target.name << L" launcher");
+        VT_RAISE(tstrings::TextBuilder() << shownName << L" has no " << target.runtimeLibrary
+                                         << L" for the " << target.name << L" launcher");
     }
 }
 
@@ -48,6 +51,7 @@ struct PackPlan {
     tstring launcher;
     tstring jdk;
     tstring mainClass;
+    tstring_array emptyWildcards;
 };
 
 class Packer {
@@ -56,6 +60,9 @@ public:
 
     void pack() {
         StagingImage staging(options.dest, options.name, existingTarget(options));
+        for (const tstring& entry : plan.emptyWildcards) {
+            step(L"The class path entry " + entry + L" holds no jar");
+        }
         const tstring appDir = FileUtils::joinPath(staging.root(), L"app");
         step(L"Copying the input " + plan.input);
         PackFiles::copyTree(plan.input, appDir);
@@ -107,22 +114,21 @@ private:
     void makeRuntime(const tstring& runtimeDir) const {
         if (!options.runtime.empty()) {
             step(L"Copying the runtime " + options.runtime);
-            PackFiles::copyTree(options.runtime, runtimeDir);
+            // Runtimes as installed may hold links to what is not installed (a JDK's
+            // lib/src.zip): nothing the image can use.
+            tstring_array danglingLinks;
+            PackFiles::copyTree(options.runtime, runtimeDir, &danglingLinks);
+            for (const tstring& link : danglingLinks) {
+                step(L"Skipped the symbolic link " + link + L", which leads nowhere");
+            }
             return;
         }
-        tstring modules = options.addModules;
-        if (modules.empty()) {
-            step(L"Finding the modules the application needs with jdeps");
-            modules = options.mainModule.empty()
-                          ? RuntimeLinker::modulesOfClassPath(plan.jdk, classPathJars())
-                          : RuntimeLinker::modulesOfModule(plan.jdk, options.mainModule,
-                                                           inInput(options.modulePath));
-        }
+        const tstring modules = RuntimeLinker::joinModules(modulesToLink());
         step(L"Linking the runtime with jlink, modules " + modules);
         RuntimeLinker::link(plan.jdk, modules, options.jmods, runtimeDir,
                             options.cds ? RuntimeArchive::linkArguments(plan.jdk, *options.target)
                                         : tstring_array());
-        checkRuntime(runtimeDir, *options.target);
+        checkRuntime(runtimeDir, *options.target, L"the linked runtime");
     }
 
     // "--cds" extends the runtime's base archive: one line when the runtime can't have it.
@@ -136,14 +142,34 @@ private:
         }
     }
 
-    tstring_array classPathJars() const {
-        tstring_array jars;
+    tstring_array modulesToLink() const {
+        if (!options.addModules.empty()) {
+            return RuntimeLinker::splitModules(options.addModules);
+        }
+        step(L"Finding the modules the application needs with jdeps");
+        const tstring_array found = RuntimeLinker::modulesFound(
+            plan.jdk, classPathFiles(), inInput(options.modulePath), options.mainModule);
+        std::set<tstring> modules(found.begin(), found.end());
+        if (!options.noProviderModules) {
+            for (const tstring& module : RuntimeLinker::providerModules(plan.jdk, options.jmods)) {
+                modules.insert(module);
+            }
+        }
+        for (const tstring& module : RuntimeLinker::splitModules(options.extraModules)) {
+            modules.insert(module);
+        }
+        return tstring_array(modules.begin(), modules.end());
+    }
+
+    // Everything the runtime loads classes from, as it finds them.
+    tstring_array classPathFiles() const {
+        tstring_array files;
         if (!options.mainJar.empty()) {
-            jars.push_back(inInput(options.mainJar));
+            files.push_back(inInput(options.mainJar));
         }
         const tstring_array entries = inInput(options.classPath);
-        jars.insert(jars.end(), entries.begin(), entries.end());
-        return jars;
+        files.insert(files.end(), entries.begin(), entries.end());
+        return ClassPathFiles::withManifestClassPaths(plan.input, files);
     }
 
     void writeConfiguration(const tstring& appDir) const {
@@ -161,6 +187,16 @@ private:
 
 [[noreturn]] void raiseMissing(const wchar_t* what, const tstring& path) {
     VT_RAISE(tstrings::TextBuilder() << what << L" does not exist: " << path);
+}
+
+// what: "the input", named "the input directory" when it does not exist.
+void checkDirectory(const tstring& what, const tstring& path) {
+    if (!PackFiles::exists(path)) {
+        raiseMissing((what + L" directory").c_str(), path);
+    }
+    if (!PackFiles::isDirectory(path)) {
+        VT_RAISE(tstrings::TextBuilder() << what << L" " << path << L" is not a directory");
+    }
 }
 
 void checkInputHolds(const tstring& input, const wchar_t* what, const tstring_array& paths) {
@@ -210,13 +246,12 @@ tstring findJdkFor(const PackOptions& options) {
                  << L" runtime on " << (host.windows ? L"Windows" : L"Linux")
                  << L" needs --jmods DIR (the jmods of that platform's JDK), or give --runtime");
     }
-    if (!options.jmods.empty() && !PackFiles::isDirectory(options.jmods)) {
-        raiseMissing(L"the jmods directory", options.jmods);
+    if (!options.jmods.empty()) {
+        checkDirectory(L"the jmods", options.jmods);
+        RuntimeLinker::checkJmods(options.jmods, options.target->runtimeLibrary);
     }
     const tstring jdk = RuntimeLinker::findJdk(options.jlinkFrom);
-    if (!PackFiles::isDirectory(jdk)) {
-        raiseMissing(L"the JDK", jdk);
-    }
+    checkDirectory(L"the JDK", jdk);
     RuntimeLinker::jdkTool(jdk, L"jlink");
     if (options.addModules.empty()) {
         RuntimeLinker::jdkTool(jdk, L"jdeps");
@@ -239,16 +274,18 @@ tstring findMainClass(const PackOptions& options, const tstring& input) {
 
 // The input holds what the options name in it, and nothing that the image writes itself.
 tstring checkInput(const PackOptions& options) {
+    checkDirectory(L"the input", options.input);
     const tstring input = PackFiles::normalPath(options.input);
-    if (!PackFiles::isDirectory(input)) {
-        raiseMissing(L"the input directory", options.input);
-    }
     if (!options.mainJar.empty() &&
         !PackFiles::isFile(FileUtils::joinPath(input, options.mainJar))) {
         VT_RAISE(tstrings::TextBuilder()
                  << L"the main jar " << options.mainJar << L" is not in the input " << input);
     }
-    checkInputHolds(input, L"the class path entry", options.classPath);
+    tstring_array plainEntries;
+    std::copy_if(options.classPath.begin(), options.classPath.end(),
+                 std::back_inserter(plainEntries),
+                 [](const tstring& entry) { return !ClassPathFiles::isWildcard(entry); });
+    checkInputHolds(input, L"the class path entry", plainEntries);
     checkInputHolds(input, L"the module path entry", options.modulePath);
     if (!options.splash.empty()) {
         checkInputHolds(input, L"the splash screen image", {options.splash});
@@ -271,6 +308,11 @@ PackPlan makePlan(const PackOptions& options, const tstring& toolPath) {
     PackPlan plan;
     plan.options = options;
     plan.input = checkInput(options);
+    // The configuration gets the jars that the wildcards find now, in a fixed order: the
+    // runtime's own expansion takes them in the order the folder lists them, which differs
+    // between file systems, and a class path order decides which of two classes wins.
+    plan.options.classPath =
+        ClassPathFiles::expand(plan.input, options.classPath, options.mainJar, plan.emptyWildcards);
     plan.options.dest = checkDestination(options, plan.input);
     plan.launcher = findLauncher(options, toolPath);
     if (options.target->windows) {
@@ -278,10 +320,9 @@ PackPlan makePlan(const PackOptions& options, const tstring& toolPath) {
     }
     if (options.runtime.empty()) {
         plan.jdk = findJdkFor(options);
-    } else if (!PackFiles::isDirectory(options.runtime)) {
-        raiseMissing(L"the runtime directory", options.runtime);
     } else {
-        checkRuntime(options.runtime, *options.target);
+        checkDirectory(L"the runtime", options.runtime);
+        checkRuntime(options.runtime, *options.target, L"the runtime " + options.runtime);
     }
     plan.mainClass = findMainClass(options, plan.input);
     return plan;

@@ -2,9 +2,15 @@
 
 #include "ErrorHandling.h"
 #include "FileUtils.h"
+#include "JarManifest.h"
 #include "PackFiles.h"
 #include "PackHost.h"
 #include "SysInfo.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <set>
 
 namespace {
 
@@ -44,9 +50,8 @@ tstring trimmed(const tstring& text) {
                                   : text.substr(first, text.find_last_not_of(L" \r\t") - first + 1);
 }
 
-// jdeps prints the list on its last line; an application that needs nothing else needs
-// java.base.
-tstring moduleListOf(const std::string& jdepsOutput) {
+// jdeps prints the list on its last line.
+tstring_array moduleListOf(const std::string& jdepsOutput) {
     tstring list;
     for (const tstring& line : tstrings::split(tstrings::fromUtf8(jdepsOutput), L"\n")) {
         list = trimmed(line).empty() ? list : trimmed(line);
@@ -56,13 +61,57 @@ tstring moduleListOf(const std::string& jdepsOutput) {
             VT_RAISE(tstrings::TextBuilder() << L"jdeps printed no module list: " << list);
         }
     }
-    return list.empty() ? tstring(L"java.base") : list;
+    return RuntimeLinker::splitModules(list);
 }
 
-tstring joinedPathList(const tstring_array& entries) {
+// Modules that programs reach through service lookups by name, which jdeps can't see. Not
+// here: jdk.crypto.cryptoki (PKCS#11 needs a token's native library and a configuration that
+// a program names itself) and jdk.naming.dns (JNDI DNS lookups, rare, and 1 MiB with
+// java.naming).
+const wchar_t* const providerModuleNames[] = {
+    L"jdk.charsets",      // Charset.forName beyond the standard charsets: Shift_JIS, Big5, ...
+    L"jdk.crypto.ec",     // EC keys and TLS key exchange up to JDK 21 (in java.base since)
+    L"jdk.crypto.mscapi", // Windows: the Windows-MY and Windows-ROOT key stores
+    L"jdk.localedata",    // dates, numbers and names in languages other than English
+    L"jdk.random",        // RandomGenerator.getDefault() and of() in JDK 17 to 22
+    L"jdk.zipfs",         // FileSystems.newFileSystem on a zip or jar
+};
+
+tstring_array jmodNamesIn(const tstring& dir) {
+    tstring_array names;
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator(PackFiles::fsPath(dir), ignored)) {
+        const tstring name = PackFiles::fromFsPath(entry.path().filename());
+        if (tstrings::endsWith(name, L".jmod")) {
+            names.push_back(name.substr(0, name.size() - 5));
+        }
+    }
+    return names;
+}
+
+// The "MODULES" line of a runtime's release file: what a JDK without jmods links from.
+tstring_array modulesOfRelease(const tstring& jdk) {
+    std::ifstream release(PackFiles::fsPath(FileUtils::joinPath(jdk, L"release")));
+    const std::string prefix = "MODULES=";
+    for (std::string line; std::getline(release, line);) {
+        if (line.compare(0, prefix.size(), prefix) == 0) {
+            tstring value = trimmed(tstrings::fromUtf8(line.substr(prefix.size())));
+            value.erase(std::remove(value.begin(), value.end(), L'"'), value.end());
+            return tstrings::split(value, L" ");
+        }
+    }
+    return tstring_array();
+}
+
+tstring_array availableModules(const tstring& jdk, const tstring& jmods) {
+    const tstring dir = jmods.empty() ? FileUtils::joinPath(jdk, L"jmods") : jmods;
+    return PackFiles::isDirectory(dir) ? jmodNamesIn(dir) : modulesOfRelease(jdk);
+}
+
+tstring joined(const tstring_array& entries, const tstring& separator) {
     tstring result;
     for (const tstring& entry : entries) {
-        result += (result.empty() ? L"" : tstring(1, FileUtils::pathListSeparator)) + entry;
+        result += (result.empty() ? L"" : separator) + entry;
     }
     return result;
 }
@@ -96,19 +145,75 @@ tstring findJdk(const tstring& jlinkFrom) {
     return FileUtils::parentPath(javacDir);
 }
 
-tstring modulesOfClassPath(const tstring& jdk, const tstring_array& jars) {
-    tstring_array args = {L"--print-module-deps", L"--ignore-missing-deps", L"--multi-release",
-                          L"base"};
-    args.insert(args.end(), jars.begin(), jars.end());
-    return moduleListOf(runTool(jdk, L"jdeps", args));
+tstring_array modulesFound(const tstring& jdk, const tstring_array& classPath,
+                           const tstring_array& modulePath, const tstring& mainModule) {
+    const tstring_array base = {L"--print-module-deps", L"--ignore-missing-deps"};
+    std::set<tstring> modules = {L"java.base"};
+    const auto add = [&](const tstring_array& args) {
+        tstring_array all = base;
+        all.insert(all.end(), args.begin(), args.end());
+        for (const tstring& module : moduleListOf(runTool(jdk, L"jdeps", all))) {
+            modules.insert(module);
+        }
+    };
+    if (!modulePath.empty()) {
+        // Without a main module, what the module path holds is what the application may add.
+        add({L"--module-path", joined(modulePath, tstring(1, FileUtils::pathListSeparator)),
+             mainModule.empty() ? L"--add-modules" : L"--module",
+             mainModule.empty() ? L"ALL-MODULE-PATH"
+                                : mainModule.substr(0, mainModule.find(L'/'))});
+    }
+    if (!classPath.empty()) {
+        tstring_array args = {L"--multi-release", L"base"};
+        args.insert(args.end(), classPath.begin(), classPath.end());
+        add(args);
+    }
+    return tstring_array(modules.begin(), modules.end());
 }
 
-tstring modulesOfModule(const tstring& jdk, const tstring& module,
-                        const tstring_array& modulePath) {
-    const tstring moduleName = module.substr(0, module.find(L'/'));
-    return moduleListOf(runTool(jdk, L"jdeps",
-                                {L"--print-module-deps", L"--ignore-missing-deps", L"--module-path",
-                                 joinedPathList(modulePath), L"--module", moduleName}));
+tstring_array providerModules(const tstring& jdk, const tstring& jmods) {
+    const tstring_array available = availableModules(jdk, jmods);
+    tstring_array result;
+    for (const wchar_t* name : providerModuleNames) {
+        if (std::find(available.begin(), available.end(), name) != available.end()) {
+            result.push_back(name);
+        }
+    }
+    return result;
+}
+
+void checkJmods(const tstring& jmods, const tstring& runtimeLibrary) {
+    const tstring javaBase = FileUtils::joinPath(jmods, L"java.base.jmod");
+    if (!PackFiles::isFile(javaBase)) {
+        VT_RAISE(tstrings::TextBuilder()
+                 << L"the jmods directory " << jmods << L" has no java.base.jmod");
+    }
+    std::string library;
+    try {
+        library = JarManifest::readEntry(javaBase, tstrings::toUtf8(runtimeLibrary));
+    } catch (const std::exception&) {
+        VT_RAISE(tstrings::TextBuilder()
+                 << L"the jmods directory " << jmods << L" has a java.base.jmod that is no jmod");
+    }
+    if (library.empty()) {
+        VT_RAISE(tstrings::TextBuilder()
+                 << L"the jmods directory " << jmods
+                 << L" is made for another platform: its java.base has no " << runtimeLibrary);
+    }
+}
+
+tstring_array splitModules(const tstring& list) {
+    tstring_array modules;
+    for (const tstring& module : tstrings::split(list, L",")) {
+        if (!trimmed(module).empty()) {
+            modules.push_back(trimmed(module));
+        }
+    }
+    return modules;
+}
+
+tstring joinModules(const tstring_array& modules) {
+    return joined(modules, L",");
 }
 
 void link(const tstring& jdk, const tstring& modules, const tstring& jmods, const tstring& output,

@@ -12,13 +12,23 @@ tstring findJdk(const tstring& jlinkFrom);
 // The path of one of the JDK's tools ("jlink"); raises when the JDK lacks it.
 tstring jdkTool(const tstring& jdk, const tstring& name);
 
-// What jdeps finds that jars (class path entries, absolute) need, as "java.base,java.sql".
-tstring modulesOfClassPath(const tstring& jdk, const tstring_array& jars);
-// The path of one of the JDK's tools ("jlink"); raises when the JDK lacks it.
-tstring jdkTool(const tstring& jdk, const tstring& name);
+// What jdeps finds that the application needs: the files of its class path (absolute), and of
+// the module path (absolute entries) the main module's graph when there is one, else every
+// module there. Sorted, java.base at least.
+tstring_array modulesFound(const tstring& jdk, const tstring_array& classPath,
+                           const tstring_array& modulePath, const tstring& mainModule);
 
-// What jdeps finds in the graph of a main module found on modulePath (absolute entries).
-tstring modulesOfModule(const tstring& jdk, const tstring& module, const tstring_array& modulePath);
+// The service provider modules that a linked runtime gets besides those found, of those that
+// the jmods (when given, else the JDK) hold.
+tstring_array providerModules(const tstring& jdk, const tstring& jmods);
+
+// Refuses a jmods folder without java.base.jmod, or one made for another platform: its
+// java.base lacks runtimeLibrary, the target launcher's library ("lib/libjli.so").
+void checkJmods(const tstring& jmods, const tstring& runtimeLibrary);
+
+// "a,b" and back; the first drops empty names.
+tstring_array splitModules(const tstring& list);
+tstring joinModules(const tstring_array& modules);
 
 // Links the modules into a new runtime at output; jmods, when given, is where they come from.
 // moreArgs go to jlink as well.
