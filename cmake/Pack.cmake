@@ -62,6 +62,13 @@ if(VANTREL_PACK_TESTS AND TARGET vantrel_unit_tests AND NOT VANTREL_SANITIZE
   endif()
   add_test(NAME pack_tests COMMAND vantrel_pack_tests)
   set_tests_properties(pack_tests PROPERTIES TIMEOUT 1800)
+  # The README's Maven example, built offline with Debian's Maven (installed by the setup).
+  find_program(VANTREL_MVN mvn)
+  if(NOT WIN32 AND VANTREL_MVN)
+    add_test(NAME maven_example COMMAND bash ${TESTS}/pack/linux/maven-example.sh
+      ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_BINARY_DIR}/bin)
+    set_tests_properties(maven_example PROPERTIES TIMEOUT 600)
+  endif()
 endif()
 
 # The archive of the Linux distribution: this build's tool and launcher, and the launchers of

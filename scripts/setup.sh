@@ -5,7 +5,12 @@ set -euo pipefail
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev googletest libbenchmark-dev
           g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64
           valgrind zlib1g-dev libz-mingw-w64-dev
-          rhino jflex checkstyle)  # Debian's own Java applications, packed by the tests
+          # Debian's own Java applications, packed by the tests.
+          rhino jflex checkstyle
+          # The README's Maven example, offline against Debian's Maven repository.
+          maven libmaven-compiler-plugin-java libmaven-resources-plugin-java
+          libmaven-jar-plugin-java libmaven-dependency-plugin-java libexec-maven-plugin-java
+          libsurefire-java libcommons-lang3-java)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
