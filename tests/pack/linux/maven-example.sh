@@ -6,7 +6,7 @@
 #   maven-example.sh README.md BIN_DIR   (BIN_DIR holds vantrel-pack)
 set -euo pipefail
 readme=$1
-export PATH="$2:$PATH"
+export PATH="$(cd "$2" && pwd):$PATH"
 
 fail() {
     echo "FAILED: $*" >&2
