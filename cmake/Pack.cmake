@@ -11,9 +11,10 @@ else()
   set(launcher_platform linux-x86_64)
 endif()
 
-file(GLOB VANTREL_PACK_SOURCES CONFIGURE_DEPENDS ${SRC}/share/native/pack/*.cpp)
+file(GLOB VANTREL_PACK_SOURCES CONFIGURE_DEPENDS ${SRC}/share/native/pack/*.cpp
+  ${SRC}/share/native/pack/packages/*.cpp)
 add_library(vtpack STATIC ${VANTREL_PACK_SOURCES} ${pack_host})
-target_include_directories(vtpack PUBLIC ${SRC}/share/native/pack)
+target_include_directories(vtpack PUBLIC ${SRC}/share/native/pack ${SRC}/share/native/pack/packages)
 target_link_libraries(vtpack PUBLIC vtcore vtpe)
 target_compile_definitions(vtpack PRIVATE VANTREL_VERSION="${VANTREL_VERSION}")
 

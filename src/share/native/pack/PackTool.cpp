@@ -8,7 +8,9 @@
 #include "JarManifest.h"
 #include "PackFiles.h"
 #include "PackHost.h"
+#include "Packages.h"
 #include "RuntimeLinker.h"
+#include "Signing.h"
 
 #ifndef VANTREL_VERSION
 #define VANTREL_VERSION "0.0.0"
@@ -49,24 +51,47 @@ public:
     explicit Packer(const PackPlan& plan) : plan(plan), options(plan.options) {}
 
     void pack() {
+        if (options.package.type != PackageType::Image) {
+            packPackage();
+            return;
+        }
         StagingImage staging(options.dest, options.name);
-        const tstring appDir = FileUtils::joinPath(staging.root(), L"app");
+        stageImage(staging.root());
+        PackHost::checkNotStopped();
+        staging.commit();
+        summarize(staging.finalPath());
+    }
+
+    // The image is staged as for --type image, then made into the package; only the package
+    // stays in DEST.
+    void packPackage() {
+        PackageOutput output(options.dest, PackageNames::outputName(options));
+        StagingImage staging(options.dest, options.name);
+        stageImage(staging.root());
+        step(L"Writing " + output.finalPath());
+        Packages::write(options, staging.root(), output);
+        PackHost::checkNotStopped();
+        const std::uint64_t size = PackFiles::treeSize(output.workDir());
+        output.commit();
+        step(tstrings::format(L"Packed %ls (%.1f MiB)", output.finalPath().c_str(),
+                              static_cast<double>(size) / (1 << 20)));
+    }
+
+    void stageImage(const tstring& root) const {
+        const tstring appDir = FileUtils::joinPath(root, L"app");
         step(L"Copying the input " + plan.input);
         PackFiles::copyTree(plan.input, appDir);
-        const tstring runtimeDir = FileUtils::joinPath(staging.root(), L"runtime");
+        const tstring runtimeDir = FileUtils::joinPath(root, L"runtime");
         makeRuntime(runtimeDir);
         step(L"Writing the configuration app/" + options.name + L".cfg");
         writeConfiguration(appDir);
         step(L"Copying the launcher " + plan.launcher);
-        const tstring exe =
-            FileUtils::joinPath(staging.root(), options.name + options.target->exeSuffix);
+        const tstring exe = FileUtils::joinPath(root, options.name + options.target->exeSuffix);
         PackFiles::copyFile(plan.launcher, exe);
         if (options.target->windows) {
             applyWindowsResources(exe, options.name, options.resources);
+            Signing::sign(options, exe);
         }
-        PackHost::checkNotStopped();
-        staging.commit();
-        summarize(staging.finalPath());
     }
 
 private:
@@ -242,9 +267,9 @@ tstring checkDestination(const PackOptions& options, const tstring& input) {
     if (PackFiles::isWithin(dest, input)) {
         VT_RAISE("the destination must not lie inside the input");
     }
-    const tstring image = FileUtils::joinPath(dest, options.name);
-    if (PackFiles::exists(image)) {
-        VT_RAISE(tstrings::TextBuilder() << image << L" already exists");
+    const tstring output = FileUtils::joinPath(dest, PackageNames::outputName(options));
+    if (PackFiles::exists(output)) {
+        VT_RAISE(tstrings::TextBuilder() << output << L" already exists");
     }
     return dest;
 }
@@ -266,6 +291,7 @@ PackPlan makePlan(const PackOptions& options, const tstring& toolPath) {
         checkRuntime(options.runtime, *options.target);
     }
     plan.mainClass = findMainClass(options, plan.input);
+    Packages::check(options);
     return plan;
 }
 
