@@ -80,4 +80,9 @@ if(NOT WIN32)
     "${CMAKE_BINARY_DIR};vantrel;ALL;/"
     "${VANTREL_WINDOWS_BUILD_DIR};vantrel;launchers;/")
   include(CPack)
+  # The installer tests install Windows images of that build under Wine.
+  if(TARGET vantrel_pack_tests)
+    target_compile_definitions(vantrel_pack_tests PRIVATE
+      VANTREL_WINDOWS_BUILD="${VANTREL_WINDOWS_BUILD_DIR}")
+  endif()
 endif()
