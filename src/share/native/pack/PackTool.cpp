@@ -71,7 +71,7 @@ public:
         step(L"Writing " + output.finalPath());
         Packages::write(options, staging.root(), output);
         PackHost::checkNotStopped();
-        const std::uint64_t size = PackFiles::treeSize(output.workDir());
+        const std::uint64_t size = output.fileSize();
         output.commit();
         step(tstrings::format(L"Packed %ls (%.1f MiB)", output.finalPath().c_str(),
                               static_cast<double>(size) / (1 << 20)));

@@ -57,6 +57,16 @@ void PackageOutput::removeCreatedFolders() noexcept {
     createdFolders.clear();
 }
 
+std::uint64_t PackageOutput::fileSize() const {
+    std::error_code error;
+    const std::uintmax_t size = fs::file_size(PackFiles::fsPath(partialFile), error);
+    if (error) {
+        VT_RAISE(tstrings::TextBuilder()
+                 << L"cannot read " << partialFile << L": " << error.message());
+    }
+    return size;
+}
+
 void PackageOutput::commit() {
     if (PackFiles::exists(target)) {
         VT_RAISE(tstrings::TextBuilder() << target << L" already exists");

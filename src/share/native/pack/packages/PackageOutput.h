@@ -1,6 +1,7 @@
 #ifndef VANTREL_PACKAGEOUTPUT_H
 #define VANTREL_PACKAGEOUTPUT_H
 
+#include <cstdint>
 #include <memory>
 
 #include "PackFiles.h"
@@ -22,6 +23,7 @@ public:
     // Where the writer puts the package, inside the work folder.
     const tstring& file() const { return partialFile; }
     const tstring& finalPath() const { return target; }
+    std::uint64_t fileSize() const;
     // Refuses a DEST/fileName that has come to exist meanwhile.
     void commit();
 
