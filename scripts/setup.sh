@@ -4,7 +4,8 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev googletest libbenchmark-dev
           g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64
-          valgrind zlib1g-dev libz-mingw-w64-dev)
+          valgrind zlib1g-dev libz-mingw-w64-dev
+          wixl msitools dpkg-dev desktop-file-utils osslsigncode openssl zip unzip)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -275,6 +275,7 @@ tstring checkDestination(const PackOptions& options, const tstring& input) {
 }
 
 PackPlan makePlan(const PackOptions& options, const tstring& toolPath) {
+    Packages::check(options);
     PackPlan plan;
     plan.options = options;
     plan.input = checkInput(options);
@@ -291,7 +292,6 @@ PackPlan makePlan(const PackOptions& options, const tstring& toolPath) {
         checkRuntime(options.runtime, *options.target);
     }
     plan.mainClass = findMainClass(options, plan.input);
-    Packages::check(options);
     return plan;
 }
 
