@@ -86,8 +86,8 @@ std::string readWhole(const fs::path& path) {
 // Raw deflate, as zip entries hold it; stored instead when that is no smaller.
 std::string deflated(const std::string& data) {
     z_stream stream = {};
-    if (deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 9, Z_DEFAULT_STRATEGY) !=
-        Z_OK) {
+    if (deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 9,
+                     Z_DEFAULT_STRATEGY) != Z_OK) {
         VT_RAISE("cannot start zlib's deflate");
     }
     std::string out(deflateBound(&stream, static_cast<uLong>(data.size())), '\0');
