@@ -135,7 +135,8 @@ TEST_F(Packages, DebInstallsRunsAndGoesAgain) {
          {"-rwxr-xr-x root/root", " ./opt/vt-probe/Vt Probe\n", " ./opt/vt-probe/app/probe.jar\n",
           " ./opt/vt-probe/runtime/lib/libjli.so\n",
           " ./usr/bin/vt-probe -> /opt/vt-probe/Vt Probe\n",
-          " ./usr/share/icons/hicolor/256x256/apps/vt-probe.png\n"}) {
+          " ./usr/share/icons/hicolor/256x256/apps/vt-probe.png\n",
+          " ./usr/share/icons/hicolor/16x16/apps/vt-probe.png\n"}) {
         EXPECT_TRUE(contains(contents.out, entry)) << entry << contents.out;
     }
     ASSERT_EQ(tool(L"/usr/bin/dpkg-deb", {L"-x", deb, path(L"x")}).exitCode, 0u);

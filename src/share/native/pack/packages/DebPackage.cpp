@@ -4,10 +4,9 @@
 #include <fstream>
 #include <map>
 
-#include "BinaryData.h"
 #include "ErrorHandling.h"
 #include "FileUtils.h"
-#include "IcoFile.h"
+#include "IconPng.h"
 #include "PackFiles.h"
 #include "PackOptions.h"
 #include "PackageTools.h"
@@ -31,11 +30,6 @@ void makeFolders(const fs::path& dir) {
         VT_RAISE(tstrings::TextBuilder()
                  << L"cannot create " << PackFiles::fromFsPath(dir) << L": " << error.message());
     }
-}
-
-std::string readBytes(const fs::path& path) {
-    std::ifstream stream(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(stream)), std::istreambuf_iterator<char>());
 }
 
 bool isElf(const fs::path& path) {
@@ -65,43 +59,8 @@ void normalizeModes(const fs::path& root) {
     }
 }
 
-// The PNG images of --icon by their size: the file itself, or the PNG images of an .ico.
-std::map<std::uint32_t, std::string> pngIcons(const tstring& icon) {
-    const std::string bytes = readBytes(PackFiles::fsPath(icon));
-    std::vector<std::string> images;
-    if (tstrings::endsWith(tstrings::toLower(icon), L".ico")) {
-        for (const IconImage& image : parseIcoFile(Bytes(bytes.begin(), bytes.end()), icon)) {
-            images.emplace_back(image.data.begin(), image.data.end());
-        }
-    } else {
-        images.push_back(bytes);
-    }
-    std::map<std::uint32_t, std::string> bySize;
-    for (const std::string& image : images) {
-        // The signature, then the IHDR chunk with width and height.
-        if (image.size() < 24 || image.compare(0, 8, "\x89PNG\r\n\x1a\n") != 0) {
-            continue;
-        }
-        const auto number = [&image](std::size_t at) {
-            std::uint32_t value = 0;
-            for (std::size_t i = at; i < at + 4; ++i) {
-                value = (value << 8) | static_cast<unsigned char>(image[i]);
-            }
-            return value;
-        };
-        if (number(16) == number(20) && number(16) > 0) {
-            bySize[number(16)] = image;
-        }
-    }
-    if (bySize.empty()) {
-        VT_RAISE(tstrings::TextBuilder()
-                 << L"the icon " << icon << L" holds no square PNG image for the Linux desktop");
-    }
-    return bySize;
-}
-
 void installIcon(const PackOptions& options, const fs::path& root) {
-    for (const auto& image : pngIcons(options.resources.icon)) {
+    for (const auto& image : pngIconsBySize(options.resources.icon)) {
         const std::string size = std::to_string(image.first);
         const fs::path dir = root / "usr/share/icons/hicolor" / (size + "x" + size) / "apps";
         makeFolders(dir);
@@ -207,7 +166,7 @@ void check(const PackOptions& options) {
             VT_RAISE(tstrings::TextBuilder()
                      << L"the icon does not exist: " << options.resources.icon);
         }
-        pngIcons(options.resources.icon);
+        pngIconsBySize(options.resources.icon);
     }
 }
 
