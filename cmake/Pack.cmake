@@ -11,9 +11,10 @@ else()
   set(launcher_platform linux-x86_64)
 endif()
 
-file(GLOB VANTREL_PACK_SOURCES CONFIGURE_DEPENDS ${SRC}/share/native/pack/*.cpp)
+file(GLOB VANTREL_PACK_SOURCES CONFIGURE_DEPENDS ${SRC}/share/native/pack/*.cpp
+  ${SRC}/share/native/pack/packages/*.cpp)
 add_library(vtpack STATIC ${VANTREL_PACK_SOURCES} ${pack_host})
-target_include_directories(vtpack PUBLIC ${SRC}/share/native/pack)
+target_include_directories(vtpack PUBLIC ${SRC}/share/native/pack ${SRC}/share/native/pack/packages)
 target_link_libraries(vtpack PUBLIC vtcore vtpe)
 target_compile_definitions(vtpack PRIVATE VANTREL_VERSION="${VANTREL_VERSION}")
 
@@ -86,4 +87,9 @@ if(NOT WIN32)
     "${CMAKE_BINARY_DIR};vantrel;ALL;/"
     "${VANTREL_WINDOWS_BUILD_DIR};vantrel;launchers;/")
   include(CPack)
+  # The installer tests install Windows images of that build under Wine.
+  if(TARGET vantrel_pack_tests)
+    target_compile_definitions(vantrel_pack_tests PRIVATE
+      VANTREL_WINDOWS_BUILD="${VANTREL_WINDOWS_BUILD_DIR}")
+  endif()
 endif()

@@ -73,3 +73,14 @@ echo
 echo "== A runtime without lib/libjli.so: one line, exit code 1"
 mv "$image/runtime/lib/libjli.so" "$image/libjli.so.moved"
 run "$image/HelloApp"
+
+echo
+echo "== $pack --type deb: the Debian package of HelloApp (runtime linked again from the JDK)"
+start=$(date +%s%N)
+"$pack" --quiet --name HelloApp --input "$work/input" --dest "$work/packages" \
+    --main-jar hello.jar --type deb --app-version 1.2.3 --vendor "Example Corp" \
+    --description "Says hello" --desktop-entry --icon tests/share/native/pe/data/app.ico
+deb=$work/packages/helloapp_1.2.3_amd64.deb
+echo "jar to package: $((($(date +%s%N) - start) / 1000000)) ms, $(stat -c %s "$deb") bytes"
+dpkg-deb --field "$deb" | sed 's/^/    /'
+dpkg-deb --contents "$deb" | grep -v ' ./opt/helloapp/runtime/.' | awk '{print "    " $6, $7, $8}'

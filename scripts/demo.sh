@@ -74,4 +74,34 @@ run_launcher "$work/HelloAppW/HelloAppW.exe" || code=$?
 echo "exit code: $code"
 
 echo
+echo "== vantrel-pack --type msi: the installer of HelloApp, built here with wixl, installed,"
+echo "   started and removed by Wine's msiexec"
+started=$(date +%s%N)
+"$pack" --quiet --name HelloApp --input "$work/input" --dest "$work/packages" --main-jar hello.jar \
+    --target windows --runtime build/windows/testruntime --type msi --app-version 1.2.3 \
+    --vendor "Example Corp" --icon tests/share/native/pe/data/app.ico
+msi=$work/packages/HelloApp-1.2.3.msi
+echo "   jar to installer: $(( ($(date +%s%N) - started) / 1000000 )) ms, $(stat -c %s "$msi") bytes"
+msiexec() {
+    (cd "$(dirname "$2")" && WINEDEBUG=-all wine msiexec "$1" "$(basename "$2")" /qn)
+    WINEDEBUG=-all wineserver -w
+}
+msiexec /i "$msi"
+echo "Add/Remove Programs:"
+WINEDEBUG=-all wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s |
+    tr -d '\r' | grep -E '^ +(DisplayName|DisplayVersion|Publisher) ' | sed 's/^ */    /'
+rm -f "$work/record.txt"
+code=0
+VANTREL_TEST_EXIT=4 run_launcher 'C:\Program Files\HelloApp\HelloApp.exe' "installed" || code=$?
+echo "the installed HelloApp.exe: exit code $code, $(grep -c '' "$work/record.txt") lines recorded"
+msiexec /x "$msi"
+echo "uninstalled: $(test -e "$HOME/.wine/drive_c/Program Files/HelloApp" && echo files left ||
+    echo nothing left)"
+started=$(date +%s%N)
+"$pack" --quiet --name HelloApp --input "$work/input" --dest "$work/packages" --main-jar hello.jar \
+    --target windows --runtime build/windows/testruntime --type zip --app-version 1.2.3
+echo "   the portable zip: $(( ($(date +%s%N) - started) / 1000000 )) ms," \
+    "$(stat -c %s "$work/packages/HelloApp-1.2.3.zip") bytes"
+
+echo
 VANTREL_PACK=$pack bash scripts/demo-linux.sh

@@ -10,7 +10,10 @@ packages=(cmake ninja-build g++ clang libclang-rt-14-dev googletest libbenchmark
           # The README's Maven example, offline against Debian's Maven repository.
           maven libmaven-compiler-plugin-java libmaven-resources-plugin-java
           libmaven-jar-plugin-java libmaven-dependency-plugin-java libexec-maven-plugin-java
-          libsurefire-java libcommons-lang3-java)
+          libsurefire-java libcommons-lang3-java
+          # Installable packages and their signatures.
+          wixl msitools dpkg-dev desktop-file-utils osslsigncode openssl zip unzip)
+
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

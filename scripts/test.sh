@@ -9,7 +9,8 @@ echo "=== fuzz"
 bash scripts/fuzz.sh
 
 jobs=$(nproc)
-for preset in linux-asan linux windows; do
+# The Windows build comes before the Linux one: the Linux installer tests install its images.
+for preset in linux-asan windows linux; do
     echo "=== $preset"
     cmake --preset "$preset" >/dev/null
     cmake --build --preset "$preset" -j "$jobs"

@@ -65,6 +65,17 @@ const char* const packHelpText =
     "  --icon FILE.ico, --app-version A[.B[.C[.D]]][QUALIFIER] (1.2.3-SNAPSHOT),\n"
     "  --vendor TEXT, --description TEXT,\n"
     "  --copyright TEXT         the Windows launcher's resources\n"
+    "  --type TYPE              image (default), msi, deb or zip: DEST/NAME-VERSION.msi,\n"
+    "                           DEST/PKG_VERSION_amd64.deb or DEST/NAME-VERSION.zip\n"
+    "  --per-user, --desktop-shortcut, --upgrade-code UUID\n"
+    "                           msi: install for the user only, a desktop shortcut too, the\n"
+    "                           code that upgrades share (default: from vendor and name)\n"
+    "  --linux-package-name PKG, --maintainer \"NAME <MAIL>\", --desktop-entry\n"
+    "                           deb: the package name (default: from NAME), its maintainer\n"
+    "                           (default: --vendor), a menu entry with the --icon\n"
+    "  --sign-pkcs12 FILE       signs the Windows launcher and the installer (osslsigncode)\n"
+    "  --sign-password-env VAR  the environment variable that holds the password\n"
+    "  --timestamp-url URL      a time-stamping server for the signatures\n"
     "  --quiet                  prints nothing but errors\n"
     "  --help, --version\n";
 
@@ -106,6 +117,16 @@ const OptionDef optionTable[] = {
     {L"--vendor", OptionKind::Single},
     {L"--description", OptionKind::Single},
     {L"--copyright", OptionKind::Single},
+    {L"--type", OptionKind::Single},
+    {L"--per-user", OptionKind::Flag},
+    {L"--desktop-shortcut", OptionKind::Flag},
+    {L"--upgrade-code", OptionKind::Single},
+    {L"--linux-package-name", OptionKind::Single},
+    {L"--maintainer", OptionKind::Single},
+    {L"--desktop-entry", OptionKind::Flag},
+    {L"--sign-pkcs12", OptionKind::Single},
+    {L"--sign-password-env", OptionKind::Single},
+    {L"--timestamp-url", OptionKind::Single},
     {L"--quiet", OptionKind::Flag},
     {L"--help", OptionKind::Flag},
     {L"--version", OptionKind::Flag},
@@ -345,10 +366,30 @@ void readResources(const OptionValues& values, PackOptions& options) {
     if (values.count(L"--app-version") != 0) {
         checkAppVersion(resources.appVersion);
     }
-    if (!resources.empty() && !options.target->windows) {
+    if (!resources.empty() && !options.target->windows && !linuxPackageTakesResources(options)) {
         usageError(tstrings::TextBuilder()
                    << resources.givenOptions() << L": only for the Windows targets");
     }
+}
+
+void readPackage(const OptionValues& values, PackOptions& options) {
+    const tstring type = single(values, L"--type");
+    const PackageType* found = values.count(L"--type") ? findPackageType(type) : nullptr;
+    if (values.count(L"--type") && found == nullptr) {
+        usageError(tstrings::TextBuilder()
+                   << L"unknown type \"" << printable(type) << L"\" (image, msi, deb or zip)");
+    }
+    PackageOptions& package = options.package;
+    package.type = found ? *found : PackageType::Image;
+    package.perUser = values.count(L"--per-user") != 0;
+    package.desktopShortcut = values.count(L"--desktop-shortcut") != 0;
+    package.upgradeCode = single(values, L"--upgrade-code");
+    package.linuxPackageName = single(values, L"--linux-package-name");
+    package.maintainer = single(values, L"--maintainer");
+    package.desktopEntry = values.count(L"--desktop-entry") != 0;
+    package.signPkcs12 = single(values, L"--sign-pkcs12");
+    package.signPasswordEnv = single(values, L"--sign-password-env");
+    package.timestampUrl = single(values, L"--timestamp-url");
 }
 
 } // namespace
@@ -393,6 +434,9 @@ PackCommand parsePackCommand(const tstring_array& args, const PackTarget& hostTa
     options.quiet = values.count(L"--quiet") != 0;
     readRuntime(values, options);
     options.launcher = single(values, L"--launcher");
+    readPackage(values, options);
     readResources(values, options);
+    resolvePackageOptions(options,
+                          [&values](const wchar_t* name) { return values.count(name) != 0; });
     return command;
 }

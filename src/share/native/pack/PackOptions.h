@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "ErrorHandling.h"
+#include "PackageOptions.h"
 #include "WindowsResources.h"
 #include "tstrings.h"
 
@@ -56,6 +57,7 @@ struct PackOptions {
     const PackTarget* target = nullptr;
     tstring launcher;
     WindowsResources resources;
+    PackageOptions package;
 };
 
 // A command line that can't mean anything: reported with the usage, exit code 2.

@@ -12,8 +12,10 @@
 #include "JarManifest.h"
 #include "PackFiles.h"
 #include "PackHost.h"
+#include "Packages.h"
 #include "RuntimeArchive.h"
 #include "RuntimeLinker.h"
+#include "Signing.h"
 #include "StagingImage.h"
 
 #ifndef VANTREL_VERSION
@@ -59,29 +61,52 @@ public:
     explicit Packer(const PackPlan& plan) : plan(plan), options(plan.options) {}
 
     void pack() {
+        if (options.package.type != PackageType::Image) {
+            packPackage();
+            return;
+        }
         StagingImage staging(options.dest, options.name, existingTarget(options));
+        stageImage(staging.root());
+        ImageMark::write(staging.root());
+        PackHost::checkNotStopped();
+        staging.commit();
+        summarize(staging.finalPath());
+    }
+
+    // The image is staged as for --type image, then made into the package; only the package
+    // stays in DEST.
+    void packPackage() {
+        PackageOutput output(options.dest, PackageNames::outputName(options));
+        StagingImage staging(options.dest, options.name);
+        stageImage(staging.root());
+        step(L"Writing " + output.finalPath());
+        Packages::write(options, staging.root(), output);
+        PackHost::checkNotStopped();
+        const std::uint64_t size = output.fileSize();
+        output.commit();
+        step(tstrings::format(L"Packed %ls (%.1f MiB)", output.finalPath().c_str(),
+                              static_cast<double>(size) / (1 << 20)));
+    }
+
+    void stageImage(const tstring& root) const {
         for (const tstring& entry : plan.emptyWildcards) {
             step(L"The class path entry " + entry + L" holds no jar");
         }
-        const tstring appDir = FileUtils::joinPath(staging.root(), L"app");
+        const tstring appDir = FileUtils::joinPath(root, L"app");
         step(L"Copying the input " + plan.input);
         PackFiles::copyTree(plan.input, appDir);
-        const tstring runtimeDir = FileUtils::joinPath(staging.root(), L"runtime");
+        const tstring runtimeDir = FileUtils::joinPath(root, L"runtime");
         makeRuntime(runtimeDir);
         completeBaseArchive(runtimeDir);
         step(L"Writing the configuration app/" + options.name + L".cfg");
         writeConfiguration(appDir);
         step(L"Copying the launcher " + plan.launcher);
-        const tstring exe =
-            FileUtils::joinPath(staging.root(), options.name + options.target->exeSuffix);
+        const tstring exe = FileUtils::joinPath(root, options.name + options.target->exeSuffix);
         PackFiles::copyFile(plan.launcher, exe);
         if (options.target->windows) {
             applyWindowsResources(exe, options.name, options.resources);
+            Signing::sign(options, exe);
         }
-        ImageMark::write(staging.root());
-        PackHost::checkNotStopped();
-        staging.commit();
-        summarize(staging.finalPath());
     }
 
 private:
@@ -300,11 +325,19 @@ tstring checkDestination(const PackOptions& options, const tstring& input) {
     if (PackFiles::isWithin(dest, input)) {
         VT_RAISE("the destination must not lie inside the input");
     }
-    StagingImage::checkTarget(FileUtils::joinPath(dest, options.name), existingTarget(options));
+    if (options.package.type == PackageType::Image) {
+        StagingImage::checkTarget(FileUtils::joinPath(dest, options.name), existingTarget(options));
+        return dest;
+    }
+    const tstring output = FileUtils::joinPath(dest, PackageNames::outputName(options));
+    if (PackFiles::exists(output)) {
+        VT_RAISE(tstrings::TextBuilder() << output << L" already exists");
+    }
     return dest;
 }
 
 PackPlan makePlan(const PackOptions& options, const tstring& toolPath) {
+    Packages::check(options);
     PackPlan plan;
     plan.options = options;
     plan.input = checkInput(options);

@@ -1,0 +1,27 @@
+#ifndef VANTREL_DEBPACKAGE_H
+#define VANTREL_DEBPACKAGE_H
+
+#include <string>
+
+#include "tstrings.h"
+
+struct PackOptions;
+
+// The Debian package of a Linux image, built with dpkg-deb: the image under /opt/PKG and
+// /usr/bin/PKG linking to its launcher.
+namespace DebPackage {
+
+// Checks before anything is written: the tools are there, the icon has a PNG image.
+void check(const PackOptions& options);
+
+// The desktop entry's text; iconName empty for none.
+std::string desktopEntry(const PackOptions& options, const tstring& iconName);
+
+// Moves the image at imageDir into a package tree in workDir and writes the package to
+// debPath.
+void write(const PackOptions& options, const tstring& imageDir, const tstring& workDir,
+           const tstring& debPath);
+
+} // namespace DebPackage
+
+#endif

@@ -1,0 +1,200 @@
+#include "MsiPackage.h"
+
+#include <algorithm>
+#include <filesystem>
+
+#include "ErrorHandling.h"
+#include "FileUtils.h"
+#include "PackFiles.h"
+#include "PackOptions.h"
+#include "PackageTools.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string xmlText(const tstring& text) {
+    std::string result;
+    for (const char c : tstrings::toUtf8(text)) {
+        switch (c) {
+        case '&':
+            result += "&amp;";
+            break;
+        case '<':
+            result += "&lt;";
+            break;
+        case '>':
+            result += "&gt;";
+            break;
+        case '"':
+            result += "&quot;";
+            break;
+        case '\'':
+            result += "&apos;";
+            break;
+        default:
+            result += c;
+        }
+    }
+    return result;
+}
+
+std::string attr(const char* name, const tstring& value) {
+    return std::string(" ") + name + "=\"" + xmlText(value) + "\"";
+}
+
+// Writes the Directory, Component and File elements of the installed tree. Each file is its
+// component's key path, and a component's GUID follows from the upgrade code and the file's
+// path, so every version of the application gives a file the same one.
+class TreeWriter {
+public:
+    TreeWriter(const tstring& imageDir, const tstring& upgradeCode)
+        : root(PackFiles::fsPath(imageDir)), upgradeCode(upgradeCode) {}
+
+    void folder(const fs::path& dir, const std::string& indent) {
+        std::vector<fs::path> children;
+        std::error_code error;
+        for (fs::directory_iterator it(dir, error), end; !error && it != end; it.increment(error)) {
+            children.push_back(it->path());
+        }
+        if (error) {
+            VT_RAISE(tstrings::TextBuilder()
+                     << L"cannot read " << PackFiles::fromFsPath(dir) << L": " << error.message());
+        }
+        std::sort(children.begin(), children.end());
+        if (children.empty()) {
+            component(dir, indent, indent + "  <CreateFolder/>\n");
+        }
+        for (const fs::path& child : children) {
+            if (fs::is_directory(child, error)) {
+                out += indent + "<Directory Id=\"d" + std::to_string(++directories) + "\"" +
+                       attr("Name", PackFiles::fromFsPath(child.filename())) + ">\n";
+                folder(child, indent + "  ");
+                out += indent + "</Directory>\n";
+            } else {
+                const std::string id = std::to_string(components + 1);
+                component(child, indent,
+                          indent + "  <File Id=\"f" + id + "\"" +
+                              attr("Name", PackFiles::fromFsPath(child.filename())) +
+                              attr("Source", relative(child)) + " KeyPath=\"yes\"/>\n");
+            }
+        }
+    }
+
+    std::string out;
+    std::size_t components = 0;
+
+private:
+    tstring relative(const fs::path& path) const {
+        tstring text = PackFiles::fromFsPath(path.lexically_relative(root));
+        std::replace(text.begin(), text.end(), L'\\', L'/');
+        return text;
+    }
+
+    void component(const fs::path& path, const std::string& indent, const std::string& body) {
+        const tstring guid = PackageNames::nameBasedUuid(upgradeCode + L"\n" + relative(path));
+        out += indent + "<Component Id=\"c" + std::to_string(++components) + "\"" +
+               attr("Guid", guid) + " Win64=\"yes\">\n" + body + indent + "</Component>\n";
+    }
+
+    fs::path root;
+    tstring upgradeCode;
+    std::size_t directories = 0;
+};
+
+// A shortcut in a folder of the user's shell; a registry value is its component's key path.
+std::string shortcutFolder(const PackOptions& options, const char* folderId, const tstring& id,
+                           const std::string& iconId) {
+    const tstring& name = options.name;
+    const tstring key = L"Software\\" +
+                        (options.resources.vendor.empty() ? name : options.resources.vendor) +
+                        L"\\" + name;
+    return std::string("      <Directory Id=\"") + folderId + "\">\n" + "        <Component Id=\"" +
+           tstrings::toUtf8(id) + "\"" +
+           attr("Guid", PackageNames::nameBasedUuid(options.package.upgradeCode + L"\n" + id)) +
+           " Win64=\"yes\">\n" + "          <Shortcut Id=\"" + tstrings::toUtf8(id) + "Link\"" +
+           attr("Name", name) + attr("Target", L"[INSTALLDIR]" + name + L".exe") +
+           " WorkingDirectory=\"INSTALLDIR\" Icon=\"" + iconId + "\"/>\n" +
+           "          <RegistryValue Root=\"" + (options.package.perUser ? "HKCU" : "HKLM") + "\"" +
+           attr("Key", key) + attr("Name", id) +
+           " Type=\"integer\" Value=\"1\" KeyPath=\"yes\"/>\n" + "        </Component>\n" +
+           "      </Directory>\n";
+}
+
+std::string installFolders(const PackOptions& options, const std::string& tree) {
+    const std::string install =
+        "<Directory Id=\"INSTALLDIR\"" + attr("Name", options.name) + ">\n" + tree;
+    if (options.package.perUser) {
+        return "      <Directory Id=\"LocalAppDataFolder\">\n"
+               "        <Directory Id=\"UserPrograms\" Name=\"Programs\">\n"
+               "          " +
+               install + "          </Directory>\n        </Directory>\n      </Directory>\n";
+    }
+    return "      <Directory Id=\"ProgramFiles64Folder\">\n        " + install +
+           "        </Directory>\n      </Directory>\n";
+}
+
+} // namespace
+
+namespace MsiPackage {
+
+std::string wixSource(const PackOptions& options, const tstring& imageDir,
+                      const tstring& iconSource) {
+    const tstring& name = options.name;
+    TreeWriter tree(imageDir, options.package.upgradeCode);
+    tree.folder(PackFiles::fsPath(imageDir),
+                options.package.perUser ? "            " : "          ");
+    // The icon's file kind is in its id: Windows Installer extracts it by that name.
+    const std::string iconId =
+        tstrings::endsWith(tstrings::toLower(iconSource), L".ico") ? "AppIcon.ico" : "AppIcon.exe";
+    const tstring vendor = options.resources.vendor.empty() ? name : options.resources.vendor;
+    std::string refs;
+    for (std::size_t i = 1; i <= tree.components; ++i) {
+        refs += "      <ComponentRef Id=\"c" + std::to_string(i) + "\"/>\n";
+    }
+    std::string shortcuts =
+        shortcutFolder(options, "ProgramMenuFolder", L"StartMenuShortcut", iconId);
+    refs += "      <ComponentRef Id=\"StartMenuShortcut\"/>\n";
+    if (options.package.desktopShortcut) {
+        shortcuts += shortcutFolder(options, "DesktopFolder", L"DesktopShortcut", iconId);
+        refs += "      <ComponentRef Id=\"DesktopShortcut\"/>\n";
+    }
+    return "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
+           "<Wix xmlns=\"http://schemas.microsoft.com/wix/2006/wi\">\n"
+           "  <Product Id=\"*\"" +
+           attr("Name", name) + " Language=\"1033\"" +
+           attr("Version", PackageNames::msiProductVersion(PackageNames::versionText(options))) +
+           attr("Manufacturer", vendor) + attr("UpgradeCode", options.package.upgradeCode) +
+           ">\n    <Package InstallerVersion=\"500\" Compressed=\"yes\" InstallScope=\"" +
+           (options.package.perUser ? "perUser" : "perMachine") + "\"" +
+           attr("Description",
+                options.resources.description.empty() ? name : options.resources.description) +
+           "/>\n    <MajorUpgrade" +
+           attr("DowngradeErrorMessage",
+                L"A newer version of " + name + L" is already installed.") +
+           "/>\n    <Media Id=\"1\" Cabinet=\"app.cab\" EmbedCab=\"yes\"/>\n    <Icon Id=\"" +
+           iconId + "\"" + attr("SourceFile", iconSource) +
+           "/>\n    <Property Id=\"ARPPRODUCTICON\" Value=\"" + iconId +
+           "\"/>\n    <Directory Id=\"TARGETDIR\" Name=\"SourceDir\">\n" +
+           installFolders(options, tree.out) + shortcuts +
+           "    </Directory>\n    <Feature Id=\"Complete\" Level=\"1\">\n" + refs +
+           "    </Feature>\n  </Product>\n</Wix>\n";
+}
+
+void write(const PackOptions& options, const tstring& imageDir, const tstring& workDir,
+           const tstring& msiPath) {
+    const tstring wixl = PackageTools::find(L"wixl", L"--type msi", L"wixl");
+    // Without --icon the launcher, which carries the application's icon, gives it.
+    tstring icon = options.name + L".exe";
+    if (!options.resources.icon.empty()) {
+        const fs::path absolute = fs::absolute(PackFiles::fsPath(options.resources.icon));
+        icon = PackFiles::fromFsPath(absolute.lexically_relative(PackFiles::fsPath(imageDir)));
+    }
+    const tstring source = FileUtils::joinPath(workDir, options.name + L".wxs");
+    PackFiles::writeFile(source, wixSource(options, imageDir, icon));
+    PackageTools::run(
+        wixl, {L"-a", L"x64", L"-o", PackFiles::normalPath(msiPath), PackFiles::normalPath(source)},
+        imageDir);
+}
+
+} // namespace MsiPackage

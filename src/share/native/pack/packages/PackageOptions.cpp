@@ -1,0 +1,271 @@
+#include "PackageOptions.h"
+
+#include <cstdint>
+
+#include "PackOptions.h"
+
+namespace {
+
+[[noreturn]] void usageError(const tstrings::TextBuilder& message) {
+    VT_RAISE(UsageError(message.utf8()));
+}
+
+[[noreturn]] void usageError(const char* message) {
+    VT_RAISE(UsageError(message));
+}
+
+bool isDigit(wchar_t c) {
+    return c >= L'0' && c <= L'9';
+}
+
+bool isLowerAlnum(wchar_t c) {
+    return isDigit(c) || (c >= L'a' && c <= L'z');
+}
+
+// Options that mean something for one package type only.
+void checkOnlyWith(PackageType type, PackageType required, const wchar_t* typeName,
+                   std::initializer_list<const wchar_t*> names,
+                   const std::function<bool(const wchar_t*)>& given) {
+    for (const wchar_t* name : names) {
+        if (given(name) && type != required) {
+            usageError(tstrings::TextBuilder() << name << L": only with --type " << typeName);
+        }
+    }
+}
+
+void checkTarget(const PackOptions& options) {
+    const PackageType type = options.package.type;
+    if (type == PackageType::Msi && !options.target->windows) {
+        usageError("--type msi needs a Windows target (--target windows or windows-gui)");
+    }
+    if (type == PackageType::Deb && options.target->windows) {
+        usageError("--type deb needs the linux target");
+    }
+}
+
+void resolveUpgradeCode(PackOptions& options, bool givenCode) {
+    PackageOptions& package = options.package;
+    if (!givenCode) {
+        package.upgradeCode = PackageNames::nameBasedUuid(
+            L"upgrade code\n" + options.resources.vendor + L"\n" + options.name);
+        return;
+    }
+    if (!PackageNames::isUuid(package.upgradeCode)) {
+        usageError(tstrings::TextBuilder() << L"--upgrade-code must be a UUID such as "
+                                              L"12345678-9abc-def0-1234-56789abcdef0: \""
+                                           << package.upgradeCode << L"\"");
+    }
+    for (wchar_t& c : package.upgradeCode) {
+        c = (c >= L'a' && c <= L'f') ? static_cast<wchar_t>(c - L'a' + L'A') : c;
+    }
+}
+
+void resolveLinuxPackageName(PackOptions& options, bool givenName) {
+    tstring& packageName = options.package.linuxPackageName;
+    if (givenName && !PackageNames::isDebianPackageName(packageName)) {
+        usageError(tstrings::TextBuilder()
+                   << L"--linux-package-name must be lower-case letters, digits and + - . "
+                      L"starting with a letter or digit, two characters or more: \""
+                   << packageName << L"\"");
+    }
+    if (!givenName) {
+        packageName = PackageNames::debianPackageName(options.name);
+        if (packageName.empty()) {
+            usageError(tstrings::TextBuilder() << L"the name \"" << options.name
+                                               << L"\" makes no Debian package name: give "
+                                                  L"--linux-package-name");
+        }
+    }
+}
+
+void checkVersion(const PackOptions& options) {
+    const tstring version = PackageNames::versionText(options);
+    if (options.package.type == PackageType::Deb && PackageNames::debianVersion(version).empty()) {
+        usageError(tstrings::TextBuilder()
+                   << L"--app-version must start with a digit for a Debian package: \"" << version
+                   << L"\"");
+    }
+    if (options.package.type == PackageType::Msi &&
+        PackageNames::msiProductVersion(version).empty()) {
+        usageError(tstrings::TextBuilder()
+                   << L"--app-version must start with A[.B[.C]] for an installer, A and B up to "
+                      L"255, C up to 65535: \""
+                   << version << L"\"");
+    }
+}
+
+void checkSigning(const PackOptions& options, const std::function<bool(const wchar_t*)>& given) {
+    const PackageOptions& package = options.package;
+    if (given(L"--sign-pkcs12") && !options.target->windows) {
+        usageError("--sign-pkcs12: only for the Windows targets");
+    }
+    for (const wchar_t* name : {L"--sign-password-env", L"--timestamp-url"}) {
+        if (given(name) && !given(L"--sign-pkcs12")) {
+            usageError(tstrings::TextBuilder() << name << L" needs --sign-pkcs12");
+        }
+    }
+    const std::pair<const wchar_t*, const tstring*> values[] = {
+        {L"--sign-pkcs12", &package.signPkcs12},
+        {L"--sign-password-env", &package.signPasswordEnv},
+        {L"--timestamp-url", &package.timestampUrl},
+        {L"--maintainer", &package.maintainer}};
+    for (const auto& value : values) {
+        if (given(value.first) && value.second->empty()) {
+            usageError(tstrings::TextBuilder() << value.first << L" needs a value");
+        }
+    }
+}
+
+// FNV-1a over the UTF-8 bytes from a chosen start, then mixed so that every bit counts.
+std::uint64_t hash64(const std::string& bytes, std::uint64_t state) {
+    for (const unsigned char c : bytes) {
+        state = (state ^ c) * 0x100000001b3ull;
+    }
+    state = (state ^ (state >> 30)) * 0xbf58476d1ce4e5b9ull;
+    state = (state ^ (state >> 27)) * 0x94d049bb133111ebull;
+    return state ^ (state >> 31);
+}
+
+} // namespace
+
+const PackageType* findPackageType(const tstring& text) {
+    static const std::pair<const wchar_t*, PackageType> types[] = {{L"image", PackageType::Image},
+                                                                   {L"msi", PackageType::Msi},
+                                                                   {L"deb", PackageType::Deb},
+                                                                   {L"zip", PackageType::Zip}};
+    for (const auto& type : types) {
+        if (text == type.first) {
+            return &type.second;
+        }
+    }
+    return nullptr;
+}
+
+void resolvePackageOptions(PackOptions& options, const std::function<bool(const wchar_t*)>& given) {
+    const PackageType type = options.package.type;
+    checkTarget(options);
+    // Only an image bears the mark that tells a result of this tool from anything else.
+    checkOnlyWith(type, PackageType::Image, L"image", {L"--replace"}, given);
+    checkOnlyWith(type, PackageType::Msi, L"msi",
+                  {L"--per-user", L"--desktop-shortcut", L"--upgrade-code"}, given);
+    checkOnlyWith(type, PackageType::Deb, L"deb",
+                  {L"--linux-package-name", L"--maintainer", L"--desktop-entry"}, given);
+    checkSigning(options, given);
+    checkVersion(options);
+    if (type == PackageType::Msi) {
+        resolveUpgradeCode(options, given(L"--upgrade-code"));
+    }
+    if (type == PackageType::Deb) {
+        resolveLinuxPackageName(options, given(L"--linux-package-name"));
+    }
+}
+
+bool linuxPackageTakesResources(const PackOptions& options) {
+    const WindowsResources& resources = options.resources;
+    switch (options.package.type) {
+    case PackageType::Deb:
+        return resources.copyright.empty();
+    case PackageType::Zip:
+        return resources.givenOptions() == L"--app-version";
+    default:
+        return false;
+    }
+}
+
+namespace PackageNames {
+
+tstring versionText(const PackOptions& options) {
+    return options.resources.appVersion.empty() ? L"1.0" : options.resources.appVersion;
+}
+
+tstring outputName(const PackOptions& options) {
+    const tstring version = versionText(options);
+    switch (options.package.type) {
+    case PackageType::Msi:
+        return options.name + L"-" + version + L".msi";
+    case PackageType::Deb:
+        return options.package.linuxPackageName + L"_" + debianVersion(version) + L"_amd64.deb";
+    case PackageType::Zip:
+        return options.name + L"-" + version + L".zip";
+    default:
+        return options.name;
+    }
+}
+
+tstring debianPackageName(const tstring& name) {
+    tstring result;
+    for (const wchar_t c : tstrings::toLower(name)) {
+        result += isLowerAlnum(c) || c == L'+' || c == L'.' || c == L'-' ? c : L'-';
+    }
+    return isDebianPackageName(result) ? result : tstring();
+}
+
+bool isDebianPackageName(const tstring& name) {
+    bool valid = name.size() >= 2 && isLowerAlnum(name[0]);
+    for (const wchar_t c : name) {
+        valid = valid && (isLowerAlnum(c) || c == L'+' || c == L'.' || c == L'-');
+    }
+    return valid;
+}
+
+tstring debianVersion(const tstring& version) {
+    if (version.empty() || !isDigit(version[0])) {
+        return tstring();
+    }
+    tstring result;
+    for (const wchar_t c : version) {
+        const bool kept =
+            isLowerAlnum(c) || (c >= L'A' && c <= L'Z') || c == L'.' || c == L'+' || c == L'~';
+        result += kept ? c : (c == L'-' ? L'~' : L'.');
+    }
+    return result;
+}
+
+tstring msiProductVersion(const tstring& version) {
+    const unsigned long limits[] = {255, 255, 65535};
+    unsigned long parts[] = {0, 0, 0};
+    if (version.empty() || !isDigit(version[0])) {
+        return tstring();
+    }
+    std::size_t pos = 0;
+    for (std::size_t i = 0; i < 3; ++i) {
+        // The numbers end at anything but ".digit": 1.2-SNAPSHOT gives 1.2.0.
+        if (i > 0) {
+            if (pos + 1 >= version.size() || version[pos] != L'.' || !isDigit(version[pos + 1])) {
+                break;
+            }
+            ++pos;
+        }
+        for (; pos < version.size() && isDigit(version[pos]); ++pos) {
+            parts[i] = parts[i] * 10 + static_cast<unsigned long>(version[pos] - L'0');
+            if (parts[i] > limits[i]) {
+                return tstring();
+            }
+        }
+    }
+    return tstrings::format(L"%lu.%lu.%lu", parts[0], parts[1], parts[2]);
+}
+
+tstring nameBasedUuid(const tstring& text) {
+    const std::string bytes = tstrings::toUtf8(text);
+    std::uint64_t high = hash64(bytes, 0xcbf29ce484222325ull);
+    std::uint64_t low = hash64(bytes, 0x84222325cbf29ce4ull);
+    high = (high & ~0xf000ull) | 0x8000ull; // version 8: a custom UUID
+    low = (low & ~(3ull << 62)) | (2ull << 62);
+    return tstrings::format(L"%08X-%04X-%04X-%04X-%012llX", static_cast<unsigned>(high >> 32),
+                            static_cast<unsigned>((high >> 16) & 0xffff),
+                            static_cast<unsigned>(high & 0xffff), static_cast<unsigned>(low >> 48),
+                            static_cast<unsigned long long>(low & 0xffffffffffffull));
+}
+
+bool isUuid(const tstring& text) {
+    bool valid = text.size() == 36;
+    for (std::size_t i = 0; valid && i < text.size(); ++i) {
+        const wchar_t c = text[i];
+        const bool hex = isDigit(c) || (c >= L'a' && c <= L'f') || (c >= L'A' && c <= L'F');
+        valid = (i == 8 || i == 13 || i == 18 || i == 23) ? c == L'-' : hex;
+    }
+    return valid;
+}
+
+} // namespace PackageNames

@@ -1,0 +1,48 @@
+#include "Packages.h"
+
+#include "DebPackage.h"
+#include "ErrorHandling.h"
+#include "MsiPackage.h"
+#include "PackHost.h"
+#include "PackOptions.h"
+#include "PackageTools.h"
+#include "Signing.h"
+#include "ZipArchive.h"
+
+namespace Packages {
+
+void check(const PackOptions& options) {
+    const PackageType type = options.package.type;
+    if ((type == PackageType::Msi || type == PackageType::Deb) &&
+        PackHost::defaultTarget().windows) {
+        VT_RAISE(tstrings::TextBuilder()
+                 << L"--type " << (type == PackageType::Msi ? L"msi" : L"deb")
+                 << L" needs the Linux build of vantrel-pack");
+    }
+    if (type == PackageType::Msi) {
+        PackageTools::find(L"wixl", L"--type msi", L"wixl");
+    }
+    if (type == PackageType::Deb) {
+        DebPackage::check(options);
+    }
+    Signing::check(options);
+}
+
+void write(const PackOptions& options, const tstring& imageDir, const PackageOutput& output) {
+    switch (options.package.type) {
+    case PackageType::Msi:
+        MsiPackage::write(options, imageDir, output.workDir(), output.file());
+        Signing::sign(options, output.file());
+        break;
+    case PackageType::Deb:
+        DebPackage::write(options, imageDir, output.workDir(), output.file());
+        break;
+    case PackageType::Zip:
+        ZipArchive::write(imageDir, options.name, ZipArchive::entryTime(), output.file());
+        break;
+    case PackageType::Image:
+        break;
+    }
+}
+
+} // namespace Packages

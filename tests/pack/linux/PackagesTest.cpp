@@ -1,0 +1,205 @@
+// vantrel-pack --type zip|deb|msi as users run it, checked with the real tools: dpkg installs
+// the Debian package, Wine's msiexec the installer.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "FileUtils.h"
+#include "PackFiles.h"
+#include "TestSupport.h"
+#include "Toolbox.h"
+
+using testsupport::ChildResult;
+
+namespace {
+
+const tstring epoch = L"1700000000";
+
+tstring jdkHome() {
+    return FileUtils::parentPath(FileUtils::parentPath(PackFiles::normalPath(L"/usr/bin/javac")));
+}
+
+ChildResult tool(const tstring& program, const tstring_array& args,
+                 const testsupport::EnvChanges& env = {}, const tstring& workDir = tstring()) {
+    return testsupport::runChild(program, args, env, workDir);
+}
+
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+class Packages : public ::testing::Test {
+protected:
+    Packages() {
+        testsupport::makeDirectories(input());
+        PackFiles::copyFile(
+            FileUtils::joinPath(tstrings::fromUtf8(VANTREL_JAVA_PROGRAMS), L"probe.jar"),
+            FileUtils::joinPath(input(), L"probe.jar"));
+    }
+
+    tstring input() const { return FileUtils::joinPath(dir.path(), L"in"); }
+    tstring path(const tstring& name) const { return FileUtils::joinPath(dir.path(), name); }
+
+    // A runtime linked once, so that the packages copy the same bytes.
+    tstring linkedRuntime() const {
+        const tstring runtime = path(L"runtime");
+        if (!PackFiles::exists(runtime)) {
+            const ChildResult linked =
+                tool(FileUtils::joinPath(jdkHome(), L"bin/jlink"),
+                     {L"--add-modules", L"java.base", L"--strip-debug", L"--no-header-files",
+                      L"--no-man-pages", L"--output", runtime});
+            EXPECT_EQ(linked.exitCode, 0u) << linked.err;
+        }
+        return runtime;
+    }
+
+    ChildResult pack(const tstring& dest, const tstring_array& options,
+                     const testsupport::EnvChanges& env = {}) const {
+        tstring_array args = {L"--input",    input(),      L"--dest", dest,
+                              L"--main-jar", L"probe.jar", L"--quiet"};
+        args.insert(args.end(), options.begin(), options.end());
+        testsupport::EnvChanges all = {{L"SOURCE_DATE_EPOCH", epoch}};
+        all.insert(env.begin(), env.end());
+        return tool(FileUtils::joinPath(testsupport::binaryDir(), L"vantrel-pack"), args, all);
+    }
+
+    testsupport::TempDir dir;
+};
+
+TEST_F(Packages, ZipHoldsTheImageBelowItsNameAndIsTheSameTwice) {
+    const tstring_array options = {L"--name",    L"Probe",        L"--type",        L"zip",
+                                   L"--runtime", linkedRuntime(), L"--app-version", L"2.1"};
+    for (const tstring& dest : {path(L"one"), path(L"two")}) {
+        const ChildResult packed = pack(dest, options);
+        ASSERT_EQ(packed.exitCode, 0u) << packed.err;
+        EXPECT_EQ(packed.err, "");
+        // Only the package stays.
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(PackFiles::fsPath(dest)),
+                                std::filesystem::directory_iterator()),
+                  1);
+    }
+    const std::string zip = testsupport::readFile(path(L"one/Probe-2.1.zip"));
+    EXPECT_EQ(zip, testsupport::readFile(path(L"two/Probe-2.1.zip")));
+
+    const ChildResult listed = tool(L"/usr/bin/unzip", {L"-Z", path(L"one/Probe-2.1.zip")});
+    EXPECT_TRUE(
+        contains(listed.out, "drwxr-xr-x  2.0 unx        0 b- stor 23-Nov-14 22:13 Probe/\n"))
+        << listed.out;
+    EXPECT_TRUE(contains(listed.out, "-rwxr-xr-x  2.0 unx")) << listed.out;
+    EXPECT_TRUE(contains(listed.out, " Probe/app/Probe.cfg\n")) << listed.out;
+    const ChildResult unpacked =
+        tool(L"/usr/bin/unzip", {L"-q", path(L"one/Probe-2.1.zip"), L"-d", path(L"unpacked")});
+    ASSERT_EQ(unpacked.exitCode, 0u) << unpacked.err;
+    const ChildResult run = tool(path(L"unpacked/Probe/Probe"), {L"from zip"});
+    EXPECT_TRUE(contains(run.out, "argc=1\narg[0]=from zip\n")) << run.out << run.err;
+}
+
+TEST_F(Packages, DebInstallsRunsAndGoesAgain) {
+    const tstring_array options = {L"--name",
+                                   L"Vt Probe",
+                                   L"--type",
+                                   L"deb",
+                                   L"--runtime",
+                                   linkedRuntime(),
+                                   L"--app-version",
+                                   L"1.2.3",
+                                   L"--maintainer",
+                                   L"Us <us@example.org>",
+                                   L"--description",
+                                   L"Probes a JVM",
+                                   L"--desktop-entry",
+                                   L"--icon",
+                                   FileUtils::joinPath(testsupport::binaryDir(), L"pe-test.ico"),
+                                   L"--java-options",
+                                   L"-Dvtest.exit=7"};
+    for (const tstring& dest : {path(L"one"), path(L"two")}) {
+        const ChildResult packed = pack(dest, options);
+        ASSERT_EQ(packed.exitCode, 0u) << packed.err;
+    }
+    const tstring deb = path(L"one/vt-probe_1.2.3_amd64.deb");
+    EXPECT_EQ(testsupport::readFile(deb),
+              testsupport::readFile(path(L"two/vt-probe_1.2.3_amd64.deb")));
+
+    const ChildResult info = tool(L"/usr/bin/dpkg-deb", {L"--field", deb});
+    for (const char* field :
+         {"Package: vt-probe\nVersion: 1.2.3\nArchitecture: amd64\nMaintainer: Us "
+          "<us@example.org>\nInstalled-Size: ",
+          "\nDepends: libc6 (>= ", "\nDescription: Probes a JVM\n"}) {
+        EXPECT_TRUE(contains(info.out, field)) << field << info.out;
+    }
+    const ChildResult contents = tool(L"/usr/bin/dpkg-deb", {L"--contents", deb});
+    for (const char* entry :
+         {"-rwxr-xr-x root/root", " ./opt/vt-probe/Vt Probe\n", " ./opt/vt-probe/app/probe.jar\n",
+          " ./opt/vt-probe/runtime/lib/libjli.so\n",
+          " ./usr/bin/vt-probe -> /opt/vt-probe/Vt Probe\n",
+          " ./usr/share/icons/hicolor/256x256/apps/vt-probe.png\n",
+          " ./usr/share/icons/hicolor/16x16/apps/vt-probe.png\n"}) {
+        EXPECT_TRUE(contains(contents.out, entry)) << entry << contents.out;
+    }
+    ASSERT_EQ(tool(L"/usr/bin/dpkg-deb", {L"-x", deb, path(L"x")}).exitCode, 0u);
+    const tstring entry = path(L"x/usr/share/applications/vt-probe.desktop");
+    EXPECT_EQ(testsupport::readFile(entry),
+              "[Desktop Entry]\nType=Application\nName=Vt Probe\nComment=Probes a JVM\n"
+              "Exec=\"/opt/vt-probe/Vt Probe\"\nIcon=vt-probe\nTerminal=false\n"
+              "Categories=Utility;\n");
+    const ChildResult valid = tool(L"/usr/bin/desktop-file-validate", {entry});
+    EXPECT_EQ(valid.exitCode, 0u) << valid.out << valid.err;
+
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "installing with dpkg needs root";
+    }
+    const AtEndOfScope purge([] { tool(L"/usr/bin/dpkg", {L"--purge", L"vt-probe"}); });
+    const ChildResult installed = tool(L"/usr/bin/dpkg", {L"-i", deb});
+    ASSERT_EQ(installed.exitCode, 0u) << installed.out << installed.err;
+    const ChildResult run = tool(L"/usr/bin/vt-probe", {L"a", L"b c"});
+    EXPECT_EQ(run.exitCode, 7u) << run.err;
+    EXPECT_TRUE(contains(run.out, "argc=2\narg[0]=a\narg[1]=b c\n")) << run.out;
+    const ChildResult removed = tool(L"/usr/bin/dpkg", {L"-r", L"vt-probe"});
+    EXPECT_EQ(removed.exitCode, 0u) << removed.err;
+    for (const tstring& gone :
+         {L"/opt/vt-probe", L"/usr/bin/vt-probe", L"/usr/share/applications/vt-probe.desktop"}) {
+        EXPECT_FALSE(PackFiles::exists(gone)) << tstrings::toUtf8(gone);
+    }
+}
+
+TEST_F(Packages, FailuresSayWhatIsMissingAndLeaveNothing) {
+    const tstring dest = path(L"dest");
+    const tstring runtime = linkedRuntime();
+    const struct {
+        tstring_array options;
+        testsupport::EnvChanges env;
+        std::string error;
+    } cases[] = {
+        {{L"--type", L"deb"},
+         {{L"PATH", path(L"nothing")}},
+         "dpkg-deb is needed for --type deb and is not installed (Debian package dpkg)"},
+        {{L"--type", L"deb", L"--icon", L"missing.png"},
+         {},
+         "the icon does not exist: missing.png"},
+        {{L"--type", L"deb", L"--icon", FileUtils::joinPath(input(), L"probe.jar")},
+         {},
+         "the icon " + tstrings::toUtf8(input()) +
+             "/probe.jar holds no square PNG image for the Linux desktop"},
+    };
+    for (const auto& c : cases) {
+        tstring_array options = {L"--name", L"App", L"--runtime", runtime};
+        options.insert(options.end(), c.options.begin(), c.options.end());
+        const ChildResult result = pack(dest, options, c.env);
+        EXPECT_EQ(result.exitCode, 1u) << c.error;
+        EXPECT_EQ(result.err, "vantrel-pack: " + c.error + "\n");
+        EXPECT_FALSE(PackFiles::exists(dest)) << c.error;
+    }
+
+    // A package that exists is refused, and stays as it was.
+    const tstring_array zip = {L"--name", L"App", L"--runtime", runtime, L"--type", L"zip"};
+    ASSERT_EQ(pack(dest, zip).exitCode, 0u);
+    const std::string before = testsupport::readFile(path(L"dest/App-1.0.zip"));
+    EXPECT_EQ(pack(dest, zip).err,
+              "vantrel-pack: " + tstrings::toUtf8(dest) + "/App-1.0.zip already exists\n");
+    EXPECT_EQ(testsupport::readFile(path(L"dest/App-1.0.zip")), before);
+}
+
+} // namespace
