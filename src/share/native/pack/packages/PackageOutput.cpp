@@ -5,6 +5,7 @@
 
 #include "ErrorHandling.h"
 #include "FileUtils.h"
+#include "PackFiles.h"
 
 namespace fs = std::filesystem;
 
