@@ -90,11 +90,6 @@ std::unique_ptr<Dll> loadRuntimeDll(const tstring& path) {
     return dll;
 }
 
-tstring makeJvmDllPath(const Jvm& jvm) {
-    return FileUtils::PathBuilder() << FileUtils::parentPath(jvm.getLauncherLibPath())
-                                    << JavaRuntime::jvmLibDir << JavaRuntime::jvmLibName;
-}
-
 // A relative directory would make the configuration depend on the current directory; the
 // XDG rules say to ignore it.
 tstring userConfigDir() {
@@ -159,7 +154,7 @@ void launchApp(int argc, char** argv) {
     std::unique_ptr<Dll> splashDll;
     if (jvm->hasSplashOption()) {
         // The splash library needs the JVM library, which lies outside its run path.
-        const std::unique_ptr<Dll> jvmDll = loadRuntimeDll(makeJvmDllPath(*jvm));
+        const std::unique_ptr<Dll> jvmDll = loadRuntimeDll(jvm->getJvmLibPath());
         splashDll = loadRuntimeDll(FileUtils::PathBuilder()
                                    << FileUtils::parentPath(jvm->getLauncherLibPath())
                                    << JavaRuntime::splashLibName);

@@ -221,8 +221,12 @@ tstring getEnvVariable(const std::nothrow_t&, const tstring& name, const tstring
     return notFound ? defaultValue : value;
 }
 
+bool setEnvVariable(const std::nothrow_t&, const tstring& name, const tstring& value) {
+    return setenv(tstrings::toUtf8(name).c_str(), tstrings::toUtf8(value).c_str(), 1) == 0;
+}
+
 void setEnvVariable(const tstring& name, const tstring& value) {
-    if (setenv(tstrings::toUtf8(name).c_str(), tstrings::toUtf8(value).c_str(), 1) != 0) {
+    if (!setEnvVariable(std::nothrow, name, value)) {
         const int error = errno;
         VT_RAISE(SysError(tstrings::TextBuilder()
                               << "SetEnvironmentVariable(" << name << ", " << value << ") failed",

@@ -111,9 +111,7 @@ void AppLauncher::appendCdsOptions(Jvm& jvm, const CfgFile& cfgFile,
     setup.appName = FileUtils::appNameOfLauncher(launcherExePath);
     setup.launcherPath = launcherExePath;
     setup.runtimeDir = runtimeDir;
-    setup.jvmLibPath = FileUtils::PathBuilder()
-                       << FileUtils::parentPath(jvm.getLauncherLibPath()) << JavaRuntime::jvmLibDir
-                       << JavaRuntime::jvmLibName;
+    setup.jvmLibPath = jvm.getJvmLibPath();
     // The runtime reads these too: an option there can make an archive fail the start.
     for (const wchar_t* name : {L"JDK_JAVA_OPTIONS", L"JAVA_TOOL_OPTIONS", L"_JAVA_OPTIONS"}) {
         setup.envOptions += SysInfo::getEnvVariable(std::nothrow, name, tstring()) + L" ";

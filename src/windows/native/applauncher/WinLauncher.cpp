@@ -139,11 +139,6 @@ std::unique_ptr<Dll> loadRuntimeDll(const tstring& path) {
     return loadDllWithAlteredPATH(path);
 }
 
-tstring makeJvmDllPath(const Jvm& jvm) {
-    return FileUtils::PathBuilder() << FileUtils::parentPath(jvm.getLauncherLibPath())
-                                    << JavaRuntime::jvmLibDir << JavaRuntime::jvmLibName;
-}
-
 // Loads the configuration early when a restart may be due, and lends it to the launcher so
 // that the file is read once.
 bool needRestartLauncher(AppLauncher& appLauncher, CfgFile& cfgFile, bool restartedCopy) {
@@ -253,7 +248,7 @@ void launchApp() {
     std::unique_ptr<Dll> splashDll;
     if (jvm->hasSplashOption()) {
         // The splash library needs the JVM library loaded while it loads, not afterwards.
-        const std::unique_ptr<Dll> jvmDll = loadRuntimeDll(makeJvmDllPath(*jvm));
+        const std::unique_ptr<Dll> jvmDll = loadRuntimeDll(jvm->getJvmLibPath());
         splashDll = loadRuntimeDll(FileUtils::PathBuilder()
                                    << runtimeBinDir << JavaRuntime::splashLibName);
     }

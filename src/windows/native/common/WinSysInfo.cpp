@@ -133,8 +133,12 @@ tstring getEnvVariable(const std::nothrow_t&, const tstring& name, const tstring
     return notFound ? defaultValue : value;
 }
 
+bool setEnvVariable(const std::nothrow_t&, const tstring& name, const tstring& value) {
+    return SetEnvironmentVariableW(name.c_str(), value.c_str()) != 0;
+}
+
 void setEnvVariable(const tstring& name, const tstring& value) {
-    if (!SetEnvironmentVariableW(name.c_str(), value.c_str())) {
+    if (!setEnvVariable(std::nothrow, name, value)) {
         const DWORD error = GetLastError();
         VT_RAISE(SysError(tstrings::TextBuilder()
                               << "SetEnvironmentVariable(" << name << ", " << value << ") failed",
