@@ -133,17 +133,9 @@ void launchApp(int argc, char** argv) {
     }
 
     const tstring launcherPath = SysInfo::getExecutablePath();
-    const tstring imageRoot = FileUtils::parentPath(launcherPath);
-    const tstring appDir = FileUtils::PathBuilder() << imageRoot << L"app";
-    const PackageFile packageFile = PackageFile::loadFromAppDir(appDir);
-
-    AppLauncher appLauncher;
-    appLauncher.setImageRootDir(imageRoot)
-        .addJvmLibCandidate(JavaRuntime::launcherLibCandidate)
-        .setAppDirectory(appDir)
-        .setLibSearchVarName(L"LD_LIBRARY_PATH")
-        .setFallbackRuntimeDir(FileUtils::PathBuilder() << imageRoot << L"runtime")
-        .setPackageName(packageFile.getPackageName());
+    ImageLauncher image = makeImageLauncher(launcherPath, L"LD_LIBRARY_PATH");
+    const PackageFile& packageFile = image.packageFile;
+    AppLauncher& appLauncher = image.launcher;
     if (!packageFile.getPackageName().empty()) {
         addCfgFileLookupDir(packageFile, appLauncher);
     }

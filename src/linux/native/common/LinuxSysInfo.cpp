@@ -211,14 +211,8 @@ tstring_array getCommandArgs(bool skipProgramName) {
     return result;
 }
 
-tstring getEnvVariable(const tstring& name) {
-    return getEnvVariableImpl(name);
-}
-
-tstring getEnvVariable(const std::nothrow_t&, const tstring& name, const tstring& defaultValue) {
-    bool notFound = false;
-    const tstring value = getEnvVariableImpl(name, &notFound);
-    return notFound ? defaultValue : value;
+tstring readEnvVariable(const tstring& name, bool* notFound) {
+    return getEnvVariableImpl(name, notFound);
 }
 
 bool setEnvVariable(const std::nothrow_t&, const tstring& name, const tstring& value) {

@@ -157,3 +157,16 @@ std::unique_ptr<Jvm> AppLauncher::makeJvm() const {
     jvm->initFromConfigFile(*cfgFile);
     return jvm;
 }
+
+ImageLauncher makeImageLauncher(const tstring& launcherPath, const tstring& libSearchVarName) {
+    const tstring imageRoot = FileUtils::parentPath(launcherPath);
+    const tstring appDir = FileUtils::PathBuilder() << imageRoot << L"app";
+    ImageLauncher image = {PackageFile::loadFromAppDir(appDir), AppLauncher()};
+    image.launcher.setImageRootDir(imageRoot)
+        .addJvmLibCandidate(JavaRuntime::launcherLibCandidate)
+        .setAppDirectory(appDir)
+        .setLibSearchVarName(libSearchVarName)
+        .setFallbackRuntimeDir(FileUtils::PathBuilder() << imageRoot << L"runtime")
+        .setPackageName(image.packageFile.getPackageName());
+    return image;
+}

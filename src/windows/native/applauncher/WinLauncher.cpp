@@ -214,17 +214,9 @@ void launchApp() {
     AllowSetForegroundWindow(ASFW_ANY);
 
     const tstring launcherPath = SysInfo::getExecutablePath();
-    const tstring imageRoot = FileUtils::parentPath(launcherPath);
-    const tstring appDir = FileUtils::PathBuilder() << imageRoot << L"app";
-    const PackageFile packageFile = PackageFile::loadFromAppDir(appDir);
-
-    AppLauncher appLauncher;
-    appLauncher.setImageRootDir(imageRoot)
-        .addJvmLibCandidate(JavaRuntime::launcherLibCandidate)
-        .setAppDirectory(appDir)
-        .setLibSearchVarName(L"PATH")
-        .setFallbackRuntimeDir(FileUtils::PathBuilder() << imageRoot << L"runtime")
-        .setPackageName(packageFile.getPackageName());
+    ImageLauncher image = makeImageLauncher(launcherPath, L"PATH");
+    const PackageFile& packageFile = image.packageFile;
+    AppLauncher& appLauncher = image.launcher;
     if (!packageFile.getPackageName().empty()) {
         addCfgFileLookupDirForEnvVariable(packageFile, appLauncher, L"LOCALAPPDATA");
         addCfgFileLookupDirForEnvVariable(packageFile, appLauncher, L"APPDATA");
