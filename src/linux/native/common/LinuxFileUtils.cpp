@@ -9,6 +9,10 @@
 
 namespace FileUtils {
 
+const wchar_t pathSeparator = L'/';
+const wchar_t pathListSeparator = L':';
+const wchar_t* const executableSuffix = L"";
+
 namespace {
 
 struct CrtFree {

@@ -8,6 +8,10 @@
 
 namespace FileUtils {
 
+const wchar_t pathSeparator = L'\\';
+const wchar_t pathListSeparator = L';';
+const wchar_t* const executableSuffix = L".exe";
+
 namespace {
 
 struct CrtFree {
