@@ -94,4 +94,9 @@ tstring toAbsolutePath(const tstring& path) {
     return removeDotComponents(dir + L'/' + path);
 }
 
+// An empty entry of LD_LIBRARY_PATH stands for the current directory: never make one.
+tstring extendedPathList(const tstring& list, const tstring& dir) {
+    return list.empty() ? dir : list + pathListSeparator + dir;
+}
+
 } // namespace FileUtils

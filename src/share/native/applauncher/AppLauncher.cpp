@@ -37,17 +37,6 @@ tstring findJvmLib(const tstring& jvmDir, const tstring_array& candidates) {
     VT_RAISE(tstrings::TextBuilder() << L"Failed to find JVM in \"" << jvmDir << L"\" directory.");
 }
 
-#ifdef _WIN32
-tstring extendedSearchPath(const tstring& current, const tstring& dir) {
-    return current + FileUtils::pathListSeparator + dir;
-}
-#else
-// An empty entry of LD_LIBRARY_PATH stands for the current directory: never make one.
-tstring extendedSearchPath(const tstring& current, const tstring& dir) {
-    return current.empty() ? dir : current + FileUtils::pathListSeparator + dir;
-}
-#endif
-
 } // namespace
 
 AppLauncher::AppLauncher()
@@ -147,7 +136,8 @@ std::unique_ptr<Jvm> AppLauncher::makeJvm() const {
                                                    << libSearchVarName << L"\" left as it is");
     } else if (!libSearchVarHasAppDir()) {
         const tstring current = SysInfo::getEnvVariable(std::nothrow, libSearchVarName, tstring());
-        jvm->appendEnvVariable(libSearchVarName, extendedSearchPath(current, appDirectory));
+        jvm->appendEnvVariable(libSearchVarName,
+                               FileUtils::extendedPathList(current, appDirectory));
     }
 
     const tstring runtimeDir = runtimeDirOf(*cfgFile, fallbackRuntimeDir);

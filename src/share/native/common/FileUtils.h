@@ -13,6 +13,9 @@ extern const wchar_t pathListSeparator;
 // Of executables: ".exe" on Windows, none on Linux.
 extern const wchar_t* const executableSuffix;
 
+// A list of paths (as a library search variable holds) with dir added at its end.
+tstring extendedPathList(const tstring& list, const tstring& dir);
+
 inline bool isPathSeparator(wchar_t c) {
     return c == L'\\' || c == L'/';
 }

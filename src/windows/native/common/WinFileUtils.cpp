@@ -52,4 +52,8 @@ tstring toAbsolutePath(const tstring& path) {
     return tstring(fullPath.get());
 }
 
+tstring extendedPathList(const tstring& list, const tstring& dir) {
+    return list + pathListSeparator + dir;
+}
+
 } // namespace FileUtils
