@@ -1,6 +1,7 @@
 #include "PackOptions.h"
 
 #include <algorithm>
+#include <cstring>
 #include <map>
 
 #include "FileUtils.h"
@@ -29,87 +30,96 @@ const char* const packUsageLine =
 
 namespace PackOpt {
 using K = PackOption;
-const PackOption name = {L"--name", K::Single, "NAME", "the application's name"};
-const PackOption input = {L"--input", K::Single, "DIR",
-                          "the application's files, copied whole to app/"};
-const PackOption dest = {L"--dest", K::Single, "DIR",
-                         "where the image goes; DEST/NAME must not exist"};
-const PackOption replace = {L"--replace", K::Flag, nullptr,
-                            "replaces DEST/NAME when it is an image that vantrel-pack made"};
-const PackOption mainJar = {L"--main-jar", K::Single, "FILE",
-                            "the main jar, relative to the input"};
-const PackOption mainClass = {L"--main-class", K::Single, "CLASS",
-                              "when the main jar's manifest names none, or to override it"};
-const PackOption module = {L"--module", K::Single, "MODULE[/CLASS]",
-                           "the main module, found on --module-path"};
-const PackOption modulePath = {L"--module-path", K::Repeated, "PATH",
-                               "relative to the input; repeatable"};
-const PackOption classPath = {L"--class-path", K::Repeated, "PATH",
+const PackOption name = {L"--name", "NAME", "the application's name", K::Single};
+const PackOption input = {L"--input", "DIR", "the application's files, copied whole to app/",
+                          K::Single};
+const PackOption dest = {L"--dest", "DIR", "where the image goes; DEST/NAME must not exist",
+                         K::Single};
+const PackOption replace = {L"--replace", nullptr,
+                            "replaces DEST/NAME when it is an image that vantrel-pack made",
+                            K::Flag};
+const PackOption mainJar = {L"--main-jar", "FILE", "the main jar, relative to the input",
+                            K::Single};
+const PackOption mainClass = {L"--main-class", "CLASS",
+                              "when the main jar's manifest names none, or to override it",
+                              K::Single};
+const PackOption module = {L"--module", "MODULE[/CLASS]", "the main module, found on --module-path",
+                           K::Single};
+const PackOption modulePath = {L"--module-path", "PATH", "relative to the input; repeatable",
+                               K::Repeated};
+const PackOption classPath = {L"--class-path", "PATH",
                               "more class path entries, relative to the input; repeatable;\n"
-                              "DIR/* is every jar directly in DIR, sorted by name"};
-const PackOption javaOptions = {L"--java-options", K::Repeated, "TEXT",
-                                "one JVM option; repeatable"};
-const PackOption arguments = {L"--arguments", K::Repeated, "TEXT",
-                              "one default argument; repeatable"};
-const PackOption package = {L"--package", K::Single, "NAME",
-                            "writes app/.package (per-user configuration)"};
-const PackOption splash = {L"--splash", K::Single, "FILE",
-                           "the splash screen image, relative to the input"};
-const PackOption noRestart = {L"--no-restart", K::Flag, nullptr,
-                              "the Windows launcher does not restart itself"};
-const PackOption cds = {L"--cds", K::Flag, nullptr, "a class-data archive made at first start"};
-const PackOption runtime = {L"--runtime", K::Single, "DIR", "copies this Java runtime image"};
-const PackOption jlinkFrom = {L"--jlink-from", K::Single, "JDK",
+                              "DIR/* is every jar directly in DIR, sorted by name",
+                              K::Repeated};
+const PackOption javaOptions = {L"--java-options", "TEXT", "one JVM option; repeatable",
+                                K::Repeated};
+const PackOption arguments = {L"--arguments", "TEXT", "one default argument; repeatable",
+                              K::Repeated};
+const PackOption package = {L"--package", "NAME", "writes app/.package (per-user configuration)",
+                            K::Single};
+const PackOption splash = {L"--splash", "FILE", "the splash screen image, relative to the input",
+                           K::Single};
+const PackOption noRestart = {L"--no-restart", nullptr,
+                              "the Windows launcher does not restart itself", K::Flag};
+const PackOption cds = {L"--cds", nullptr, "a class-data archive made at first start", K::Flag};
+const PackOption runtime = {L"--runtime", "DIR", "copies this Java runtime image", K::Single};
+const PackOption jlinkFrom = {L"--jlink-from", "JDK",
                               "links the runtime with this JDK (default: JAVA_HOME, else the\n"
-                              "JDK of the javac on the path)"};
-const PackOption jmods = {L"--jmods", K::Single, "DIR",
-                          "the target's jmods, to link for another platform"};
-const PackOption addModules = {L"--add-modules", K::Single, "LIST",
-                               "every module of the runtime: none found, no providers"};
-const PackOption extraModules = {L"--extra-modules", K::Single, "LIST",
-                                 "modules added to those found and the providers"};
+                              "JDK of the javac on the path)",
+                              K::Single};
+const PackOption jmods = {L"--jmods", "DIR", "the target's jmods, to link for another platform",
+                          K::Single};
+const PackOption addModules = {L"--add-modules", "LIST",
+                               "every module of the runtime: none found, no providers", K::Single};
+const PackOption extraModules = {L"--extra-modules", "LIST",
+                                 "modules added to those found and the providers", K::Single};
 const PackOption noProviderModules = {
-    L"--no-provider-modules", K::Flag, nullptr,
+    L"--no-provider-modules", nullptr,
     "the smallest runtime: the modules found alone\n"
     "(found: what jdeps finds in the main jar, the class path, the\n"
     "jars their manifests' Class-Path names, and the module path;\n"
     "providers, which programs reach by name: jdk.charsets,\n"
     "jdk.crypto.ec, jdk.crypto.mscapi, jdk.localedata, jdk.random,\n"
-    "jdk.zipfs, those that the JDK or the jmods have)"};
-const PackOption target = {L"--target", K::Single, "TARGET",
-                           "linux, windows or windows-gui (default: this system's)"};
-const PackOption launcher = {L"--launcher", K::Single, "FILE",
-                             "the launcher binary to copy instead of the installed one"};
-const PackOption icon = {L"--icon", K::Single, "FILE.ico", nullptr, K::SameLine};
-const PackOption appVersion = {L"--app-version", K::Single,
-                               "A[.B[.C[.D]]][QUALIFIER] (1.2.3-SNAPSHOT)", nullptr, K::NextLine};
-const PackOption vendor = {L"--vendor", K::Single, "TEXT", nullptr, K::SameLine};
-const PackOption description = {L"--description", K::Single, "TEXT", nullptr, K::NextLine};
-const PackOption copyright = {L"--copyright", K::Single, "TEXT",
-                              "the Windows launcher's resources"};
-const PackOption type = {L"--type", K::Single, "TYPE",
+    "jdk.zipfs, those that the JDK or the jmods have)",
+    K::Flag};
+const PackOption target = {L"--target", "TARGET",
+                           "linux, windows or windows-gui (default: this system's)", K::Single};
+const PackOption launcher = {L"--launcher", "FILE",
+                             "the launcher binary to copy instead of the installed one", K::Single};
+const PackOption icon = {L"--icon", "FILE.ico", nullptr, K::Single, K::SameLine};
+const PackOption appVersion = {L"--app-version", "A[.B[.C[.D]]][QUALIFIER] (1.2.3-SNAPSHOT)",
+                               nullptr, K::Single, K::NextLine};
+const PackOption vendor = {L"--vendor", "TEXT", nullptr, K::Single, K::SameLine};
+const PackOption description = {L"--description", "TEXT", nullptr, K::Single, K::NextLine};
+const PackOption copyright = {L"--copyright", "TEXT", "the Windows launcher's resources",
+                              K::Single};
+const PackOption type = {L"--type", "TYPE",
                          "image (default), msi, deb or zip: DEST/NAME-VERSION.msi,\n"
-                         "DEST/PKG_VERSION_amd64.deb or DEST/NAME-VERSION.zip"};
-const PackOption perUser = {L"--per-user", K::Flag, nullptr, nullptr, K::SameLine};
-const PackOption desktopShortcut = {L"--desktop-shortcut", K::Flag, nullptr, nullptr, K::SameLine};
-const PackOption upgradeCode = {L"--upgrade-code", K::Single, "UUID",
+                         "DEST/PKG_VERSION_amd64.deb or DEST/NAME-VERSION.zip",
+                         K::Single};
+const PackOption perUser = {L"--per-user", nullptr, nullptr, K::Flag, K::SameLine};
+const PackOption desktopShortcut = {L"--desktop-shortcut", nullptr, nullptr, K::Flag, K::SameLine};
+const PackOption upgradeCode = {L"--upgrade-code", "UUID",
                                 "msi: install for the user only, a desktop shortcut too, the\n"
-                                "code that upgrades share (default: from vendor and name)"};
-const PackOption linuxPackageName = {L"--linux-package-name", K::Single, "PKG", nullptr,
+                                "code that upgrades share (default: from vendor and name)",
+                                K::Single};
+const PackOption linuxPackageName = {L"--linux-package-name", "PKG", nullptr, K::Single,
                                      K::SameLine};
-const PackOption maintainer = {L"--maintainer", K::Single, "\"NAME <MAIL>\"", nullptr, K::SameLine};
-const PackOption desktopEntry = {L"--desktop-entry", K::Flag, nullptr,
+const PackOption maintainer = {L"--maintainer", "\"NAME <MAIL>\"", nullptr, K::Single, K::SameLine};
+const PackOption desktopEntry = {L"--desktop-entry", nullptr,
                                  "deb: the package name (default: from NAME), its maintainer\n"
-                                 "(default: --vendor), a menu entry with the --icon"};
-const PackOption signPkcs12 = {L"--sign-pkcs12", K::Single, "FILE",
-                               "signs the Windows launcher and the installer (osslsigncode)"};
-const PackOption signPasswordEnv = {L"--sign-password-env", K::Single, "VAR",
-                                    "the environment variable that holds the password"};
-const PackOption timestampUrl = {L"--timestamp-url", K::Single, "URL",
-                                 "a time-stamping server for the signatures"};
-const PackOption quiet = {L"--quiet", K::Flag, nullptr, "prints nothing but errors"};
-const PackOption help = {L"--help", K::Flag, nullptr, nullptr, K::SameLine};
-const PackOption version = {L"--version", K::Flag, nullptr, ""};
+                                 "(default: --vendor), a menu entry with the --icon",
+                                 K::Flag};
+const PackOption signPkcs12 = {L"--sign-pkcs12", "FILE",
+                               "signs the Windows launcher and the installer (osslsigncode)",
+                               K::Single};
+const PackOption signPasswordEnv = {L"--sign-password-env", "VAR",
+                                    "the environment variable that holds the password", K::Single};
+const PackOption timestampUrl = {L"--timestamp-url", "URL",
+                                 "a time-stamping server for the signatures", K::Single};
+const PackOption quiet = {L"--quiet", nullptr, "prints nothing but errors", K::Flag};
+const PackOption help = {L"--help", nullptr, nullptr, K::Flag, K::SameLine};
+const PackOption version = {L"--version", nullptr, "", K::Flag};
 } // namespace PackOpt
 
 namespace {
@@ -160,49 +170,51 @@ const PackOption* const optionTable[] = {
 
 const std::size_t helpColumn = 27;
 
-// The help's lines from the column, the first beside the usage when it leaves room.
-void appendHelpLines(std::string& text, std::string usage, const std::string& help) {
-    const std::size_t lastLine = usage.rfind('\n');
-    std::size_t column = lastLine == std::string::npos ? 0 : lastLine + 1;
-    if (usage.size() - column + 2 > helpColumn) {
-        text += usage + "\n";
-        usage.clear();
-        column = 0;
+// The help's lines from the column: the first beside the usage when the usage leaves room.
+// lineStart is where the text's last line begins.
+void appendHelpLines(std::string& text, std::size_t lineStart, const char* help) {
+    if (text.size() - lineStart + 2 > helpColumn) {
+        text += '\n';
+        lineStart = text.size();
     }
-    std::size_t lineStart = 0;
-    while (lineStart < help.size()) {
-        const std::size_t lineEnd = std::min(help.find('\n', lineStart), help.size());
-        usage.resize(column + helpColumn, ' ');
-        text += usage + help.substr(lineStart, lineEnd - lineStart) + "\n";
-        usage.clear();
-        column = 0;
-        lineStart = lineEnd + 1;
+    while (*help != '\0') {
+        text.append(lineStart + helpColumn - text.size(), ' ');
+        const char* const lineEnd = std::strchr(help, '\n');
+        const std::size_t length = lineEnd ? lineEnd - help : std::strlen(help);
+        text.append(help, length).append(1, '\n');
+        lineStart = text.size();
+        help += lineEnd ? length + 1 : length;
     }
 }
 
 } // namespace
 
 std::string packHelpText() {
-    std::string text = std::string(packUsageLine) +
-                       "\nBuilds DEST/NAME: the launcher as NAME (NAME.exe for Windows), app/ "
-                       "with the input and\nNAME.cfg, and runtime/.\n\n";
-    std::string usage = "  ";
+    std::string text(packUsageLine);
+    text += "\nBuilds DEST/NAME: the launcher as NAME (NAME.exe for Windows), app/ with the input "
+            "and\nNAME.cfg, and runtime/.\n\n";
+    std::size_t lineStart = text.size();
+    text += "  ";
     for (const PackOption* option : optionTable) {
-        usage += tstrings::toUtf8(option->name);
+        for (const wchar_t* c = option->name; *c != L'\0'; ++c) {
+            text += static_cast<char>(*c); // the names are ASCII
+        }
         if (option->argument) {
-            usage += std::string(" ") + option->argument;
+            text.append(1, ' ').append(option->argument);
         }
         if (option->help == nullptr) {
-            usage += option->join == PackOption::SameLine ? ", " : ",\n  ";
-            continue;
-        }
-        if (*option->help == '\0') {
-            text += usage + "\n";
+            text += option->join == PackOption::SameLine ? ", " : ",\n";
+        } else if (*option->help == '\0') {
+            text += '\n';
         } else {
-            appendHelpLines(text, usage, option->help);
+            appendHelpLines(text, lineStart, option->help);
         }
-        usage = "  ";
+        if (text.back() == '\n') {
+            lineStart = text.size();
+            text += "  ";
+        }
     }
+    text.resize(lineStart);
     return text;
 }
 

@@ -36,9 +36,9 @@ struct PackOption {
     enum Join { SameLine, NextLine }; // where an option without help leaves the next one
 
     const wchar_t* name;
-    Kind kind;
     const char* argument; // null for a flag
     const char* help;     // lines after the first are indented too; null: listed with the next
+    Kind kind;
     Join join = SameLine;
 };
 
