@@ -90,11 +90,6 @@ std::unique_ptr<Dll> loadRuntimeDll(const tstring& path) {
     return dll;
 }
 
-tstring makeJvmDllPath(const Jvm& jvm) {
-    return FileUtils::PathBuilder() << FileUtils::parentPath(jvm.getLauncherLibPath())
-                                    << JavaRuntime::jvmLibDir << JavaRuntime::jvmLibName;
-}
-
 // A relative directory would make the configuration depend on the current directory; the
 // XDG rules say to ignore it.
 tstring userConfigDir() {
@@ -138,17 +133,9 @@ void launchApp(int argc, char** argv) {
     }
 
     const tstring launcherPath = SysInfo::getExecutablePath();
-    const tstring imageRoot = FileUtils::parentPath(launcherPath);
-    const tstring appDir = FileUtils::PathBuilder() << imageRoot << L"app";
-    const PackageFile packageFile = PackageFile::loadFromAppDir(appDir);
-
-    AppLauncher appLauncher;
-    appLauncher.setImageRootDir(imageRoot)
-        .addJvmLibCandidate(JavaRuntime::launcherLibCandidate)
-        .setAppDirectory(appDir)
-        .setLibSearchVarName(L"LD_LIBRARY_PATH")
-        .setFallbackRuntimeDir(FileUtils::PathBuilder() << imageRoot << L"runtime")
-        .setPackageName(packageFile.getPackageName());
+    ImageLauncher image = makeImageLauncher(launcherPath, L"LD_LIBRARY_PATH");
+    const PackageFile& packageFile = image.packageFile;
+    AppLauncher& appLauncher = image.launcher;
     if (!packageFile.getPackageName().empty()) {
         addCfgFileLookupDir(packageFile, appLauncher);
     }
@@ -159,7 +146,7 @@ void launchApp(int argc, char** argv) {
     std::unique_ptr<Dll> splashDll;
     if (jvm->hasSplashOption()) {
         // The splash library needs the JVM library, which lies outside its run path.
-        const std::unique_ptr<Dll> jvmDll = loadRuntimeDll(makeJvmDllPath(*jvm));
+        const std::unique_ptr<Dll> jvmDll = loadRuntimeDll(jvm->getJvmLibPath());
         splashDll = loadRuntimeDll(FileUtils::PathBuilder()
                                    << FileUtils::parentPath(jvm->getLauncherLibPath())
                                    << JavaRuntime::splashLibName);

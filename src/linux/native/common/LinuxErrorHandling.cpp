@@ -1,5 +1,6 @@
 #include <dlfcn.h>
 
+#include <cerrno>
 #include <cstring>
 #include <string>
 
@@ -66,3 +67,11 @@ std::string makeMessage(const std::string& message, const char* label, const voi
 SysError::SysError(const tstrings::TextBuilder& message, const void* function, std::uint32_t code,
                    const char* label)
     : SysError(makeMessage(message.utf8(), label, function, code)) {}
+
+std::string lastCrtErrorText() {
+    const int code = errno;
+    char buffer[2048];
+    // GNU strerror_r may return a static text instead of filling the buffer.
+    const char* text = strerror_r(code, buffer, sizeof(buffer));
+    return text ? std::string(text) : std::string();
+}

@@ -9,6 +9,10 @@
 
 namespace FileUtils {
 
+const wchar_t pathSeparator = L'/';
+const wchar_t pathListSeparator = L':';
+const wchar_t* const executableSuffix = L"";
+
 namespace {
 
 struct CrtFree {
@@ -88,6 +92,11 @@ tstring toAbsolutePath(const tstring& path) {
         VT_RAISE(tstrings::TextBuilder() << "_tfullpath(" << path << ") failed");
     }
     return removeDotComponents(dir + L'/' + path);
+}
+
+// An empty entry of LD_LIBRARY_PATH stands for the current directory: never make one.
+tstring extendedPathList(const tstring& list, const tstring& dir) {
+    return list.empty() ? dir : list + pathListSeparator + dir;
 }
 
 } // namespace FileUtils

@@ -211,18 +211,16 @@ tstring_array getCommandArgs(bool skipProgramName) {
     return result;
 }
 
-tstring getEnvVariable(const tstring& name) {
-    return getEnvVariableImpl(name);
+tstring readEnvVariable(const tstring& name, bool* notFound) {
+    return getEnvVariableImpl(name, notFound);
 }
 
-tstring getEnvVariable(const std::nothrow_t&, const tstring& name, const tstring& defaultValue) {
-    bool notFound = false;
-    const tstring value = getEnvVariableImpl(name, &notFound);
-    return notFound ? defaultValue : value;
+bool setEnvVariable(const std::nothrow_t&, const tstring& name, const tstring& value) {
+    return setenv(tstrings::toUtf8(name).c_str(), tstrings::toUtf8(value).c_str(), 1) == 0;
 }
 
 void setEnvVariable(const tstring& name, const tstring& value) {
-    if (setenv(tstrings::toUtf8(name).c_str(), tstrings::toUtf8(value).c_str(), 1) != 0) {
+    if (!setEnvVariable(std::nothrow, name, value)) {
         const int error = errno;
         VT_RAISE(SysError(tstrings::TextBuilder()
                               << "SetEnvironmentVariable(" << name << ", " << value << ") failed",

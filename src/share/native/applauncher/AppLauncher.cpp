@@ -37,17 +37,6 @@ tstring findJvmLib(const tstring& jvmDir, const tstring_array& candidates) {
     VT_RAISE(tstrings::TextBuilder() << L"Failed to find JVM in \"" << jvmDir << L"\" directory.");
 }
 
-#ifdef _WIN32
-tstring extendedSearchPath(const tstring& current, const tstring& dir) {
-    return current + FileUtils::pathListSeparator + dir;
-}
-#else
-// An empty entry of LD_LIBRARY_PATH stands for the current directory: never make one.
-tstring extendedSearchPath(const tstring& current, const tstring& dir) {
-    return current.empty() ? dir : current + FileUtils::pathListSeparator + dir;
-}
-#endif
-
 } // namespace
 
 AppLauncher::AppLauncher()
@@ -111,9 +100,7 @@ void AppLauncher::appendCdsOptions(Jvm& jvm, const CfgFile& cfgFile,
     setup.appName = FileUtils::appNameOfLauncher(launcherExePath);
     setup.launcherPath = launcherExePath;
     setup.runtimeDir = runtimeDir;
-    setup.jvmLibPath = FileUtils::PathBuilder()
-                       << FileUtils::parentPath(jvm.getLauncherLibPath()) << JavaRuntime::jvmLibDir
-                       << JavaRuntime::jvmLibName;
+    setup.jvmLibPath = jvm.getJvmLibPath();
     // The runtime reads these too: an option there can make an archive fail the start.
     for (const wchar_t* name : {L"JDK_JAVA_OPTIONS", L"JAVA_TOOL_OPTIONS", L"_JAVA_OPTIONS"}) {
         setup.envOptions += SysInfo::getEnvVariable(std::nothrow, name, tstring()) + L" ";
@@ -149,7 +136,8 @@ std::unique_ptr<Jvm> AppLauncher::makeJvm() const {
                                                    << libSearchVarName << L"\" left as it is");
     } else if (!libSearchVarHasAppDir()) {
         const tstring current = SysInfo::getEnvVariable(std::nothrow, libSearchVarName, tstring());
-        jvm->appendEnvVariable(libSearchVarName, extendedSearchPath(current, appDirectory));
+        jvm->appendEnvVariable(libSearchVarName,
+                               FileUtils::extendedPathList(current, appDirectory));
     }
 
     const tstring runtimeDir = runtimeDirOf(*cfgFile, fallbackRuntimeDir);
@@ -158,4 +146,17 @@ std::unique_ptr<Jvm> AppLauncher::makeJvm() const {
     appendCdsOptions(*jvm, *cfgFile, runtimeDir);
     jvm->initFromConfigFile(*cfgFile);
     return jvm;
+}
+
+ImageLauncher makeImageLauncher(const tstring& launcherPath, const tstring& libSearchVarName) {
+    const tstring imageRoot = FileUtils::parentPath(launcherPath);
+    const tstring appDir = FileUtils::PathBuilder() << imageRoot << L"app";
+    ImageLauncher image = {PackageFile::loadFromAppDir(appDir), AppLauncher()};
+    image.launcher.setImageRootDir(imageRoot)
+        .addJvmLibCandidate(JavaRuntime::launcherLibCandidate)
+        .setAppDirectory(appDir)
+        .setLibSearchVarName(libSearchVarName)
+        .setFallbackRuntimeDir(FileUtils::PathBuilder() << imageRoot << L"runtime")
+        .setPackageName(image.packageFile.getPackageName());
+    return image;
 }

@@ -3,6 +3,7 @@
 
 #include <memory>
 
+#include "PackageFile.h"
 #include "tstrings.h"
 
 class CfgFile;
@@ -79,5 +80,13 @@ private:
     bool jvmRunsHere = true;
     const CfgFile* presetCfgFile = nullptr;
 };
+
+// The launcher of the image that launcherPath heads: its app folder and package file, the
+// runtime folder beside them, and the platform's variable of library folders.
+struct ImageLauncher {
+    PackageFile packageFile;
+    AppLauncher launcher;
+};
+ImageLauncher makeImageLauncher(const tstring& launcherPath, const tstring& libSearchVarName);
 
 #endif

@@ -56,11 +56,6 @@ const wchar_t* const sharingOptions[] = {L"-Xshare:",
 // No creation of an AOT cache takes that long: the background process ends then.
 const unsigned aotCreationTimeLimit = 300;
 
-const CfgProperty* findProperty(const CfgSection& section, const PropertyId& id) {
-    const auto entry = section.find(id);
-    return entry == section.end() || entry->second.empty() ? nullptr : &*entry;
-}
-
 tstring_array valuesOf(const CfgFile& cfg, const SectionId& section, const PropertyId& id) {
     const CfgProperty* property = findProperty(cfg.section(section), id);
     return property ? property->second : tstring_array();

@@ -34,6 +34,11 @@ const PropertyId winNorestart(L"win.norestart");
 const PropertyId cds(L"app.cds");
 } // namespace PropertyName
 
+const CfgProperty* findProperty(const CfgSection& section, const PropertyId& id) {
+    const auto entry = section.find(id);
+    return entry == section.end() || entry->second.empty() ? nullptr : &*entry;
+}
+
 namespace {
 
 const SectionId* const sectionTable[] = {

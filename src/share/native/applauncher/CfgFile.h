@@ -53,6 +53,9 @@ typedef std::map<PropertyId, tstring_array> CfgSection;
 typedef CfgSection::value_type CfgProperty;
 typedef std::map<tstring, tstring> MacroTable;
 
+// A property with at least one value, or null.
+const CfgProperty* findProperty(const CfgSection& section, const PropertyId& id);
+
 // The launcher configuration: known sections holding known properties, each a list of values
 // in file order.
 class CfgFile {

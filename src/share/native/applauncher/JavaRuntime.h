@@ -27,19 +27,12 @@ constexpr const char* launchEntryName = "JLI_Launch";
 constexpr const char* programName = "java";
 constexpr const char* launcherName = "java";
 
-#ifdef _WIN32
-// Relative to the runtime directory.
-constexpr const wchar_t* launcherLibCandidate = L"bin\\jli.dll";
-// Relative to the directory of the launcher library.
-constexpr const wchar_t* jvmLibDir = L"server";
-constexpr const wchar_t* jvmLibName = L"jvm.dll";
-constexpr const wchar_t* splashLibName = L"splashscreen.dll";
-#else
-constexpr const wchar_t* launcherLibCandidate = L"lib/libjli.so";
-constexpr const wchar_t* jvmLibDir = L"server";
-constexpr const wchar_t* jvmLibName = L"libjvm.so";
-constexpr const wchar_t* splashLibName = L"libsplashscreen.so";
-#endif
+// The platform's names. The launcher library relative to the runtime directory, the others
+// relative to the directory of the launcher library.
+extern const wchar_t* const launcherLibCandidate;
+extern const wchar_t* const jvmLibDir;
+extern const wchar_t* const jvmLibName;
+extern const wchar_t* const splashLibName;
 
 } // namespace JavaRuntime
 

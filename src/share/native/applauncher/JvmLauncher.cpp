@@ -17,22 +17,9 @@
 #include "Log.h"
 #include "SysInfo.h"
 
-#ifdef _WIN32
-#include "WinApi.h"
-#endif
-
 namespace {
 
 const tstring splashOptionPrefix = L"-splash:";
-
-// A property with at least one value, or null.
-const CfgProperty* findProperty(const CfgSection& section, const PropertyId& id) {
-    const auto entry = section.find(id);
-    if (entry == section.end() || entry->second.empty()) {
-        return nullptr;
-    }
-    return &*entry;
-}
 
 } // namespace
 
@@ -106,6 +93,11 @@ Jvm& Jvm::initFromConfigFile(const CfgFile& cfg) {
     return *this;
 }
 
+tstring Jvm::getJvmLibPath() const {
+    return FileUtils::PathBuilder() << FileUtils::parentPath(launcherLibPath)
+                                    << JavaRuntime::jvmLibDir << JavaRuntime::jvmLibName;
+}
+
 bool Jvm::hasSplashOption() const {
     for (const tstring& arg : jvmArgs) {
         if (tstrings::startsWith(arg, splashOptionPrefix, tstrings::Exact)) {
@@ -124,32 +116,6 @@ void Jvm::applyEnvVariables() const {
 namespace {
 
 typedef std::basic_string<JvmlChar16> Utf16Text;
-
-const char16_t replacementCharacter = 0xFFFD;
-
-// The buffer carries UTF-16 on every platform; where wchar_t holds whole code points, encode.
-Utf16Text toUtf16Units(const tstring& text) {
-    if constexpr (sizeof(wchar_t) == sizeof(char16_t)) {
-        return Utf16Text(text.begin(), text.end());
-    } else {
-        Utf16Text result;
-        result.reserve(text.size());
-        for (const wchar_t c : text) {
-            const auto codePoint = static_cast<std::uint32_t>(c);
-            if (codePoint < 0x10000) {
-                // Lone surrogates pass unchanged, as they do in UTF-16 text.
-                result.push_back(static_cast<JvmlChar16>(codePoint));
-            } else if (codePoint <= 0x10FFFF) {
-                const std::uint32_t offset = codePoint - 0x10000;
-                result.push_back(static_cast<JvmlChar16>(0xD800 + (offset >> 10)));
-                result.push_back(static_cast<JvmlChar16>(0xDC00 + (offset & 0x3FF)));
-            } else {
-                result.push_back(static_cast<JvmlChar16>(replacementCharacter));
-            }
-        }
-        return result;
-    }
-}
 
 // The write position of one pass over the buffer. Without a buffer it only counts, so that both
 // passes share the same walk and arrive at the same size.
@@ -202,7 +168,7 @@ char* putUtf16Array(BufferCursor& cursor, const tstring_array& texts) {
     char* const array = cursor.writing() ? cursor.here() : nullptr;
     cursor.advance(arrayBytes(texts.size()));
     for (std::size_t i = 0; i < texts.size(); ++i) {
-        const Utf16Text units = toUtf16Units(texts[i]);
+        const Utf16Text units = tstrings::toUtf16<JvmlChar16>(texts[i]);
         const std::size_t bytes = (units.size() + 1) * sizeof(JvmlChar16);
         if (cursor.writing()) {
             std::memcpy(cursor.here(), units.c_str(), bytes);
@@ -344,40 +310,9 @@ Utf16Text textAt(const JvmlChar16* text) {
     }
 }
 
-// ---- Platform part: environment texts arrive as UTF-16 ---------------------------------------
-#ifdef _WIN32
-
 std::string utf16ToUtf8(const Utf16Text& text) {
-    return tstrings::toUtf8(text);
+    return tstrings::toUtf8(tstrings::fromUtf16(text));
 }
-
-bool setProcessEnvVariable(const Utf16Text& name, const Utf16Text& value) {
-    return SetEnvironmentVariableW(name.c_str(), value.c_str()) != 0;
-}
-
-#else
-
-std::string utf16ToUtf8(const Utf16Text& text) {
-    tstring wide;
-    const std::size_t count = text.size();
-    for (std::size_t i = 0; i < count; ++i) {
-        char32_t unit = text[i];
-        const bool pair = unit >= 0xD800 && unit <= 0xDBFF && i + 1 < count &&
-                          text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF;
-        if (pair) {
-            unit = 0x10000 + ((unit - 0xD800) << 10) + (text[++i] - 0xDC00);
-        }
-        wide += static_cast<wchar_t>(unit);
-    }
-    return tstrings::toUtf8(wide);
-}
-
-bool setProcessEnvVariable(const Utf16Text& name, const Utf16Text& value) {
-    return setenv(utf16ToUtf8(name).c_str(), utf16ToUtf8(value).c_str(), 1) == 0;
-}
-
-#endif
-// ---- End of the platform part ----------------------------------------------------------------
 
 void releaseBuffer(JvmlLauncherData* buffer) {
     std::free(buffer);
@@ -426,8 +361,9 @@ extern "C" int jvmLauncherRunJli(const JvmlLauncherData* data, void* jliLaunch) 
                               utf16ToUtf8(textAt(entryAt(data->envValueList, i))).c_str());
     }
     for (int i = 0; i < data->envCount; ++i) {
-        if (!setProcessEnvVariable(textAt(entryAt(data->envNameList, i)),
-                                   textAt(entryAt(data->envValueList, i)))) {
+        if (!SysInfo::setEnvVariable(std::nothrow,
+                                     tstrings::fromUtf16(textAt(entryAt(data->envNameList, i))),
+                                     tstrings::fromUtf16(textAt(entryAt(data->envValueList, i))))) {
             jvmLauncherDebugPrint("SetEnvironmentVariable(%d) failed", i);
         }
     }

@@ -28,6 +28,8 @@ public:
 
     void setLauncherLibPath(const tstring& path) { launcherLibPath = path; }
     tstring getLauncherLibPath() const { return launcherLibPath; }
+    // The runtime's JVM library, beside the launcher library.
+    tstring getJvmLibPath() const;
 
     const tstring_array& getArguments() const { return jvmArgs; }
     const tstring_array& getEnvNames() const { return envNames; }

@@ -3,33 +3,6 @@
 #include <cerrno>
 #include <cstring>
 
-// ---- Platform part: opening the file ---------------------------------------------------------
-#ifdef _WIN32
-
-#include <share.h>
-
-UniqueFile openSharedForReading(const tstring& path) {
-    return UniqueFile(_wfsopen(path.c_str(), L"rb", _SH_DENYNO));
-}
-
-#else
-
-#include <sys/stat.h>
-
-UniqueFile openSharedForReading(const tstring& path) {
-    UniqueFile file(std::fopen(tstrings::toUtf8(path).c_str(), "rbe"));
-    struct stat status;
-    // Here a directory opens and fails only when read; on Windows it fails to open.
-    if (file && fstat(fileno(file.get()), &status) == 0 && S_ISDIR(status.st_mode)) {
-        file.reset();
-        errno = EISDIR;
-    }
-    return file;
-}
-
-#endif
-// ---- End of the platform part ----------------------------------------------------------------
-
 namespace {
 
 const std::size_t chunkSize = 64 * 1024;

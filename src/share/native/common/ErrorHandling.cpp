@@ -97,19 +97,3 @@ void logCaughtError(const SourcePosition& position, const std::runtime_error& er
 void logCaughtError(const SourcePosition& position) {
     logCaughtMessage(position, L"Unknown exception caught");
 }
-
-std::string lastCrtErrorText() {
-    const int code = errno;
-#ifdef _WIN32
-    wchar_t buffer[2048];
-    if (_wcserror_s(buffer, sizeof(buffer) / sizeof(buffer[0]), code) != 0) {
-        return std::string();
-    }
-    return tstrings::toUtf8(buffer);
-#else
-    char buffer[2048];
-    // GNU strerror_r may return a static text instead of filling the buffer.
-    const char* text = strerror_r(code, buffer, sizeof(buffer));
-    return text ? std::string(text) : std::string();
-#endif
-}

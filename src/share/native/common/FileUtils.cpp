@@ -65,13 +65,11 @@ tstring trimTrailingSeparators(const tstring& path) {
 
 tstring appNameOfLauncher(const tstring& launcherPath) {
     const tstring name = lastComponent(launcherPath);
-#ifdef _WIN32
-    const tstring suffix = L".exe";
-    if (name.size() > suffix.size() &&
+    const tstring suffix = executableSuffix;
+    if (!suffix.empty() && name.size() > suffix.size() &&
         tstrings::toLower(name.substr(name.size() - suffix.size())) == suffix) {
         return name.substr(0, name.size() - suffix.size());
     }
-#endif
     return name;
 }
 

@@ -7,13 +7,14 @@
 // separator. Only pathExists and toAbsolutePath touch the file system.
 namespace FileUtils {
 
-#ifdef _WIN32
-constexpr wchar_t pathSeparator = L'\\';
-constexpr wchar_t pathListSeparator = L';';
-#else
-constexpr wchar_t pathSeparator = L'/';
-constexpr wchar_t pathListSeparator = L':';
-#endif
+// The platform's: '\\' and ';' on Windows, '/' and ':' on Linux.
+extern const wchar_t pathSeparator;
+extern const wchar_t pathListSeparator;
+// Of executables: ".exe" on Windows, none on Linux.
+extern const wchar_t* const executableSuffix;
+
+// A list of paths (as a library search variable holds) with dir added at its end.
+tstring extendedPathList(const tstring& list, const tstring& dir);
 
 inline bool isPathSeparator(wchar_t c) {
     return c == L'\\' || c == L'/';

@@ -44,14 +44,9 @@ void determineModuleName() {
     }
 }
 
-} // namespace
-
-const wchar_t* logModuleName() { return moduleName; }
-
-Logger& Logger::getDefault() {
-    if (defaultLogger.getAppender() == nullptr) {
-        defaultLogger.setAppender(new (defaultAppenderStorage) StreamLogAppender(std::cout));
-    }
+// Looked up only when something is logged: finding the module costs more than the whole
+// launch does without tracing.
+void setUpModuleName() {
     switch (setUpState) {
     case SetUpState::NotSetUp:
         setUpState = SetUpState::SettingUp;
@@ -64,6 +59,19 @@ Logger& Logger::getDefault() {
         break;
     case SetUpState::SetUp:
         break;
+    }
+}
+
+} // namespace
+
+const wchar_t* logModuleName() {
+    setUpModuleName();
+    return moduleName;
+}
+
+Logger& Logger::getDefault() {
+    if (defaultLogger.getAppender() == nullptr) {
+        defaultLogger.setAppender(new (defaultAppenderStorage) StreamLogAppender(std::cout));
     }
     return defaultLogger;
 }
@@ -87,7 +95,7 @@ void Logger::log(int level, const wchar_t* file, int line, const wchar_t* functi
                  const tstring& message) const {
     LogEvent event{};
     fillLogEventOrigin(event);
-    event.moduleName = moduleName;
+    event.moduleName = logModuleName();
     event.level = levelText(level);
     event.file = baseName(file);
     event.line = line;
@@ -102,13 +110,11 @@ void StreamLogAppender::append(const LogEvent& event) {
     const LogEvent::Time& t = event.time;
     tstring line = L"[";
     line += tstrings::format(L"%04u/%02u/%02u %02u:%02u:%02u.%03u, %ls (PID: %u, TID: %u), ",
-                             unsigned(t.year), unsigned(t.month), unsigned(t.day),
-                             unsigned(t.hour), unsigned(t.minute), unsigned(t.second),
-                             unsigned(t.milliseconds), event.moduleName,
-                             unsigned(event.processId), unsigned(event.threadId));
-    line += (tstrings::TextBuilder() << event.file << L":" << event.line << L" ("
-                                     << event.function << L")]\n\t" << event.level << L": "
-                                     << event.message)
+                             unsigned(t.year), unsigned(t.month), unsigned(t.day), unsigned(t.hour),
+                             unsigned(t.minute), unsigned(t.second), unsigned(t.milliseconds),
+                             event.moduleName, unsigned(event.processId), unsigned(event.threadId));
+    line += (tstrings::TextBuilder() << event.file << L":" << event.line << L" (" << event.function
+                                     << L")]\n\t" << event.level << L": " << event.message)
                 .text();
     stream << tstrings::toUtf8(line) << std::endl;
 }
@@ -123,12 +129,13 @@ void TeeLogAppender::append(const LogEvent& event) {
 }
 
 WithExtraLogAppender::WithExtraLogAppender(LogAppender& extra)
-    : previous(Logger::getDefault().getAppender()),
-      tee(new TeeLogAppender(previous, &extra)) {
+    : previous(Logger::getDefault().getAppender()), tee(new TeeLogAppender(previous, &extra)) {
     Logger::getDefault().setAppender(tee.get());
 }
 
-WithExtraLogAppender::~WithExtraLogAppender() { Logger::getDefault().setAppender(previous); }
+WithExtraLogAppender::~WithExtraLogAppender() {
+    Logger::getDefault().setAppender(previous);
+}
 
 FunctionTracer::FunctionTracer(Logger& logger, int level, const wchar_t* file, int line,
                                const wchar_t* function, const wchar_t* context)
@@ -141,8 +148,8 @@ FunctionTracer::FunctionTracer(Logger& logger, int level, const wchar_t* file, i
 
 FunctionTracer::~FunctionTracer() {
     if (enabled) {
-        logger.log(level, file.c_str(), 0, function.c_str(),
+        logger.log(level, file, 0, function,
                    tstrings::TextBuilder() << L"Exiting " << context << L" (entered at "
-                                           << baseName(file.c_str()) << L":" << line << L")");
+                                           << baseName(file) << L":" << line << L")");
     }
 }

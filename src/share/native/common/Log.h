@@ -31,10 +31,20 @@ class LogAppender {
 public:
     virtual ~LogAppender() = default;
     virtual void append(const LogEvent& event) = 0;
+    // False for a sink that drops every line: its logger then refuses every level, so that
+    // silent tracing costs no formatting.
+    bool takesLines() const { return takes; }
+
+protected:
+    explicit LogAppender(bool takesLines = true) : takes(takesLines) {}
+
+private:
+    bool takes;
 };
 
 class NopLogAppender : public LogAppender {
 public:
+    NopLogAppender() : LogAppender(false) {}
     void append(const LogEvent&) override {}
 };
 
@@ -50,7 +60,9 @@ private:
 
 class TeeLogAppender : public LogAppender {
 public:
-    TeeLogAppender(LogAppender* first, LogAppender* second) : first(first), second(second) {}
+    TeeLogAppender(LogAppender* first, LogAppender* second)
+        : LogAppender((first && first->takesLines()) || (second && second->takesLines())),
+          first(first), second(second) {}
     void append(const LogEvent& event) override;
 
 private:
@@ -62,12 +74,15 @@ class Logger {
 public:
     enum LogLevel { LOG_TRACE = 0, LOG_INFO = 1, LOG_WARNING = 2, LOG_ERROR = 3 };
 
-    constexpr Logger(int minLevel, LogAppender* appender) : minLevel(minLevel), appender(appender) {}
+    constexpr Logger(int minLevel, LogAppender* appender)
+        : minLevel(minLevel), appender(appender) {}
 
     static Logger& getDefault();
     static const wchar_t* levelText(int level);
 
-    bool isEnabled(int level) const { return level >= minLevel; }
+    bool isEnabled(int level) const {
+        return level >= minLevel && (appender == nullptr || appender->takesLines());
+    }
     void log(int level, const wchar_t* file, int line, const wchar_t* function,
              const tstring& message) const;
     void log(int level, const wchar_t* file, int line, const wchar_t* function,
@@ -84,7 +99,8 @@ private:
     LogAppender* appender;
 };
 
-// The module name shown in full log lines ("Unknown" until the default logger is set up).
+// The module name shown in full log lines, looked up at the first event or call ("Unknown" when
+// the lookup fails).
 const wchar_t* logModuleName();
 
 // Sends every event to an extra sink as well while it lives.
@@ -109,12 +125,13 @@ public:
     FunctionTracer& operator=(const FunctionTracer&) = delete;
 
 private:
+    // Static texts (source positions): nothing is copied when the level is refused.
     Logger& logger;
     int level;
-    tstring file;
+    const wchar_t* file;
     int line;
-    tstring function;
-    tstring context;
+    const wchar_t* function;
+    const wchar_t* context;
     bool enabled;
 };
 

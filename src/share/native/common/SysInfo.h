@@ -17,6 +17,11 @@ tstring getEnvVariable(const tstring& name);
 // Returns defaultValue when the variable is not set or can't be read.
 tstring getEnvVariable(const std::nothrow_t&, const tstring& name, const tstring& defaultValue);
 void setEnvVariable(const tstring& name, const tstring& value);
+// The platform's part of both getEnvVariable: raises when the variable is not set, unless
+// notFound is given, which then tells so instead.
+tstring readEnvVariable(const tstring& name, bool* notFound);
+// False when the variable could not be set.
+bool setEnvVariable(const std::nothrow_t&, const tstring& name, const tstring& value);
 
 ModuleHandle getCurrentModuleHandle();
 tstring getCurrentModulePath();

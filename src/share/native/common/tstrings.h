@@ -17,6 +17,45 @@ enum CaseMode { Exact = 0, IgnoreCase = 1 };
 
 std::string toUtf8(const tstring& text);
 tstring fromUtf8(const std::string& text);
+
+// Text as UTF-16 code units, and back. Windows text is UTF-16 already. Where wchar_t holds whole
+// code points, one beyond the BMP becomes a surrogate pair, one beyond U+10FFFF U+FFFD, and a
+// lone surrogate passes unchanged either way, as it does in UTF-16 text.
+template <class Unit = char16_t>
+std::basic_string<Unit> toUtf16(const tstring& text) {
+    static_assert(sizeof(Unit) == 2, "UTF-16 code units");
+    std::basic_string<Unit> result;
+    result.reserve(text.size());
+    for (const wchar_t c : text) {
+        const auto point = static_cast<std::uint32_t>(c);
+        if (sizeof(wchar_t) == sizeof(Unit) || point < 0x10000) {
+            result.push_back(static_cast<Unit>(point));
+        } else if (point <= 0x10FFFF) {
+            result.push_back(static_cast<Unit>(0xD800 + ((point - 0x10000) >> 10)));
+            result.push_back(static_cast<Unit>(0xDC00 + ((point - 0x10000) & 0x3FF)));
+        } else {
+            result.push_back(static_cast<Unit>(0xFFFD));
+        }
+    }
+    return result;
+}
+
+template <class Unit>
+tstring fromUtf16(const std::basic_string<Unit>& units) {
+    static_assert(sizeof(Unit) == 2, "UTF-16 code units");
+    tstring result;
+    result.reserve(units.size());
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        std::uint32_t unit = static_cast<std::uint16_t>(units[i]);
+        const bool pair = sizeof(wchar_t) != sizeof(Unit) && unit >= 0xD800 && unit <= 0xDBFF &&
+                          i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF;
+        if (pair) {
+            unit = 0x10000 + ((unit - 0xD800) << 10) + (units[++i] - 0xDC00);
+        }
+        result.push_back(static_cast<wchar_t>(unit));
+    }
+    return result;
+}
 // Narrow text in the system's ANSI code page on Windows, in the locale's encoding elsewhere.
 std::string toAnsi(const tstring& text);
 

@@ -1,6 +1,7 @@
 #include "PackOptions.h"
 
 #include <algorithm>
+#include <cstring>
 #include <map>
 
 #include "FileUtils.h"
@@ -27,110 +28,197 @@ const PackTarget* find(const tstring& name) {
 const char* const packUsageLine =
     "Usage: vantrel-pack --name NAME --input DIR --dest DIR [options]";
 
-const char* const packHelpText =
-    "Usage: vantrel-pack --name NAME --input DIR --dest DIR [options]\n"
-    "Builds DEST/NAME: the launcher as NAME (NAME.exe for Windows), app/ with the input and\n"
-    "NAME.cfg, and runtime/.\n"
-    "\n"
-    "  --name NAME              the application's name\n"
-    "  --input DIR              the application's files, copied whole to app/\n"
-    "  --dest DIR               where the image goes; DEST/NAME must not exist\n"
-    "  --replace                replaces DEST/NAME when it is an image that vantrel-pack made\n"
-    "  --main-jar FILE          the main jar, relative to the input\n"
-    "  --main-class CLASS       when the main jar's manifest names none, or to override it\n"
-    "  --module MODULE[/CLASS]  the main module, found on --module-path\n"
-    "  --module-path PATH       relative to the input; repeatable\n"
-    "  --class-path PATH        more class path entries, relative to the input; repeatable;\n"
-    "                           DIR/* is every jar directly in DIR, sorted by name\n"
-    "  --java-options TEXT      one JVM option; repeatable\n"
-    "  --arguments TEXT         one default argument; repeatable\n"
-    "  --package NAME           writes app/.package (per-user configuration)\n"
-    "  --splash FILE            the splash screen image, relative to the input\n"
-    "  --no-restart             the Windows launcher does not restart itself\n"
-    "  --cds                    a class-data archive made at first start\n"
-    "  --runtime DIR            copies this Java runtime image\n"
-    "  --jlink-from JDK         links the runtime with this JDK (default: JAVA_HOME, else the\n"
-    "                           JDK of the javac on the path)\n"
-    "  --jmods DIR              the target's jmods, to link for another platform\n"
-    "  --add-modules LIST       every module of the runtime: none found, no providers\n"
-    "  --extra-modules LIST     modules added to those found and the providers\n"
-    "  --no-provider-modules    the smallest runtime: the modules found alone\n"
-    "                           (found: what jdeps finds in the main jar, the class path, the\n"
-    "                           jars their manifests' Class-Path names, and the module path;\n"
-    "                           providers, which programs reach by name: jdk.charsets,\n"
-    "                           jdk.crypto.ec, jdk.crypto.mscapi, jdk.localedata, jdk.random,\n"
-    "                           jdk.zipfs, those that the JDK or the jmods have)\n"
-    "  --target TARGET          linux, windows or windows-gui (default: this system's)\n"
-    "  --launcher FILE          the launcher binary to copy instead of the installed one\n"
-    "  --icon FILE.ico, --app-version A[.B[.C[.D]]][QUALIFIER] (1.2.3-SNAPSHOT),\n"
-    "  --vendor TEXT, --description TEXT,\n"
-    "  --copyright TEXT         the Windows launcher's resources\n"
-    "  --type TYPE              image (default), msi, deb or zip: DEST/NAME-VERSION.msi,\n"
-    "                           DEST/PKG_VERSION_amd64.deb or DEST/NAME-VERSION.zip\n"
-    "  --per-user, --desktop-shortcut, --upgrade-code UUID\n"
-    "                           msi: install for the user only, a desktop shortcut too, the\n"
-    "                           code that upgrades share (default: from vendor and name)\n"
-    "  --linux-package-name PKG, --maintainer \"NAME <MAIL>\", --desktop-entry\n"
-    "                           deb: the package name (default: from NAME), its maintainer\n"
-    "                           (default: --vendor), a menu entry with the --icon\n"
-    "  --sign-pkcs12 FILE       signs the Windows launcher and the installer (osslsigncode)\n"
-    "  --sign-password-env VAR  the environment variable that holds the password\n"
-    "  --timestamp-url URL      a time-stamping server for the signatures\n"
-    "  --quiet                  prints nothing but errors\n"
-    "  --help, --version\n";
+namespace PackOpt {
+using K = PackOption;
+const PackOption name = {L"--name", "NAME", "the application's name", K::Single};
+const PackOption input = {L"--input", "DIR", "the application's files, copied whole to app/",
+                          K::Single};
+const PackOption dest = {L"--dest", "DIR", "where the image goes; DEST/NAME must not exist",
+                         K::Single};
+const PackOption replace = {L"--replace", nullptr,
+                            "replaces DEST/NAME when it is an image that vantrel-pack made",
+                            K::Flag};
+const PackOption mainJar = {L"--main-jar", "FILE", "the main jar, relative to the input",
+                            K::Single};
+const PackOption mainClass = {L"--main-class", "CLASS",
+                              "when the main jar's manifest names none, or to override it",
+                              K::Single};
+const PackOption module = {L"--module", "MODULE[/CLASS]", "the main module, found on --module-path",
+                           K::Single};
+const PackOption modulePath = {L"--module-path", "PATH", "relative to the input; repeatable",
+                               K::Repeated};
+const PackOption classPath = {L"--class-path", "PATH",
+                              "more class path entries, relative to the input; repeatable;\n"
+                              "DIR/* is every jar directly in DIR, sorted by name",
+                              K::Repeated};
+const PackOption javaOptions = {L"--java-options", "TEXT", "one JVM option; repeatable",
+                                K::Repeated};
+const PackOption arguments = {L"--arguments", "TEXT", "one default argument; repeatable",
+                              K::Repeated};
+const PackOption package = {L"--package", "NAME", "writes app/.package (per-user configuration)",
+                            K::Single};
+const PackOption splash = {L"--splash", "FILE", "the splash screen image, relative to the input",
+                           K::Single};
+const PackOption noRestart = {L"--no-restart", nullptr,
+                              "the Windows launcher does not restart itself", K::Flag};
+const PackOption cds = {L"--cds", nullptr, "a class-data archive made at first start", K::Flag};
+const PackOption runtime = {L"--runtime", "DIR", "copies this Java runtime image", K::Single};
+const PackOption jlinkFrom = {L"--jlink-from", "JDK",
+                              "links the runtime with this JDK (default: JAVA_HOME, else the\n"
+                              "JDK of the javac on the path)",
+                              K::Single};
+const PackOption jmods = {L"--jmods", "DIR", "the target's jmods, to link for another platform",
+                          K::Single};
+const PackOption addModules = {L"--add-modules", "LIST",
+                               "every module of the runtime: none found, no providers", K::Single};
+const PackOption extraModules = {L"--extra-modules", "LIST",
+                                 "modules added to those found and the providers", K::Single};
+const PackOption noProviderModules = {
+    L"--no-provider-modules", nullptr,
+    "the smallest runtime: the modules found alone\n"
+    "(found: what jdeps finds in the main jar, the class path, the\n"
+    "jars their manifests' Class-Path names, and the module path;\n"
+    "providers, which programs reach by name: jdk.charsets,\n"
+    "jdk.crypto.ec, jdk.crypto.mscapi, jdk.localedata, jdk.random,\n"
+    "jdk.zipfs, those that the JDK or the jmods have)",
+    K::Flag};
+const PackOption target = {L"--target", "TARGET",
+                           "linux, windows or windows-gui (default: this system's)", K::Single};
+const PackOption launcher = {L"--launcher", "FILE",
+                             "the launcher binary to copy instead of the installed one", K::Single};
+const PackOption icon = {L"--icon", "FILE.ico", nullptr, K::Single, K::SameLine};
+const PackOption appVersion = {L"--app-version", "A[.B[.C[.D]]][QUALIFIER] (1.2.3-SNAPSHOT)",
+                               nullptr, K::Single, K::NextLine};
+const PackOption vendor = {L"--vendor", "TEXT", nullptr, K::Single, K::SameLine};
+const PackOption description = {L"--description", "TEXT", nullptr, K::Single, K::NextLine};
+const PackOption copyright = {L"--copyright", "TEXT", "the Windows launcher's resources",
+                              K::Single};
+const PackOption type = {L"--type", "TYPE",
+                         "image (default), msi, deb or zip: DEST/NAME-VERSION.msi,\n"
+                         "DEST/PKG_VERSION_amd64.deb or DEST/NAME-VERSION.zip",
+                         K::Single};
+const PackOption perUser = {L"--per-user", nullptr, nullptr, K::Flag, K::SameLine};
+const PackOption desktopShortcut = {L"--desktop-shortcut", nullptr, nullptr, K::Flag, K::SameLine};
+const PackOption upgradeCode = {L"--upgrade-code", "UUID",
+                                "msi: install for the user only, a desktop shortcut too, the\n"
+                                "code that upgrades share (default: from vendor and name)",
+                                K::Single};
+const PackOption linuxPackageName = {L"--linux-package-name", "PKG", nullptr, K::Single,
+                                     K::SameLine};
+const PackOption maintainer = {L"--maintainer", "\"NAME <MAIL>\"", nullptr, K::Single, K::SameLine};
+const PackOption desktopEntry = {L"--desktop-entry", nullptr,
+                                 "deb: the package name (default: from NAME), its maintainer\n"
+                                 "(default: --vendor), a menu entry with the --icon",
+                                 K::Flag};
+const PackOption signPkcs12 = {L"--sign-pkcs12", "FILE",
+                               "signs the Windows launcher and the installer (osslsigncode)",
+                               K::Single};
+const PackOption signPasswordEnv = {L"--sign-password-env", "VAR",
+                                    "the environment variable that holds the password", K::Single};
+const PackOption timestampUrl = {L"--timestamp-url", "URL",
+                                 "a time-stamping server for the signatures", K::Single};
+const PackOption quiet = {L"--quiet", nullptr, "prints nothing but errors", K::Flag};
+const PackOption help = {L"--help", nullptr, nullptr, K::Flag, K::SameLine};
+const PackOption version = {L"--version", nullptr, "", K::Flag};
+} // namespace PackOpt
 
 namespace {
 
-enum class OptionKind { Single, Repeated, Flag };
-
-struct OptionDef {
-    const wchar_t* name;
-    OptionKind kind;
+const PackOption* const optionTable[] = {
+    &PackOpt::name,
+    &PackOpt::input,
+    &PackOpt::dest,
+    &PackOpt::replace,
+    &PackOpt::mainJar,
+    &PackOpt::mainClass,
+    &PackOpt::module,
+    &PackOpt::modulePath,
+    &PackOpt::classPath,
+    &PackOpt::javaOptions,
+    &PackOpt::arguments,
+    &PackOpt::package,
+    &PackOpt::splash,
+    &PackOpt::noRestart,
+    &PackOpt::cds,
+    &PackOpt::runtime,
+    &PackOpt::jlinkFrom,
+    &PackOpt::jmods,
+    &PackOpt::addModules,
+    &PackOpt::extraModules,
+    &PackOpt::noProviderModules,
+    &PackOpt::target,
+    &PackOpt::launcher,
+    &PackOpt::icon,
+    &PackOpt::appVersion,
+    &PackOpt::vendor,
+    &PackOpt::description,
+    &PackOpt::copyright,
+    &PackOpt::type,
+    &PackOpt::perUser,
+    &PackOpt::desktopShortcut,
+    &PackOpt::upgradeCode,
+    &PackOpt::linuxPackageName,
+    &PackOpt::maintainer,
+    &PackOpt::desktopEntry,
+    &PackOpt::signPkcs12,
+    &PackOpt::signPasswordEnv,
+    &PackOpt::timestampUrl,
+    &PackOpt::quiet,
+    &PackOpt::help,
+    &PackOpt::version,
 };
 
-const OptionDef optionTable[] = {
-    {L"--name", OptionKind::Single},
-    {L"--input", OptionKind::Single},
-    {L"--dest", OptionKind::Single},
-    {L"--replace", OptionKind::Flag},
-    {L"--main-jar", OptionKind::Single},
-    {L"--main-class", OptionKind::Single},
-    {L"--module", OptionKind::Single},
-    {L"--module-path", OptionKind::Repeated},
-    {L"--class-path", OptionKind::Repeated},
-    {L"--java-options", OptionKind::Repeated},
-    {L"--arguments", OptionKind::Repeated},
-    {L"--package", OptionKind::Single},
-    {L"--splash", OptionKind::Single},
-    {L"--no-restart", OptionKind::Flag},
-    {L"--cds", OptionKind::Flag},
-    {L"--runtime", OptionKind::Single},
-    {L"--jlink-from", OptionKind::Single},
-    {L"--jmods", OptionKind::Single},
-    {L"--add-modules", OptionKind::Single},
-    {L"--extra-modules", OptionKind::Single},
-    {L"--no-provider-modules", OptionKind::Flag},
-    {L"--target", OptionKind::Single},
-    {L"--launcher", OptionKind::Single},
-    {L"--icon", OptionKind::Single},
-    {L"--app-version", OptionKind::Single},
-    {L"--vendor", OptionKind::Single},
-    {L"--description", OptionKind::Single},
-    {L"--copyright", OptionKind::Single},
-    {L"--type", OptionKind::Single},
-    {L"--per-user", OptionKind::Flag},
-    {L"--desktop-shortcut", OptionKind::Flag},
-    {L"--upgrade-code", OptionKind::Single},
-    {L"--linux-package-name", OptionKind::Single},
-    {L"--maintainer", OptionKind::Single},
-    {L"--desktop-entry", OptionKind::Flag},
-    {L"--sign-pkcs12", OptionKind::Single},
-    {L"--sign-password-env", OptionKind::Single},
-    {L"--timestamp-url", OptionKind::Single},
-    {L"--quiet", OptionKind::Flag},
-    {L"--help", OptionKind::Flag},
-    {L"--version", OptionKind::Flag},
-};
+const std::size_t helpColumn = 27;
+
+// The help's lines from the column: the first beside the usage when the usage leaves room.
+// lineStart is where the text's last line begins.
+void appendHelpLines(std::string& text, std::size_t lineStart, const char* help) {
+    if (text.size() - lineStart + 2 > helpColumn) {
+        text += '\n';
+        lineStart = text.size();
+    }
+    while (*help != '\0') {
+        text.append(lineStart + helpColumn - text.size(), ' ');
+        const char* const lineEnd = std::strchr(help, '\n');
+        const std::size_t length = lineEnd ? lineEnd - help : std::strlen(help);
+        text.append(help, length).append(1, '\n');
+        lineStart = text.size();
+        help += lineEnd ? length + 1 : length;
+    }
+}
+
+} // namespace
+
+std::string packHelpText() {
+    std::string text(packUsageLine);
+    text += "\nBuilds DEST/NAME: the launcher as NAME (NAME.exe for Windows), app/ with the input "
+            "and\nNAME.cfg, and runtime/.\n\n";
+    std::size_t lineStart = text.size();
+    text += "  ";
+    for (const PackOption* option : optionTable) {
+        for (const wchar_t* c = option->name; *c != L'\0'; ++c) {
+            text += static_cast<char>(*c); // the names are ASCII
+        }
+        if (option->argument) {
+            text.append(1, ' ').append(option->argument);
+        }
+        if (option->help == nullptr) {
+            text += option->join == PackOption::SameLine ? ", " : ",\n";
+        } else if (*option->help == '\0') {
+            text += '\n';
+        } else {
+            appendHelpLines(text, lineStart, option->help);
+        }
+        if (text.back() == '\n') {
+            lineStart = text.size();
+            text += "  ";
+        }
+    }
+    text.resize(lineStart);
+    return text;
+}
+
+namespace {
 
 typedef std::map<tstring, tstring_array> OptionValues;
 
@@ -150,10 +238,10 @@ tstring printable(tstring text) {
     return text;
 }
 
-const OptionDef& findOption(const tstring& name) {
-    for (const OptionDef& definition : optionTable) {
-        if (name == definition.name) {
-            return definition;
+const PackOption& findOption(const tstring& name) {
+    for (const PackOption* option : optionTable) {
+        if (name == option->name) {
+            return *option;
         }
     }
     usageError(tstrings::TextBuilder()
@@ -178,9 +266,9 @@ OptionValues splitOptions(const tstring_array& args) {
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::size_t eq = args[i].find(L'=');
         const tstring name = args[i].substr(0, eq);
-        const OptionDef& definition = findOption(name);
+        const PackOption& definition = findOption(name);
         tstring value;
-        if (definition.kind == OptionKind::Flag) {
+        if (definition.kind == PackOption::Flag) {
             if (eq != tstring::npos) {
                 usageError(tstrings::TextBuilder() << name << L" takes no value");
             }
@@ -191,7 +279,7 @@ OptionValues splitOptions(const tstring_array& args) {
         } else {
             usageError(tstrings::TextBuilder() << name << L" needs a value");
         }
-        if (definition.kind != OptionKind::Repeated && values.count(name) != 0) {
+        if (definition.kind != PackOption::Repeated && values.count(name) != 0) {
             usageError(tstrings::TextBuilder() << name << L" is given twice");
         }
         checkValue(name, value);
@@ -200,30 +288,34 @@ OptionValues splitOptions(const tstring_array& args) {
     return values;
 }
 
-tstring single(const OptionValues& values, const wchar_t* name) {
-    const auto found = values.find(name);
+bool given(const OptionValues& values, const PackOption& option) {
+    return values.count(option.name) != 0;
+}
+
+tstring single(const OptionValues& values, const PackOption& option) {
+    const auto found = values.find(option.name);
     return found == values.end() ? tstring() : found->second.front();
 }
 
-tstring_array repeated(const OptionValues& values, const wchar_t* name) {
-    const auto found = values.find(name);
+tstring_array repeated(const OptionValues& values, const PackOption& option) {
+    const auto found = values.find(option.name);
     return found == values.end() ? tstring_array() : found->second;
 }
 
 // An empty JVM option makes the runtime refuse to start; an empty default argument is a build
 // script's mistake far more often than a wish.
-tstring_array nonEmptyValues(const OptionValues& values, const wchar_t* name) {
-    const tstring_array result = repeated(values, name);
+tstring_array nonEmptyValues(const OptionValues& values, const PackOption& option) {
+    const tstring_array result = repeated(values, option);
     if (std::find(result.begin(), result.end(), tstring()) != result.end()) {
-        usageError(tstrings::TextBuilder() << name << L" takes no empty value");
+        usageError(tstrings::TextBuilder() << option.name << L" takes no empty value");
     }
     return result;
 }
 
-tstring required(const OptionValues& values, const wchar_t* name) {
-    const tstring value = single(values, name);
+tstring required(const OptionValues& values, const PackOption& option) {
+    const tstring value = single(values, option);
     if (value.empty()) {
-        usageError(tstrings::TextBuilder() << name << L" is required");
+        usageError(tstrings::TextBuilder() << option.name << L" is required");
     }
     return value;
 }
@@ -246,7 +338,7 @@ bool isWindowsDeviceName(const tstring& value) {
 // Windows), not "." nor "..". The Windows targets also refuse what Windows can't create: its
 // other reserved characters, a trailing dot or space, device names. A Linux image keeps those,
 // since Linux creates them and an image rarely moves between the two.
-void checkFileName(const wchar_t* option, const tstring& value, const PackTarget& target) {
+void checkFileName(const PackOption& option, const tstring& value, const PackTarget& target) {
     bool usable = !value.empty() && value != L"." && value != L"..";
     for (const wchar_t c : value) {
         usable = usable && c >= 0x20 && c != 0x7F && tstring(L"/\\:").find(c) == tstring::npos;
@@ -259,13 +351,13 @@ void checkFileName(const wchar_t* option, const tstring& value, const PackTarget
         usable = false;
     }
     if (!usable) {
-        usageError(tstrings::TextBuilder()
-                   << option << L" is not usable as a file name: \"" << printable(value) << L"\"");
+        usageError(tstrings::TextBuilder() << option.name << L" is not usable as a file name: \""
+                                           << printable(value) << L"\"");
     }
 }
 
 // The image holds the input only: a path must stay inside it.
-void checkInsideInput(const wchar_t* option, const tstring& path) {
+void checkInsideInput(const PackOption& option, const tstring& path) {
     bool inside =
         !path.empty() && !FileUtils::isPathSeparator(path[0]) && path.find(L':') == tstring::npos;
     for (const tstring& part : tstrings::split(tstrings::replace(path, L"\\", L"/"), L"/")) {
@@ -273,11 +365,11 @@ void checkInsideInput(const wchar_t* option, const tstring& path) {
     }
     if (!inside) {
         usageError(tstrings::TextBuilder()
-                   << option << L" must name a path inside the input: \"" << path << L"\"");
+                   << option.name << L" must name a path inside the input: \"" << path << L"\"");
     }
 }
 
-tstring_array pathEntries(const OptionValues& values, const wchar_t* option) {
+tstring_array pathEntries(const OptionValues& values, const PackOption& option) {
     tstring_array entries;
     for (const tstring& value : repeated(values, option)) {
         for (const tstring& entry :
@@ -302,13 +394,13 @@ void checkAppVersion(const tstring& version) {
 }
 
 void readMain(const OptionValues& values, PackOptions& options) {
-    options.mainJar = single(values, L"--main-jar");
-    options.mainClass = single(values, L"--main-class");
-    options.mainModule = single(values, L"--module");
-    options.modulePath = pathEntries(values, L"--module-path");
-    options.classPath = pathEntries(values, L"--class-path");
+    options.mainJar = single(values, PackOpt::mainJar);
+    options.mainClass = single(values, PackOpt::mainClass);
+    options.mainModule = single(values, PackOpt::module);
+    options.modulePath = pathEntries(values, PackOpt::modulePath);
+    options.classPath = pathEntries(values, PackOpt::classPath);
     if (!options.mainJar.empty()) {
-        checkInsideInput(L"--main-jar", options.mainJar);
+        checkInsideInput(PackOpt::mainJar, options.mainJar);
     }
     if (options.mainModule.empty()) {
         if (options.mainJar.empty() && options.mainClass.empty()) {
@@ -333,12 +425,12 @@ void readMain(const OptionValues& values, PackOptions& options) {
 }
 
 void readRuntime(const OptionValues& values, PackOptions& options) {
-    options.runtime = single(values, L"--runtime");
-    options.jlinkFrom = single(values, L"--jlink-from");
-    options.jmods = single(values, L"--jmods");
-    options.addModules = single(values, L"--add-modules");
-    options.extraModules = single(values, L"--extra-modules");
-    options.noProviderModules = values.count(L"--no-provider-modules") != 0;
+    options.runtime = single(values, PackOpt::runtime);
+    options.jlinkFrom = single(values, PackOpt::jlinkFrom);
+    options.jmods = single(values, PackOpt::jmods);
+    options.addModules = single(values, PackOpt::addModules);
+    options.extraModules = single(values, PackOpt::extraModules);
+    options.noProviderModules = given(values, PackOpt::noProviderModules);
     const bool modulesFound = !options.extraModules.empty() || options.noProviderModules;
     if (!options.runtime.empty() &&
         (!(options.jlinkFrom + options.jmods + options.addModules).empty() || modulesFound)) {
@@ -348,22 +440,22 @@ void readRuntime(const OptionValues& values, PackOptions& options) {
         usageError("--add-modules names every module: it does not go with --extra-modules or "
                    "--no-provider-modules");
     }
-    for (const wchar_t* option : {L"--add-modules", L"--extra-modules"}) {
-        if (values.count(option) != 0 &&
-            single(values, option).find_first_not_of(L", ") == tstring::npos) {
-            usageError(tstrings::TextBuilder() << option << L" needs at least one module");
+    for (const PackOption* option : {&PackOpt::addModules, &PackOpt::extraModules}) {
+        if (given(values, *option) &&
+            single(values, *option).find_first_not_of(L", ") == tstring::npos) {
+            usageError(tstrings::TextBuilder() << option->name << L" needs at least one module");
         }
     }
 }
 
 void readResources(const OptionValues& values, PackOptions& options) {
     WindowsResources& resources = options.resources;
-    resources.icon = single(values, L"--icon");
-    resources.appVersion = single(values, L"--app-version");
-    resources.vendor = single(values, L"--vendor");
-    resources.description = single(values, L"--description");
-    resources.copyright = single(values, L"--copyright");
-    if (values.count(L"--app-version") != 0) {
+    resources.icon = single(values, PackOpt::icon);
+    resources.appVersion = single(values, PackOpt::appVersion);
+    resources.vendor = single(values, PackOpt::vendor);
+    resources.description = single(values, PackOpt::description);
+    resources.copyright = single(values, PackOpt::copyright);
+    if (given(values, PackOpt::appVersion)) {
         checkAppVersion(resources.appVersion);
     }
     if (!resources.empty() && !options.target->windows && !linuxPackageTakesResources(options)) {
@@ -373,23 +465,23 @@ void readResources(const OptionValues& values, PackOptions& options) {
 }
 
 void readPackage(const OptionValues& values, PackOptions& options) {
-    const tstring type = single(values, L"--type");
-    const PackageType* found = values.count(L"--type") ? findPackageType(type) : nullptr;
-    if (values.count(L"--type") && found == nullptr) {
+    const tstring type = single(values, PackOpt::type);
+    const PackageType* found = given(values, PackOpt::type) ? findPackageType(type) : nullptr;
+    if (given(values, PackOpt::type) && found == nullptr) {
         usageError(tstrings::TextBuilder()
                    << L"unknown type \"" << printable(type) << L"\" (image, msi, deb or zip)");
     }
     PackageOptions& package = options.package;
     package.type = found ? *found : PackageType::Image;
-    package.perUser = values.count(L"--per-user") != 0;
-    package.desktopShortcut = values.count(L"--desktop-shortcut") != 0;
-    package.upgradeCode = single(values, L"--upgrade-code");
-    package.linuxPackageName = single(values, L"--linux-package-name");
-    package.maintainer = single(values, L"--maintainer");
-    package.desktopEntry = values.count(L"--desktop-entry") != 0;
-    package.signPkcs12 = single(values, L"--sign-pkcs12");
-    package.signPasswordEnv = single(values, L"--sign-password-env");
-    package.timestampUrl = single(values, L"--timestamp-url");
+    package.perUser = given(values, PackOpt::perUser);
+    package.desktopShortcut = given(values, PackOpt::desktopShortcut);
+    package.upgradeCode = single(values, PackOpt::upgradeCode);
+    package.linuxPackageName = single(values, PackOpt::linuxPackageName);
+    package.maintainer = single(values, PackOpt::maintainer);
+    package.desktopEntry = given(values, PackOpt::desktopEntry);
+    package.signPkcs12 = single(values, PackOpt::signPkcs12);
+    package.signPasswordEnv = single(values, PackOpt::signPasswordEnv);
+    package.timestampUrl = single(values, PackOpt::timestampUrl);
 }
 
 } // namespace
@@ -397,46 +489,46 @@ void readPackage(const OptionValues& values, PackOptions& options) {
 PackCommand parsePackCommand(const tstring_array& args, const PackTarget& hostTarget) {
     const OptionValues values = splitOptions(args);
     PackCommand command;
-    if (values.count(L"--help") != 0) {
+    if (given(values, PackOpt::help)) {
         command.action = PackCommand::Help;
         return command;
     }
-    if (values.count(L"--version") != 0) {
+    if (given(values, PackOpt::version)) {
         command.action = PackCommand::Version;
         return command;
     }
 
     PackOptions& options = command.options;
-    const tstring targetName = single(values, L"--target");
-    options.target = values.count(L"--target") ? PackTargets::find(targetName) : &hostTarget;
+    const tstring targetName = single(values, PackOpt::target);
+    options.target = given(values, PackOpt::target) ? PackTargets::find(targetName) : &hostTarget;
     if (options.target == nullptr) {
         usageError(tstrings::TextBuilder()
                    << L"unknown target \"" << targetName << L"\" (linux, windows or windows-gui)");
     }
-    options.name = required(values, L"--name");
-    checkFileName(L"--name", options.name, *options.target);
-    options.input = required(values, L"--input");
-    options.dest = required(values, L"--dest");
-    options.replace = values.count(L"--replace") != 0;
+    options.name = required(values, PackOpt::name);
+    checkFileName(PackOpt::name, options.name, *options.target);
+    options.input = required(values, PackOpt::input);
+    options.dest = required(values, PackOpt::dest);
+    options.replace = given(values, PackOpt::replace);
     readMain(values, options);
-    options.javaOptions = nonEmptyValues(values, L"--java-options");
-    options.arguments = nonEmptyValues(values, L"--arguments");
-    options.packageName = single(values, L"--package");
-    if (values.count(L"--package") != 0) {
-        checkFileName(L"--package", options.packageName, *options.target);
+    options.javaOptions = nonEmptyValues(values, PackOpt::javaOptions);
+    options.arguments = nonEmptyValues(values, PackOpt::arguments);
+    options.packageName = single(values, PackOpt::package);
+    if (given(values, PackOpt::package)) {
+        checkFileName(PackOpt::package, options.packageName, *options.target);
     }
-    options.splash = single(values, L"--splash");
-    if (values.count(L"--splash") != 0) {
-        checkInsideInput(L"--splash", options.splash);
+    options.splash = single(values, PackOpt::splash);
+    if (given(values, PackOpt::splash)) {
+        checkInsideInput(PackOpt::splash, options.splash);
     }
-    options.noRestart = values.count(L"--no-restart") != 0;
-    options.cds = values.count(L"--cds") != 0;
-    options.quiet = values.count(L"--quiet") != 0;
+    options.noRestart = given(values, PackOpt::noRestart);
+    options.cds = given(values, PackOpt::cds);
+    options.quiet = given(values, PackOpt::quiet);
     readRuntime(values, options);
-    options.launcher = single(values, L"--launcher");
+    options.launcher = single(values, PackOpt::launcher);
     readPackage(values, options);
     readResources(values, options);
     resolvePackageOptions(options,
-                          [&values](const wchar_t* name) { return values.count(name) != 0; });
+                          [&values](const PackOption& option) { return given(values, option); });
     return command;
 }

@@ -2,6 +2,7 @@
 #define VANTREL_PACKOPTIONS_H
 
 #include <stdexcept>
+#include <string>
 
 #include "ErrorHandling.h"
 #include "PackageOptions.h"
@@ -26,6 +27,28 @@ extern const PackTarget windowsGui64;
 // Null for an unknown name.
 const PackTarget* find(const tstring& name);
 } // namespace PackTargets
+
+// One command-line option: what it reads and how --help shows it. The help lists the options
+// in the table's order, each as "  NAME ARGUMENT" with its help from column 27; an option
+// without help is listed with the next one, after a comma.
+struct PackOption {
+    enum Kind { Single, Repeated, Flag };
+    enum Join { SameLine, NextLine }; // where an option without help leaves the next one
+
+    const wchar_t* name;
+    const char* argument; // null for a flag
+    const char* help;     // lines after the first are indented too; null: listed with the next
+    Kind kind;
+    Join join = SameLine;
+};
+
+namespace PackOpt {
+extern const PackOption name, input, dest, replace, mainJar, mainClass, module, modulePath,
+    classPath, javaOptions, arguments, package, splash, noRestart, cds, runtime, jlinkFrom, jmods,
+    addModules, extraModules, noProviderModules, target, launcher, icon, appVersion, vendor,
+    description, copyright, type, perUser, desktopShortcut, upgradeCode, linuxPackageName,
+    maintainer, desktopEntry, signPkcs12, signPasswordEnv, timestampUrl, quiet, help, version;
+} // namespace PackOpt
 
 struct PackOptions {
     tstring name;
@@ -80,6 +103,7 @@ struct PackCommand {
 PackCommand parsePackCommand(const tstring_array& args, const PackTarget& hostTarget);
 
 extern const char* const packUsageLine;
-extern const char* const packHelpText;
+// Generated from the option table.
+std::string packHelpText();
 
 #endif

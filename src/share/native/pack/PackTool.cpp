@@ -371,7 +371,7 @@ int reportUsageError(const std::string& message) {
 int runCommand(const tstring_array& args, const tstring& toolPath) {
     const PackCommand command = parsePackCommand(args, PackHost::defaultTarget());
     if (command.action == PackCommand::Help) {
-        std::fputs(packHelpText, stdout);
+        std::fputs(packHelpText().c_str(), stdout);
     } else if (command.action == PackCommand::Version) {
         std::fputs("vantrel-pack " VANTREL_VERSION "\n", stdout);
     } else {

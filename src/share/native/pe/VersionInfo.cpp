@@ -144,17 +144,3 @@ Bytes buildVersionInfo(const VersionNumber& version,
                    .child(VersionNode(u"Translation", false).binaryValue(translation)));
     return root.finish();
 }
-
-std::u16string toUtf16(const tstring& text) {
-    std::u16string result;
-    for (wchar_t c : text) {
-        const std::uint32_t point = static_cast<std::uint32_t>(c);
-        if (point > 0xFFFF) {
-            result += static_cast<char16_t>(0xD800 + ((point - 0x10000) >> 10));
-            result += static_cast<char16_t>(0xDC00 + ((point - 0x10000) & 0x3FF));
-        } else {
-            result += static_cast<char16_t>(point);
-        }
-    }
-    return result;
-}

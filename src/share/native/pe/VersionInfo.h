@@ -20,7 +20,6 @@ VersionNumber parseVersionNumber(const tstring& text);
 Bytes buildVersionInfo(const VersionNumber& version,
                        const std::vector<std::pair<tstring, tstring>>& strings);
 
-// Text as UTF-16 code units; on Linux a code point beyond the BMP becomes a surrogate pair.
-std::u16string toUtf16(const tstring& text);
+using tstrings::toUtf16;
 
 #endif

@@ -139,11 +139,6 @@ std::unique_ptr<Dll> loadRuntimeDll(const tstring& path) {
     return loadDllWithAlteredPATH(path);
 }
 
-tstring makeJvmDllPath(const Jvm& jvm) {
-    return FileUtils::PathBuilder() << FileUtils::parentPath(jvm.getLauncherLibPath())
-                                    << JavaRuntime::jvmLibDir << JavaRuntime::jvmLibName;
-}
-
 // Loads the configuration early when a restart may be due, and lends it to the launcher so
 // that the file is read once.
 bool needRestartLauncher(AppLauncher& appLauncher, CfgFile& cfgFile, bool restartedCopy) {
@@ -219,17 +214,9 @@ void launchApp() {
     AllowSetForegroundWindow(ASFW_ANY);
 
     const tstring launcherPath = SysInfo::getExecutablePath();
-    const tstring imageRoot = FileUtils::parentPath(launcherPath);
-    const tstring appDir = FileUtils::PathBuilder() << imageRoot << L"app";
-    const PackageFile packageFile = PackageFile::loadFromAppDir(appDir);
-
-    AppLauncher appLauncher;
-    appLauncher.setImageRootDir(imageRoot)
-        .addJvmLibCandidate(JavaRuntime::launcherLibCandidate)
-        .setAppDirectory(appDir)
-        .setLibSearchVarName(L"PATH")
-        .setFallbackRuntimeDir(FileUtils::PathBuilder() << imageRoot << L"runtime")
-        .setPackageName(packageFile.getPackageName());
+    ImageLauncher image = makeImageLauncher(launcherPath, L"PATH");
+    const PackageFile& packageFile = image.packageFile;
+    AppLauncher& appLauncher = image.launcher;
     if (!packageFile.getPackageName().empty()) {
         addCfgFileLookupDirForEnvVariable(packageFile, appLauncher, L"LOCALAPPDATA");
         addCfgFileLookupDirForEnvVariable(packageFile, appLauncher, L"APPDATA");
@@ -253,7 +240,7 @@ void launchApp() {
     std::unique_ptr<Dll> splashDll;
     if (jvm->hasSplashOption()) {
         // The splash library needs the JVM library loaded while it loads, not afterwards.
-        const std::unique_ptr<Dll> jvmDll = loadRuntimeDll(makeJvmDllPath(*jvm));
+        const std::unique_ptr<Dll> jvmDll = loadRuntimeDll(jvm->getJvmLibPath());
         splashDll = loadRuntimeDll(FileUtils::PathBuilder()
                                    << runtimeBinDir << JavaRuntime::splashLibName);
     }

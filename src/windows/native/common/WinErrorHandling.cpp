@@ -1,5 +1,7 @@
 #include "WinApi.h"
 
+#include <cerrno>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -86,3 +88,12 @@ std::string makeMessage(const std::string& message, const char* label, const voi
 SysError::SysError(const tstrings::TextBuilder& message, const void* function, std::uint32_t code,
                    const char* label)
     : SysError(makeMessage(message.utf8(), label, function, code)) {}
+
+std::string lastCrtErrorText() {
+    const int code = errno;
+    wchar_t buffer[2048];
+    if (_wcserror_s(buffer, sizeof(buffer) / sizeof(buffer[0]), code) != 0) {
+        return std::string();
+    }
+    return tstrings::toUtf8(buffer);
+}

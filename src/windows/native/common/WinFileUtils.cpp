@@ -8,6 +8,10 @@
 
 namespace FileUtils {
 
+const wchar_t pathSeparator = L'\\';
+const wchar_t pathListSeparator = L';';
+const wchar_t* const executableSuffix = L".exe";
+
 namespace {
 
 struct CrtFree {
@@ -46,6 +50,10 @@ tstring toAbsolutePath(const tstring& path) {
         VT_RAISE(tstrings::TextBuilder() << "_tfullpath(" << path << ") failed");
     }
     return tstring(fullPath.get());
+}
+
+tstring extendedPathList(const tstring& list, const tstring& dir) {
+    return list + pathListSeparator + dir;
 }
 
 } // namespace FileUtils

@@ -24,11 +24,12 @@ bool isLowerAlnum(wchar_t c) {
 
 // Options that mean something for one package type only.
 void checkOnlyWith(PackageType type, PackageType required, const wchar_t* typeName,
-                   std::initializer_list<const wchar_t*> names,
-                   const std::function<bool(const wchar_t*)>& given) {
-    for (const wchar_t* name : names) {
-        if (given(name) && type != required) {
-            usageError(tstrings::TextBuilder() << name << L": only with --type " << typeName);
+                   std::initializer_list<const PackOption*> options,
+                   const std::function<bool(const PackOption&)>& given) {
+    for (const PackOption* option : options) {
+        if (given(*option) && type != required) {
+            usageError(tstrings::TextBuilder()
+                       << option->name << L": only with --type " << typeName);
         }
     }
 }
@@ -94,24 +95,24 @@ void checkVersion(const PackOptions& options) {
     }
 }
 
-void checkSigning(const PackOptions& options, const std::function<bool(const wchar_t*)>& given) {
+void checkSigning(const PackOptions& options, const std::function<bool(const PackOption&)>& given) {
     const PackageOptions& package = options.package;
-    if (given(L"--sign-pkcs12") && !options.target->windows) {
+    if (given(PackOpt::signPkcs12) && !options.target->windows) {
         usageError("--sign-pkcs12: only for the Windows targets");
     }
-    for (const wchar_t* name : {L"--sign-password-env", L"--timestamp-url"}) {
-        if (given(name) && !given(L"--sign-pkcs12")) {
-            usageError(tstrings::TextBuilder() << name << L" needs --sign-pkcs12");
+    for (const PackOption* option : {&PackOpt::signPasswordEnv, &PackOpt::timestampUrl}) {
+        if (given(*option) && !given(PackOpt::signPkcs12)) {
+            usageError(tstrings::TextBuilder() << option->name << L" needs --sign-pkcs12");
         }
     }
-    const std::pair<const wchar_t*, const tstring*> values[] = {
-        {L"--sign-pkcs12", &package.signPkcs12},
-        {L"--sign-password-env", &package.signPasswordEnv},
-        {L"--timestamp-url", &package.timestampUrl},
-        {L"--maintainer", &package.maintainer}};
+    const std::pair<const PackOption*, const tstring*> values[] = {
+        {&PackOpt::signPkcs12, &package.signPkcs12},
+        {&PackOpt::signPasswordEnv, &package.signPasswordEnv},
+        {&PackOpt::timestampUrl, &package.timestampUrl},
+        {&PackOpt::maintainer, &package.maintainer}};
     for (const auto& value : values) {
-        if (given(value.first) && value.second->empty()) {
-            usageError(tstrings::TextBuilder() << value.first << L" needs a value");
+        if (given(*value.first) && value.second->empty()) {
+            usageError(tstrings::TextBuilder() << value.first->name << L" needs a value");
         }
     }
 }
@@ -141,22 +142,24 @@ const PackageType* findPackageType(const tstring& text) {
     return nullptr;
 }
 
-void resolvePackageOptions(PackOptions& options, const std::function<bool(const wchar_t*)>& given) {
+void resolvePackageOptions(PackOptions& options,
+                           const std::function<bool(const PackOption&)>& given) {
     const PackageType type = options.package.type;
     checkTarget(options);
     // Only an image bears the mark that tells a result of this tool from anything else.
-    checkOnlyWith(type, PackageType::Image, L"image", {L"--replace"}, given);
+    checkOnlyWith(type, PackageType::Image, L"image", {&PackOpt::replace}, given);
     checkOnlyWith(type, PackageType::Msi, L"msi",
-                  {L"--per-user", L"--desktop-shortcut", L"--upgrade-code"}, given);
+                  {&PackOpt::perUser, &PackOpt::desktopShortcut, &PackOpt::upgradeCode}, given);
     checkOnlyWith(type, PackageType::Deb, L"deb",
-                  {L"--linux-package-name", L"--maintainer", L"--desktop-entry"}, given);
+                  {&PackOpt::linuxPackageName, &PackOpt::maintainer, &PackOpt::desktopEntry},
+                  given);
     checkSigning(options, given);
     checkVersion(options);
     if (type == PackageType::Msi) {
-        resolveUpgradeCode(options, given(L"--upgrade-code"));
+        resolveUpgradeCode(options, given(PackOpt::upgradeCode));
     }
     if (type == PackageType::Deb) {
-        resolveLinuxPackageName(options, given(L"--linux-package-name"));
+        resolveLinuxPackageName(options, given(PackOpt::linuxPackageName));
     }
 }
 

@@ -6,6 +6,7 @@
 #include "tstrings.h"
 
 struct PackOptions;
+struct PackOption;
 
 // What is made of the image: the image itself, or a file to hand to users.
 enum class PackageType { Image, Msi, Deb, Zip };
@@ -28,7 +29,8 @@ const PackageType* findPackageType(const tstring& text);
 
 // Checks the package options against the type and target and fills in the derived values;
 // raises a UsageError. given tells whether an option was on the command line.
-void resolvePackageOptions(PackOptions& options, const std::function<bool(const wchar_t*)>& given);
+void resolvePackageOptions(PackOptions& options,
+                           const std::function<bool(const PackOption&)>& given);
 
 // Whether the resource options (--icon, --vendor, ...) mean something for a Linux target
 // with this package type: they describe the package.

@@ -110,12 +110,8 @@ std::pair<std::uint16_t, std::uint16_t> dosDateTime(std::int64_t time) {
     const std::int64_t latest = 4354819199;  // 2107-12-31 23:59:59
     const std::time_t clamped =
         static_cast<std::time_t>(std::min(std::max(time, earliest), latest));
-    std::tm utc = {};
-#ifdef _WIN32
-    gmtime_s(&utc, &clamped);
-#else
-    gmtime_r(&clamped, &utc);
-#endif
+    // The tool runs one thread: gmtime's shared result is safe here.
+    const std::tm utc = *std::gmtime(&clamped);
     const auto date = static_cast<std::uint16_t>(((utc.tm_year - 80) << 9) |
                                                  ((utc.tm_mon + 1) << 5) | utc.tm_mday);
     const auto clock =
