@@ -691,26 +691,33 @@ std::string readRelease(const tstring& runtimeDir) {
     return text;
 }
 
-int javaFeatureVersion(const std::string& releaseText) {
-    const std::string name = "JAVA_VERSION=";
+std::string releaseProperty(const std::string& releaseText, const std::string& name) {
+    const std::string prefix = name + "=";
     size_t start = 0;
     while (start < releaseText.size()) {
         size_t end = releaseText.find('\n', start);
         end = end == std::string::npos ? releaseText.size() : end;
-        if (releaseText.compare(start, name.size(), name) == 0) {
-            std::string value = releaseText.substr(start + name.size(), end - start - name.size());
+        if (releaseText.compare(start, prefix.size(), prefix) == 0) {
+            std::string value =
+                releaseText.substr(start + prefix.size(), end - start - prefix.size());
             value.erase(std::remove(value.begin(), value.end(), '"'), value.end());
-            // "1.8.0_292" is Java 8; from Java 9 on the feature version comes first.
-            if (value.compare(0, 2, "1.") == 0) {
-                value.erase(0, 2);
-            }
-            const size_t digits = value.find_first_not_of("0123456789");
-            const std::string number = value.substr(0, digits);
-            return number.empty() || number.size() > 4 ? 0 : std::atoi(number.c_str());
+            value.erase(std::remove(value.begin(), value.end(), '\r'), value.end());
+            return value;
         }
         start = end + 1;
     }
-    return 0;
+    return std::string();
+}
+
+int javaFeatureVersion(const std::string& releaseText) {
+    std::string value = releaseProperty(releaseText, "JAVA_VERSION");
+    // "1.8.0_292" is Java 8; from Java 9 on the feature version comes first.
+    if (value.compare(0, 2, "1.") == 0) {
+        value.erase(0, 2);
+    }
+    const size_t digits = value.find_first_not_of("0123456789");
+    const std::string number = value.substr(0, digits);
+    return number.empty() || number.size() > 4 ? 0 : std::atoi(number.c_str());
 }
 
 Plan plan(const CfgFile& cfg, const Setup& setup) {

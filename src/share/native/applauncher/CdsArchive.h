@@ -47,6 +47,9 @@ std::string readRelease(const tstring& runtimeDir);
 // The feature version from the text of a runtime's "release" file ("1.8.0" is 8); 0 when
 // unknown.
 int javaFeatureVersion(const std::string& releaseText);
+// The value of one "NAME=..." line of a runtime's "release" file, without its quotes; empty
+// when there is none.
+std::string releaseProperty(const std::string& releaseText, const std::string& name);
 
 // Never raises: a start without an archive is always possible.
 Plan plan(const CfgFile& cfg, const Setup& setup);

@@ -1,5 +1,6 @@
 #include "RuntimeLinker.h"
 
+#include "CdsArchive.h"
 #include "ErrorHandling.h"
 #include "FileUtils.h"
 #include "JarManifest.h"
@@ -9,7 +10,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <set>
 
 namespace {
@@ -91,16 +91,9 @@ tstring_array jmodNamesIn(const tstring& dir) {
 
 // The "MODULES" line of a runtime's release file: what a JDK without jmods links from.
 tstring_array modulesOfRelease(const tstring& jdk) {
-    std::ifstream release(PackFiles::fsPath(FileUtils::joinPath(jdk, L"release")));
-    const std::string prefix = "MODULES=";
-    for (std::string line; std::getline(release, line);) {
-        if (line.compare(0, prefix.size(), prefix) == 0) {
-            tstring value = trimmed(tstrings::fromUtf8(line.substr(prefix.size())));
-            value.erase(std::remove(value.begin(), value.end(), L'"'), value.end());
-            return tstrings::split(value, L" ");
-        }
-    }
-    return tstring_array();
+    const tstring value = trimmed(
+        tstrings::fromUtf8(CdsArchive::releaseProperty(CdsArchive::readRelease(jdk), "MODULES")));
+    return value.empty() ? tstring_array() : tstrings::split(value, L" ");
 }
 
 tstring_array availableModules(const tstring& jdk, const tstring& jmods) {
