@@ -68,7 +68,7 @@ protected:
                      const tstring& dest = tstring()) const {
         tstring_array args = {L"--name",        name,
                               L"--input",       path(L"in"),
-                              L"--dest",        path(L"out"),
+                              L"--dest",        dest.empty() ? path(L"out") : dest,
                               L"--main-jar",    L"app.jar",
                               L"--main-class",  L"app.Main",
                               L"--target",      L"windows",
@@ -131,7 +131,7 @@ TEST_F(Installers, InstallUpgradeRefusedDowngradeAndUninstall) {
     tstring_array options = {L"--vendor", L"Us & Co", L"--desktop-shortcut", L"--icon",
                              FileUtils::joinPath(testsupport::binaryDir(), L"pe-test.ico")};
     options.insert(options.end(), signing.begin(), signing.end());
-    for (const tstring& version : {L"1.0", L"2.0"}) {
+    for (const tstring version : {L"1.0", L"2.0"}) {
         const ChildResult packed = pack(L"VtPkgTest", version, options, password);
         ASSERT_EQ(packed.exitCode, 0u) << packed.err;
         EXPECT_EQ(packed.err, "");

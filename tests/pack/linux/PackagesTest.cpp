@@ -159,7 +159,7 @@ TEST_F(Packages, DebInstallsRunsAndGoesAgain) {
     EXPECT_TRUE(contains(run.out, "argc=2\narg[0]=a\narg[1]=b c\n")) << run.out;
     const ChildResult removed = tool(L"/usr/bin/dpkg", {L"-r", L"vt-probe"});
     EXPECT_EQ(removed.exitCode, 0u) << removed.err;
-    for (const tstring& gone :
+    for (const tstring gone :
          {L"/opt/vt-probe", L"/usr/bin/vt-probe", L"/usr/share/applications/vt-probe.desktop"}) {
         EXPECT_FALSE(PackFiles::exists(gone)) << tstrings::toUtf8(gone);
     }
