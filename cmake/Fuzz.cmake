@@ -4,7 +4,9 @@ if(NOT VANTREL_FUZZ)
 endif()
 
 # Coverage for the code under test, the fuzzer's own main for the target.
-target_compile_options(vtcore PRIVATE -fsanitize=fuzzer-no-link)
+foreach(floor vtplatform vtcommon vtapplauncher)
+  target_compile_options(${floor} PRIVATE -fsanitize=fuzzer-no-link)
+endforeach()
 target_compile_options(vtpe PRIVATE -fsanitize=fuzzer-no-link)
 
 function(vantrel_fuzzer name library)
@@ -16,7 +18,7 @@ endfunction()
 
 # The launcher's configuration parser and jar manifest reader; the resource writer's .ico and
 # PE readers.
-vantrel_fuzzer(CfgFileFuzzer vtcore)
-vantrel_fuzzer(JarManifestFuzzer vtcore)
+vantrel_fuzzer(CfgFileFuzzer vtapplauncher)
+vantrel_fuzzer(JarManifestFuzzer vtapplauncher)
 vantrel_fuzzer(IcoFileFuzzer vtpe)
 vantrel_fuzzer(PeImageFuzzer vtpe)

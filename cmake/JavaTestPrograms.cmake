@@ -25,7 +25,7 @@ add_custom_target(realjvm_java_classes DEPENDS ${REALJVM_CLASS_DIR}/RealJvmProbe
 
 add_executable(realjvm_fixture ${TESTS}/jdk/realjvmfixture.cpp)
 set_target_properties(realjvm_fixture PROPERTIES OUTPUT_NAME realjvmfixture)
-target_link_libraries(realjvm_fixture PRIVATE vtcore)
+target_link_libraries(realjvm_fixture PRIVATE vtapplauncher)
 # The runtime's launcher library looks the function table up in the executable.
 set_target_properties(realjvm_fixture PROPERTIES ENABLE_EXPORTS ON)
 

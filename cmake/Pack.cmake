@@ -2,20 +2,23 @@
 set(VANTREL_VERSION 0.1.0)
 
 if(WIN32)
-  set(pack_host ${SRC}/windows/native/pack/WinPackHost.cpp)
   set(pack_main ${SRC}/windows/native/pack/WinPackMain.cpp)
   set(launcher_platform windows-x86_64)
 else()
-  set(pack_host ${SRC}/linux/native/pack/LinuxPackHost.cpp)
   set(pack_main ${SRC}/linux/native/pack/LinuxPackMain.cpp)
   set(launcher_platform linux-x86_64)
 endif()
 
 file(GLOB VANTREL_PACK_SOURCES CONFIGURE_DEPENDS ${SRC}/share/native/pack/*.cpp
   ${SRC}/share/native/pack/packages/*.cpp)
-add_library(vtpack STATIC ${VANTREL_PACK_SOURCES} ${pack_host})
+add_library(vtpack STATIC ${VANTREL_PACK_SOURCES})
+# The host is the pack floor's platform file; the entry is the executable's alone.
+vantrel_platform_sources(vtpack pack)
+get_target_property(pack_sources vtpack SOURCES)
+list(REMOVE_ITEM pack_sources ${pack_main})
+set_property(TARGET vtpack PROPERTY SOURCES ${pack_sources})
 target_include_directories(vtpack PUBLIC ${SRC}/share/native/pack ${SRC}/share/native/pack/packages)
-target_link_libraries(vtpack PUBLIC vtcore vtpe)
+target_link_libraries(vtpack PUBLIC vtapplauncher vtpe)
 target_compile_definitions(vtpack PRIVATE VANTREL_VERSION="${VANTREL_VERSION}")
 
 add_executable(vantrel-pack ${pack_main})

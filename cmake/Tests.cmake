@@ -13,14 +13,14 @@ file(GLOB VANTREL_TEST_SUPPORT CONFIGURE_DEPENDS
   ${TESTS}/support/${VANTREL_PLATFORM}/*.cpp)
 add_library(vttestsupport STATIC ${VANTREL_TEST_SUPPORT})
 target_include_directories(vttestsupport PUBLIC ${TESTS}/support)
-target_link_libraries(vttestsupport PUBLIC vtcore gtest gmock)
+target_link_libraries(vttestsupport PUBLIC vtapplauncher vtplatform_private gtest gmock)
 
 # Small programs that tests start as child processes; each file is one executable.
 file(GLOB VANTREL_TEST_FIXTURES CONFIGURE_DEPENDS ${TESTS}/fixtures/*.cpp)
 foreach(fixture ${VANTREL_TEST_FIXTURES})
   get_filename_component(name ${fixture} NAME_WE)
   add_executable(${name} ${fixture})
-  target_link_libraries(${name} PRIVATE vtcore)
+  target_link_libraries(${name} PRIVATE vtapplauncher vtplatform_private)
 endforeach()
 
 # All unit tests of one platform in one binary: a Wine start costs seconds.
@@ -39,6 +39,9 @@ set_target_properties(vantrel_unit_tests PROPERTIES ENABLE_EXPORTS ON)
 target_link_libraries(vantrel_unit_tests PRIVATE vtpe)
 configure_file(${TESTS}/share/native/pe/data/app.ico ${CMAKE_BINARY_DIR}/bin/pe-test.ico COPYONLY)
 if(WIN32)
+  # The windowed launcher's message box, from the launcher's own floor.
+  target_sources(vantrel_unit_tests PRIVATE ${SRC}/windows/native/applauncher/MessageBoxLogAppender.cpp)
+  target_include_directories(vantrel_unit_tests PRIVATE ${SRC}/windows/native/applauncher)
   target_link_libraries(vantrel_unit_tests PRIVATE version imagehlp)
   add_dependencies(vantrel_unit_tests vantrel vantrelw)
 endif()

@@ -4,6 +4,8 @@
 // What the launcher requires of a Java runtime image. The runtime itself lies outside the
 // launcher: only the places of its libraries and the call into its launcher library are fixed.
 
+#include "RuntimeLibraries.h"
+
 // The 8-bit boolean of the runtime's C interface.
 typedef unsigned char JliBoolean;
 
@@ -27,12 +29,6 @@ constexpr const char* launchEntryName = "JLI_Launch";
 constexpr const char* programName = "java";
 constexpr const char* launcherName = "java";
 
-// The platform's names. The launcher library relative to the runtime directory, the others
-// relative to the directory of the launcher library.
-extern const wchar_t* const launcherLibCandidate;
-extern const wchar_t* const jvmLibDir;
-extern const wchar_t* const jvmLibName;
-extern const wchar_t* const splashLibName;
 
 } // namespace JavaRuntime
 

@@ -320,7 +320,7 @@ void releaseBuffer(JvmlLauncherData* buffer) {
 
 } // namespace
 
-VT_EXPORTED const JvmlLauncherFunctions* jvmLauncherGetAPI() {
+extern "C" VANTREL_EXPORT const JvmlLauncherFunctions* jvmLauncherGetAPI() {
     return &launcherFunctions;
 }
 

@@ -100,14 +100,9 @@ struct JvmlLauncherFunctions {
 
 static_assert(sizeof(JvmlLauncherFunctions) == 24, "three 8-byte function pointers");
 
-// Exported from the executable under this undecorated name.
-#ifdef _WIN32
-#define VT_EXPORTED extern "C" __declspec(dllexport)
-#else
-#define VT_EXPORTED extern "C" __attribute__((visibility("default")))
-#endif
-
-VT_EXPORTED const JvmlLauncherFunctions* jvmLauncherGetAPI();
+// Exported from the executable under this undecorated name; the build names what exports it
+// on the platform (VANTREL_EXPORT).
+extern "C" VANTREL_EXPORT const JvmlLauncherFunctions* jvmLauncherGetAPI();
 
 extern "C" {
 // A heap block (release with free) packed through the table, or null. Takes ownership of

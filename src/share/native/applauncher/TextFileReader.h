@@ -6,17 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "FileUtils.h"
 #include "tstrings.h"
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-typedef std::unique_ptr<std::FILE, FileCloser> UniqueFile;
-
-// Opens a file for reading as bytes without denying any access to other readers and writers
-// (an installer or an editor may hold it). Null, with errno telling why, when it can't be
-// opened; a directory can't.
-UniqueFile openSharedForReading(const tstring& path);
 
 // Splits a byte stream into lines the way the Windows C runtime's text mode reads a file: a
 // CR LF pair reads as LF and a Ctrl-Z byte ends the input. Done here rather than by the C

@@ -11,7 +11,6 @@
 #include "FileUtils.h"
 #include "IcoFile.h"
 #include "PeImage.h"
-#include "TextFileReader.h"
 #include "VersionInfo.h"
 
 namespace fs = std::filesystem;

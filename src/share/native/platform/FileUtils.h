@@ -1,7 +1,20 @@
 #ifndef VANTREL_FILEUTILS_H
 #define VANTREL_FILEUTILS_H
 
+#include <cstdio>
+#include <memory>
+
 #include "tstrings.h"
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+typedef std::unique_ptr<std::FILE, FileCloser> UniqueFile;
+
+// Opens a file for reading as bytes without denying any access to other readers and writers
+// (an installer or an editor may hold it). Null, with errno telling why, when it can't be
+// opened; a directory can't.
+UniqueFile openSharedForReading(const tstring& path);
 
 // Paths as plain text: '\' and '/' both separate components; joining inserts the platform's
 // separator. Only pathExists and toAbsolutePath touch the file system.

@@ -1,5 +1,5 @@
 // Where a Windows Java runtime image keeps its libraries.
-#include "JavaRuntime.h"
+#include "RuntimeLibraries.h"
 
 namespace JavaRuntime {
 

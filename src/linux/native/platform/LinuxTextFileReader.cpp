@@ -3,7 +3,7 @@
 
 #include <cerrno>
 
-#include "TextFileReader.h"
+#include "FileUtils.h"
 
 UniqueFile openSharedForReading(const tstring& path) {
     UniqueFile file(std::fopen(tstrings::toUtf8(path).c_str(), "rbe"));

@@ -1,5 +1,5 @@
 // Where a Linux Java runtime image keeps its libraries.
-#include "JavaRuntime.h"
+#include "RuntimeLibraries.h"
 
 namespace JavaRuntime {
 
