@@ -29,7 +29,6 @@ constexpr const char* launchEntryName = "JLI_Launch";
 constexpr const char* programName = "java";
 constexpr const char* launcherName = "java";
 
-
 } // namespace JavaRuntime
 
 #endif
