@@ -149,7 +149,7 @@ void launchApp(int argc, char** argv) {
         const std::unique_ptr<Dll> jvmDll = loadRuntimeDll(jvm->getJvmLibPath());
         splashDll = loadRuntimeDll(FileUtils::PathBuilder()
                                    << FileUtils::parentPath(jvm->getLauncherLibPath())
-                                   << JavaRuntime::splashLibName);
+                                   << JavaRuntime::nativeLayout.splashLib);
     }
     markAsLauncher(jvm->getLauncherLibPath());
     jvm->launch();

@@ -6,6 +6,13 @@
 
 #include "ErrorHandling.h"
 #include "FileUtils.h"
+#include "RuntimeLibraries.h"
+
+namespace JavaRuntime {
+
+const Layout& nativeLayout = linuxLayout;
+
+} // namespace JavaRuntime
 
 namespace FileUtils {
 

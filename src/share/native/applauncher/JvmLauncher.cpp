@@ -94,8 +94,9 @@ Jvm& Jvm::initFromConfigFile(const CfgFile& cfg) {
 }
 
 tstring Jvm::getJvmLibPath() const {
-    return FileUtils::PathBuilder() << FileUtils::parentPath(launcherLibPath)
-                                    << JavaRuntime::jvmLibDir << JavaRuntime::jvmLibName;
+    return FileUtils::PathBuilder()
+           << FileUtils::parentPath(launcherLibPath) << JavaRuntime::nativeLayout.jvmLibDir
+           << JavaRuntime::nativeLayout.jvmLib;
 }
 
 bool Jvm::hasSplashOption() const {

@@ -8,12 +8,18 @@
 #include "VersionInfo.h"
 
 namespace PackTargets {
-const PackTarget linux64 = {L"linux", L"linux-x86_64",  L"vantrel", L"",
-                            L'/',     L"lib/libjli.so", false};
+const PackTarget linux64 = {L"linux", L"linux-x86_64",           L"vantrel", L"",
+                            L'/',     &JavaRuntime::linuxLayout, false};
 const PackTarget windows64 = {
-    L"windows", L"windows-x86_64", L"vantrel.exe", L".exe", L'\\', L"bin/jli.dll", true};
-const PackTarget windowsGui64 = {
-    L"windows-gui", L"windows-x86_64", L"vantrelw.exe", L".exe", L'\\', L"bin/jli.dll", true};
+    L"windows", L"windows-x86_64", L"vantrel.exe", L".exe", L'\\', &JavaRuntime::windowsLayout,
+    true};
+const PackTarget windowsGui64 = {L"windows-gui",
+                                 L"windows-x86_64",
+                                 L"vantrelw.exe",
+                                 L".exe",
+                                 L'\\',
+                                 &JavaRuntime::windowsLayout,
+                                 true};
 
 const PackTarget* find(const tstring& name) {
     for (const PackTarget* target : {&linux64, &windows64, &windowsGui64}) {

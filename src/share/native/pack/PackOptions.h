@@ -6,18 +6,24 @@
 
 #include "ErrorHandling.h"
 #include "PackageOptions.h"
+#include "RuntimeLibraries.h"
 #include "WindowsResources.h"
 #include "tstrings.h"
 
 // What an image for one kind of launcher looks like.
 struct PackTarget {
-    const wchar_t* name;           // as given to --target
-    const wchar_t* launcherDir;    // below share/vantrel/launchers
-    const wchar_t* launcherFile;   // the launcher binary as installed
-    const wchar_t* exeSuffix;      // of the launcher inside the image
-    wchar_t separator;             // inside paths of the configuration
-    const wchar_t* runtimeLibrary; // that a runtime for this target must hold
+    const wchar_t* name;                // as given to --target
+    const wchar_t* launcherDir;         // below share/vantrel/launchers
+    const wchar_t* launcherFile;        // the launcher binary as installed
+    const wchar_t* exeSuffix;           // of the launcher inside the image
+    wchar_t separator;                  // inside paths of the configuration
+    const JavaRuntime::Layout* runtime; // of a runtime for this target
     bool windows;
+
+    // The library that a runtime for this target must hold, as a jmod names it.
+    tstring runtimeLibrary() const {
+        return tstring(runtime->libDir) + L'/' + runtime->launcherLib;
+    }
 };
 
 namespace PackTargets {

@@ -36,8 +36,8 @@ void writeErr(const std::string& line) {
 
 // A runtime that lacks the target launcher's library would only fail when the image starts.
 void checkRuntime(const tstring& runtimeDir, const PackTarget& target, const tstring& shownName) {
-    if (!PackFiles::isFile(FileUtils::joinPath(runtimeDir, target.runtimeLibrary))) {
-        VT_RAISE(tstrings::TextBuilder() << shownName << L" has no " << target.runtimeLibrary
+    if (!PackFiles::isFile(FileUtils::joinPath(runtimeDir, target.runtimeLibrary()))) {
+        VT_RAISE(tstrings::TextBuilder() << shownName << L" has no " << target.runtimeLibrary()
                                          << L" for the " << target.name << L" launcher");
     }
 }
@@ -273,7 +273,7 @@ tstring findJdkFor(const PackOptions& options) {
     }
     if (!options.jmods.empty()) {
         checkDirectory(L"the jmods", options.jmods);
-        RuntimeLinker::checkJmods(options.jmods, options.target->runtimeLibrary);
+        RuntimeLinker::checkJmods(options.jmods, options.target->runtimeLibrary());
     }
     const tstring jdk = RuntimeLinker::findJdk(options.jlinkFrom);
     checkDirectory(L"the JDK", jdk);

@@ -242,7 +242,7 @@ void launchApp() {
         // The splash library needs the JVM library loaded while it loads, not afterwards.
         const std::unique_ptr<Dll> jvmDll = loadRuntimeDll(jvm->getJvmLibPath());
         splashDll = loadRuntimeDll(FileUtils::PathBuilder()
-                                   << runtimeBinDir << JavaRuntime::splashLibName);
+                                   << runtimeBinDir << JavaRuntime::nativeLayout.splashLib);
     }
     jvm->launch();
 }

@@ -5,6 +5,13 @@
 
 #include "ErrorHandling.h"
 #include "FileUtils.h"
+#include "RuntimeLibraries.h"
+
+namespace JavaRuntime {
+
+const Layout& nativeLayout = windowsLayout;
+
+} // namespace JavaRuntime
 
 namespace FileUtils {
 
