@@ -1,5 +1,5 @@
-// The Linux launcher: process entry, launch sequence, runtime library loading, and the return
-// of a process that the runtime's launcher library has re-executed.
+// The Linux launcher: process entry, its steps of the launch sequence (runtime library loading),
+// and the return of a process that the runtime's launcher library has re-executed.
 #include <unistd.h>
 
 #include <cerrno>
@@ -8,15 +8,13 @@
 #include <memory>
 #include <string>
 
-#include "AppLauncher.h"
-#include "CfgFile.h"
 #include "Dll.h"
 #include "ErrorHandling.h"
 #include "FileUtils.h"
 #include "JavaRuntime.h"
 #include "JvmLauncher.h"
+#include "LaunchSequence.h"
 #include "Log.h"
-#include "PackageFile.h"
 #include "SysInfo.h"
 #include "app.h"
 
@@ -105,14 +103,6 @@ tstring userConfigDir() {
     return FileUtils::PathBuilder() << home << L".config";
 }
 
-void addCfgFileLookupDir(const PackageFile& packageFile, AppLauncher& appLauncher) {
-    const tstring dir = userConfigDir();
-    if (!dir.empty()) {
-        appLauncher.addCfgLookupDir(FileUtils::PathBuilder()
-                                    << dir << packageFile.getPackageName());
-    }
-}
-
 // The JVM command line arrives as this process's own arguments; they go on byte for byte.
 void relaunchJvm(const std::string& launcherLibPath, int argc, char** argv) {
     LOG_TRACE(L"Re-executed by " << tstrings::fromUtf8(launcherLibPath));
@@ -125,34 +115,29 @@ void relaunchJvm(const std::string& launcherLibPath, int argc, char** argv) {
     }
 }
 
+// Loads the runtime's libraries by full path, and never restarts.
+class LinuxLaunchHooks : public LaunchHookDefaults {
+public:
+    const wchar_t* libSearchVarName() const { return L"LD_LIBRARY_PATH"; }
+
+    template <class F>
+    void forEachUserConfigDir(F f) const {
+        f(userConfigDir());
+    }
+
+    std::unique_ptr<Dll> loadRuntimeLibrary(const tstring& path) { return loadRuntimeDll(path); }
+
+    void beforeLaunch(const Jvm& jvm) { markAsLauncher(jvm.getLauncherLibPath()); }
+};
+
 void launchApp(int argc, char** argv) {
     const std::string reexecutedBy = reexecutingLauncherLib();
     if (!reexecutedBy.empty()) {
         relaunchJvm(reexecutedBy, argc, argv);
         return;
     }
-
-    const tstring launcherPath = SysInfo::getExecutablePath();
-    ImageLauncher image = makeImageLauncher(launcherPath, L"LD_LIBRARY_PATH");
-    const PackageFile& packageFile = image.packageFile;
-    AppLauncher& appLauncher = image.launcher;
-    if (!packageFile.getPackageName().empty()) {
-        addCfgFileLookupDir(packageFile, appLauncher);
-    }
-
-    const std::unique_ptr<Jvm> jvm = appLauncher.makeJvm();
-
-    const std::unique_ptr<Dll> jliDll = loadRuntimeDll(jvm->getLauncherLibPath());
-    std::unique_ptr<Dll> splashDll;
-    if (jvm->hasSplashOption()) {
-        // The splash library needs the JVM library, which lies outside its run path.
-        const std::unique_ptr<Dll> jvmDll = loadRuntimeDll(jvm->getJvmLibPath());
-        splashDll = loadRuntimeDll(FileUtils::PathBuilder()
-                                   << FileUtils::parentPath(jvm->getLauncherLibPath())
-                                   << JavaRuntime::nativeLayout.splashLib);
-    }
-    markAsLauncher(jvm->getLauncherLibPath());
-    jvm->launch();
+    LinuxLaunchHooks hooks;
+    runLaunchSequence(hooks);
 }
 
 } // namespace

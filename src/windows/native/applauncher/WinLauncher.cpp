@@ -1,5 +1,5 @@
-// The Windows launch sequence, runtime library loading and restart, shared by the console and
-// the windowed launcher; each has only its own process entry.
+// The Windows steps of the launch sequence: runtime library loading and restart, shared by the
+// console and the windowed launcher; each has only its own process entry.
 #include "WinApi.h"
 
 #include <tlhelp32.h>
@@ -15,10 +15,8 @@
 #include "ErrorHandling.h"
 #include "Executor.h"
 #include "FileUtils.h"
-#include "JavaRuntime.h"
-#include "JvmLauncher.h"
+#include "LaunchSequence.h"
 #include "Log.h"
-#include "PackageFile.h"
 #include "SysInfo.h"
 #include "Toolbox.h"
 #include "WinHandle.h"
@@ -164,14 +162,11 @@ bool needRestartLauncher(AppLauncher& appLauncher, CfgFile& cfgFile, bool restar
     return restart;
 }
 
-void addCfgFileLookupDirForEnvVariable(const PackageFile& packageFile, AppLauncher& appLauncher,
-                                       const tstring& envVarName) {
+// Empty when the variable is unset: logged, and only that lookup is lost.
+tstring dirFromEnvVariable(const wchar_t* envVarName) {
     tstring dir;
     catchAndLog(VT_SOURCE_POSITION, [&] { dir = SysInfo::getEnvVariable(envVarName); });
-    if (!dir.empty()) {
-        appLauncher.addCfgLookupDir(FileUtils::PathBuilder() << dir
-                                                             << packageFile.getPackageName());
-    }
+    return dir;
 }
 
 // Failures carry the position of the launch sequence that asked for the job.
@@ -209,42 +204,42 @@ UniqueHandle createRestartJob(const SourcePosition& position) {
     std::exit(RunExecutorWithMsgLoop::apply(executor));
 }
 
-void launchApp() {
-    const bool restartedCopy = takeRestartMark();
-    AllowSetForegroundWindow(ASFW_ANY);
+// Runs the JVM here or in a restarted copy (see needRestartLauncher).
+class WinLaunchHooks : public LaunchHookDefaults {
+public:
+    explicit WinLaunchHooks(bool restartedCopy) : restartedCopy(restartedCopy) {}
 
-    const tstring launcherPath = SysInfo::getExecutablePath();
-    ImageLauncher image = makeImageLauncher(launcherPath, L"PATH");
-    const PackageFile& packageFile = image.packageFile;
-    AppLauncher& appLauncher = image.launcher;
-    if (!packageFile.getPackageName().empty()) {
-        addCfgFileLookupDirForEnvVariable(packageFile, appLauncher, L"LOCALAPPDATA");
-        addCfgFileLookupDirForEnvVariable(packageFile, appLauncher, L"APPDATA");
+    const wchar_t* libSearchVarName() const { return L"PATH"; }
+
+    template <class F>
+    void forEachUserConfigDir(F f) const {
+        f(dirFromEnvVariable(L"LOCALAPPDATA"));
+        f(dirFromEnvVariable(L"APPDATA"));
     }
 
+    bool needRestart(AppLauncher& appLauncher) {
+        return needRestartLauncher(appLauncher, cfgFile, restartedCopy);
+    }
+
+    void restart(const tstring& launcherPath) { restartLauncher(launcherPath, VT_SOURCE_POSITION); }
+
+    void prepareRuntimeBinDir(const tstring& dir) {
+        SetDllDirectoryW(dir.c_str());
+        LOG_TRACE(L"SetDllDirectory to: " << dir);
+    }
+
+    std::unique_ptr<Dll> loadRuntimeLibrary(const tstring& path) { return loadRuntimeDll(path); }
+
+private:
+    const bool restartedCopy;
+    // Lent to the launcher when read early; lives as long as the launch.
     CfgFile cfgFile;
-    const bool restart = needRestartLauncher(appLauncher, cfgFile, restartedCopy);
-    appLauncher.setJvmRunsHere(!restart);
-    std::unique_ptr<Jvm> jvm = appLauncher.makeJvm();
-    if (restart) {
-        jvm->applyEnvVariables();
-        jvm.reset();
-        restartLauncher(launcherPath, VT_SOURCE_POSITION);
-    }
+};
 
-    const tstring runtimeBinDir = FileUtils::parentPath(jvm->getLauncherLibPath());
-    SetDllDirectoryW(runtimeBinDir.c_str());
-    LOG_TRACE(L"SetDllDirectory to: " << runtimeBinDir);
-
-    const std::unique_ptr<Dll> jliDll = loadRuntimeDll(jvm->getLauncherLibPath());
-    std::unique_ptr<Dll> splashDll;
-    if (jvm->hasSplashOption()) {
-        // The splash library needs the JVM library loaded while it loads, not afterwards.
-        const std::unique_ptr<Dll> jvmDll = loadRuntimeDll(jvm->getJvmLibPath());
-        splashDll = loadRuntimeDll(FileUtils::PathBuilder()
-                                   << runtimeBinDir << JavaRuntime::nativeLayout.splashLib);
-    }
-    jvm->launch();
+void launchApp() {
+    WinLaunchHooks hooks(takeRestartMark());
+    AllowSetForegroundWindow(ASFW_ANY);
+    runLaunchSequence(hooks);
 }
 
 } // namespace
