@@ -71,6 +71,20 @@ private:
     LogAppender* extra;
 };
 
+// A launcher tells of a failure of the C runtime by the runtime's own text; other failures are
+// unknown to the user.
+std::string crtTextOfRuntimeError(const std::exception& error) {
+    return dynamic_cast<const std::runtime_error*>(&error) ? lastCrtErrorText() : "Unknown error";
+}
+
+void logCaughtException(const SourcePosition& position, const std::exception& error) {
+    if (const auto* runtimeError = dynamic_cast<const std::runtime_error*>(&error)) {
+        logCaughtError(position, *runtimeError);
+    } else {
+        logCaughtError(position);
+    }
+}
+
 bool tracingRequested() {
     return SysInfo::getEnvVariable(std::nothrow, L"VANTREL_DEBUG", tstring()) == L"true";
 }
@@ -95,21 +109,32 @@ int launch(const std::function<void()>& callback, LogAppender* lastErrorLogAppen
     std::unique_ptr<WithExtraLogAppender> withLastErrorLogAppender;
     std::string errorText;
     ResetLastErrorMsgAtEndOfScope resetLastErrorMsg;
+    return runReporting(
+        [&] {
+            SetLoggerAtEndOfScope setLogger(withLastErrorLogAppender, lastErrorLogAppender);
+            callback();
+            return 0;
+        },
+        crtTextOfRuntimeError,
+        [&errorText](const std::string& text) {
+            errorText = text;
+            lastErrorMsg = &errorText;
+        });
+}
+
+int runReporting(const std::function<int()>& action,
+                 const std::function<std::string(const std::exception&)>& foreignText,
+                 const std::function<void(const std::string&)>& show) {
     try {
-        SetLoggerAtEndOfScope setLogger(withLastErrorLogAppender, lastErrorLogAppender);
-        callback();
-        return 0;
+        return action();
     } catch (const VtErrorBase& error) {
-        errorText = tstrings::TextBuilder(error.wholeBareMessage()).utf8();
-        lastErrorMsg = &errorText;
+        show(tstrings::TextBuilder(error.wholeBareMessage()).utf8());
         logCaughtError(VT_SOURCE_POSITION, dynamic_cast<const std::runtime_error&>(error));
-    } catch (const std::runtime_error& error) {
-        errorText = lastCrtErrorText();
-        lastErrorMsg = &errorText;
-        logCaughtError(VT_SOURCE_POSITION, error);
+    } catch (const std::exception& error) {
+        show(foreignText(error));
+        logCaughtException(VT_SOURCE_POSITION, error);
     } catch (...) {
-        errorText = "Unknown error";
-        lastErrorMsg = &errorText;
+        show("Unknown error");
         logCaughtError(VT_SOURCE_POSITION);
     }
     return 1;

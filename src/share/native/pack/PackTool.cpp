@@ -17,6 +17,7 @@
 #include "RuntimeLinker.h"
 #include "Signing.h"
 #include "StagingImage.h"
+#include "app.h"
 
 #ifndef VANTREL_VERSION
 #define VANTREL_VERSION "0.0.0"
@@ -391,16 +392,16 @@ tstring installedLauncher(const tstring& toolPath, const PackTarget& target) {
 }
 
 int run(const tstring_array& args, const tstring& toolPath) {
-    try {
-        return runCommand(args, toolPath);
-    } catch (const VtError<UsageError>& error) {
-        return reportUsageError(error.bareMessage());
-    } catch (const VtErrorBase& error) {
-        writeErr(std::string("vantrel-pack: ") + error.bareMessage());
-    } catch (const std::exception& error) {
-        writeErr(std::string("vantrel-pack: ") + error.what());
-    }
-    return 1;
+    return app::runReporting(
+        [&] {
+            try {
+                return runCommand(args, toolPath);
+            } catch (const VtError<UsageError>& error) {
+                return reportUsageError(error.bareMessage());
+            }
+        },
+        [](const std::exception& error) { return std::string(error.what()); },
+        [](const std::string& text) { writeErr("vantrel-pack: " + text); });
 }
 
 } // namespace PackTool
