@@ -10,6 +10,7 @@
 #include "ErrorHandling.h"
 #include "FileUtils.h"
 #include "JarManifest.h"
+#include "Log.h"
 #include "PackFiles.h"
 #include "PackHost.h"
 #include "Packages.h"
@@ -392,6 +393,9 @@ tstring installedLauncher(const tstring& toolPath, const PackTarget& target) {
 }
 
 int run(const tstring_array& args, const tstring& toolPath) {
+    // The tool speaks only through its own lines; the launcher's trace stays off.
+    static NopLogAppender noTrace;
+    Logger::getDefault().setAppender(&noTrace);
     return app::runReporting(
         [&] {
             try {
