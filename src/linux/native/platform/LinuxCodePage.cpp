@@ -8,10 +8,6 @@ namespace {
 
 // A strict UTF-8 codec with the observable rules of the Windows conversion: invalid input
 // decodes to empty text, and code points that can't be encoded become U+FFFD.
-const unsigned utf8CodePage = 65001;
-// Arguments travel in the locale's encoding; the launcher reads them as UTF-8, so UTF-8 hands
-// them back unchanged.
-const unsigned ansiCodePage = 65001;
 
 const char32_t replacementCharacter = 0xFFFD;
 
@@ -38,15 +34,6 @@ void appendUtf8(std::string& out, char32_t c) {
         out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
         out += static_cast<char>(0x80 | (c & 0x3F));
     }
-}
-
-std::string toMultiByte(const tstring& text, unsigned) {
-    std::string result;
-    result.reserve(text.size());
-    for (wchar_t c : text) {
-        appendUtf8(result, static_cast<char32_t>(c));
-    }
-    return result;
 }
 
 // Decodes one sequence at pos; returns false for anything that is not well-formed UTF-8
@@ -85,7 +72,20 @@ bool decodeUtf8(const std::string& text, std::size_t& pos, char32_t& out) {
     return true;
 }
 
-tstring fromMultiByte(const std::string& text, unsigned) {
+} // namespace
+
+// Arguments travel in the locale's encoding; the launcher reads them as UTF-8, so UTF-8 hands
+// them back unchanged: every code page is UTF-8 here.
+std::string toMultiByte(const tstring& text, CodePage) {
+    std::string result;
+    result.reserve(text.size());
+    for (wchar_t c : text) {
+        appendUtf8(result, static_cast<char32_t>(c));
+    }
+    return result;
+}
+
+tstring fromMultiByte(const std::string& text, CodePage) {
     tstring result;
     result.reserve(text.size());
     for (std::size_t pos = 0; pos < text.size();) {
@@ -96,20 +96,6 @@ tstring fromMultiByte(const std::string& text, unsigned) {
         result += static_cast<wchar_t>(c);
     }
     return result;
-}
-
-} // namespace
-
-std::string toUtf8(const tstring& text) {
-    return toMultiByte(text, utf8CodePage);
-}
-
-tstring fromUtf8(const std::string& text) {
-    return fromMultiByte(text, utf8CodePage);
-}
-
-std::string toAnsi(const tstring& text) {
-    return toMultiByte(text, ansiCodePage);
 }
 
 } // namespace tstrings

@@ -10,6 +10,18 @@
 namespace tstrings {
 namespace {} // namespace
 
+std::string toUtf8(const tstring& text) {
+    return toMultiByte(text, CodePage::Utf8);
+}
+
+tstring fromUtf8(const std::string& text) {
+    return fromMultiByte(text, CodePage::Utf8);
+}
+
+std::string toAnsi(const tstring& text) {
+    return toMultiByte(text, CodePage::Ansi);
+}
+
 tstring toLower(const tstring& text) {
     tstring result(text);
     for (wchar_t& c : result) {

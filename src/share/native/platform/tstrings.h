@@ -15,6 +15,12 @@ namespace tstrings {
 
 enum CaseMode { Exact = 0, IgnoreCase = 1 };
 
+// The platform's conversions between text and the bytes of a code page (the process's ANSI
+// code page is UTF-8 on Linux). Invalid input converts to empty text.
+enum class CodePage { Utf8, Ansi };
+std::string toMultiByte(const tstring& text, CodePage codePage);
+tstring fromMultiByte(const std::string& text, CodePage codePage);
+
 std::string toUtf8(const tstring& text);
 tstring fromUtf8(const std::string& text);
 

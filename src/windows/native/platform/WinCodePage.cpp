@@ -10,8 +10,9 @@
 namespace tstrings {
 namespace {
 
-const unsigned utf8CodePage = CP_UTF8;
-const unsigned ansiCodePage = CP_ACP;
+unsigned systemCodePage(CodePage codePage) {
+    return codePage == CodePage::Utf8 ? CP_UTF8 : CP_ACP;
+}
 
 int checkedLength(std::size_t size) {
     if (size > static_cast<std::size_t>(std::numeric_limits<int>::max())) {
@@ -20,10 +21,12 @@ int checkedLength(std::size_t size) {
     return static_cast<int>(size);
 }
 
-std::string toMultiByte(const tstring& text, unsigned codePage) {
+} // namespace
+
+std::string toMultiByte(const tstring& text, CodePage codePage) {
     const int length = checkedLength(text.size());
-    const int needed =
-        WideCharToMultiByte(codePage, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
+    const int needed = WideCharToMultiByte(systemCodePage(codePage), 0, text.data(), length,
+                                           nullptr, 0, nullptr, nullptr);
     if (needed < 0) {
         VT_RAISE("Unexpected reply from WideCharToMultiByte()");
     }
@@ -31,17 +34,17 @@ std::string toMultiByte(const tstring& text, unsigned codePage) {
         return std::string();
     }
     std::string result(static_cast<std::size_t>(needed), '\0');
-    if (needed != WideCharToMultiByte(codePage, 0, text.data(), length, &result[0], needed, nullptr,
-                                      nullptr)) {
+    if (needed != WideCharToMultiByte(systemCodePage(codePage), 0, text.data(), length, &result[0],
+                                      needed, nullptr, nullptr)) {
         VT_RAISE("Unexpected reply from WideCharToMultiByte()");
     }
     return result;
 }
 
-tstring fromMultiByte(const std::string& text, unsigned codePage) {
+tstring fromMultiByte(const std::string& text, CodePage codePage) {
     const int length = checkedLength(text.size());
-    const int needed =
-        MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, text.data(), length, nullptr, 0);
+    const int needed = MultiByteToWideChar(systemCodePage(codePage), MB_ERR_INVALID_CHARS,
+                                           text.data(), length, nullptr, 0);
     if (needed < 0) {
         VT_RAISE("Unexpected reply from MultiByteToWideChar()");
     }
@@ -49,25 +52,11 @@ tstring fromMultiByte(const std::string& text, unsigned codePage) {
         return tstring();
     }
     tstring result(static_cast<std::size_t>(needed), L'\0');
-    if (needed != MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, text.data(), length,
-                                      &result[0], needed)) {
+    if (needed != MultiByteToWideChar(systemCodePage(codePage), MB_ERR_INVALID_CHARS, text.data(),
+                                      length, &result[0], needed)) {
         VT_RAISE("Unexpected reply from MultiByteToWideChar()");
     }
     return result;
-}
-
-} // namespace
-
-std::string toUtf8(const tstring& text) {
-    return toMultiByte(text, utf8CodePage);
-}
-
-tstring fromUtf8(const std::string& text) {
-    return fromMultiByte(text, utf8CodePage);
-}
-
-std::string toAnsi(const tstring& text) {
-    return toMultiByte(text, ansiCodePage);
 }
 
 } // namespace tstrings
