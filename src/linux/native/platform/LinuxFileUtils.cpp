@@ -27,11 +27,6 @@ struct CrtFree {
 };
 typedef std::unique_ptr<char, CrtFree> CrtText;
 
-// The system would read such a path only up to the NUL and so name another file.
-bool hasEmbeddedNul(const tstring& path) {
-    return path.find(L'\0') != tstring::npos;
-}
-
 // The kernel knows only '/' as separator; a '\' here is part of a file name, so the absolute
 // path splits at '/' alone and keeps every other character as it is.
 tstring removeDotComponents(const tstring& absolutePath) {

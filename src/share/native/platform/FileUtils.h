@@ -29,6 +29,11 @@ extern const wchar_t* const executableSuffix;
 // A list of paths (as a library search variable holds) with dir added at its end.
 tstring extendedPathList(const tstring& list, const tstring& dir);
 
+// The system would read such a path only up to the NUL and so name another file.
+inline bool hasEmbeddedNul(const tstring& path) {
+    return path.find(L'\0') != tstring::npos;
+}
+
 inline bool isPathSeparator(wchar_t c) {
     return c == L'\\' || c == L'/';
 }

@@ -26,11 +26,6 @@ struct CrtFree {
 };
 typedef std::unique_ptr<wchar_t, CrtFree> CrtText;
 
-// The system would read such a path only up to the NUL and so name another file.
-bool hasEmbeddedNul(const tstring& path) {
-    return path.find(L'\0') != tstring::npos;
-}
-
 } // namespace
 
 bool pathExists(const tstring& path) {
