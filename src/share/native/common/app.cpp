@@ -7,6 +7,7 @@
 
 #include "ErrorHandling.h"
 #include "Log.h"
+#include "Reporter.h"
 #include "SysInfo.h"
 
 namespace {
@@ -77,14 +78,6 @@ std::string crtTextOfRuntimeError(const std::exception& error) {
     return dynamic_cast<const std::runtime_error*>(&error) ? lastCrtErrorText() : "Unknown error";
 }
 
-void logCaughtException(const SourcePosition& position, const std::exception& error) {
-    if (const auto* runtimeError = dynamic_cast<const std::runtime_error*>(&error)) {
-        logCaughtError(position, *runtimeError);
-    } else {
-        logCaughtError(position);
-    }
-}
-
 bool tracingRequested() {
     return SysInfo::getEnvVariable(std::nothrow, L"VANTREL_DEBUG", tstring()) == L"true";
 }
@@ -110,6 +103,7 @@ int launch(const std::function<void()>& callback, LogAppender* lastErrorLogAppen
     std::string errorText;
     ResetLastErrorMsgAtEndOfScope resetLastErrorMsg;
     return runReporting(
+        VT_SOURCE_POSITION,
         [&] {
             SetLoggerAtEndOfScope setLogger(withLastErrorLogAppender, lastErrorLogAppender);
             callback();
@@ -120,24 +114,6 @@ int launch(const std::function<void()>& callback, LogAppender* lastErrorLogAppen
             errorText = text;
             lastErrorMsg = &errorText;
         });
-}
-
-int runReporting(const std::function<int()>& action,
-                 const std::function<std::string(const std::exception&)>& foreignText,
-                 const std::function<void(const std::string&)>& show) {
-    try {
-        return action();
-    } catch (const VtErrorBase& error) {
-        show(tstrings::TextBuilder(error.wholeBareMessage()).utf8());
-        logCaughtError(VT_SOURCE_POSITION, dynamic_cast<const std::runtime_error&>(error));
-    } catch (const std::exception& error) {
-        show(foreignText(error));
-        logCaughtException(VT_SOURCE_POSITION, error);
-    } catch (...) {
-        show("Unknown error");
-        logCaughtError(VT_SOURCE_POSITION);
-    }
-    return 1;
 }
 
 } // namespace app

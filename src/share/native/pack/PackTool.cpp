@@ -14,11 +14,11 @@
 #include "PackFiles.h"
 #include "PackHost.h"
 #include "Packages.h"
+#include "Reporter.h"
 #include "RuntimeArchive.h"
 #include "RuntimeLinker.h"
 #include "Signing.h"
 #include "StagingImage.h"
-#include "app.h"
 
 #ifndef VANTREL_VERSION
 #define VANTREL_VERSION "0.0.0"
@@ -397,6 +397,7 @@ int run(const tstring_array& args, const tstring& toolPath) {
     static NopLogAppender noTrace;
     Logger::getDefault().setAppender(&noTrace);
     return app::runReporting(
+        VT_SOURCE_POSITION,
         [&] {
             try {
                 return runCommand(args, toolPath);
