@@ -102,8 +102,9 @@ int launch(const std::function<void()>& callback, LogAppender* lastErrorLogAppen
     std::unique_ptr<WithExtraLogAppender> withLastErrorLogAppender;
     std::string errorText;
     ResetLastErrorMsgAtEndOfScope resetLastErrorMsg;
+    const SourcePosition catchSite = VT_SOURCE_POSITION;
     return runReporting(
-        VT_SOURCE_POSITION,
+        &catchSite,
         [&] {
             SetLoggerAtEndOfScope setLogger(withLastErrorLogAppender, lastErrorLogAppender);
             callback();

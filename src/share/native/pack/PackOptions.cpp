@@ -7,6 +7,10 @@
 #include "FileUtils.h"
 #include "VersionInfo.h"
 
+tstring PackTarget::runtimeLibrary() const {
+    return tstring(runtime->libDir) + L'/' + runtime->launcherLib;
+}
+
 namespace PackTargets {
 const PackTarget linux64 = {L"linux", L"linux-x86_64",           L"vantrel", L"",
                             L'/',     &JavaRuntime::linuxLayout, false};

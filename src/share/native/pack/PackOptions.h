@@ -21,9 +21,7 @@ struct PackTarget {
     bool windows;
 
     // The library that a runtime for this target must hold, as a jmod names it.
-    tstring runtimeLibrary() const {
-        return tstring(runtime->libDir) + L'/' + runtime->launcherLib;
-    }
+    tstring runtimeLibrary() const;
 };
 
 namespace PackTargets {

@@ -10,7 +10,6 @@
 #include "ErrorHandling.h"
 #include "FileUtils.h"
 #include "JarManifest.h"
-#include "Log.h"
 #include "PackFiles.h"
 #include "PackHost.h"
 #include "Packages.h"
@@ -393,11 +392,9 @@ tstring installedLauncher(const tstring& toolPath, const PackTarget& target) {
 }
 
 int run(const tstring_array& args, const tstring& toolPath) {
-    // The tool speaks only through its own lines; the launcher's trace stays off.
-    static NopLogAppender noTrace;
-    Logger::getDefault().setAppender(&noTrace);
+    // Not logged: the tool speaks only through its own lines.
     return app::runReporting(
-        VT_SOURCE_POSITION,
+        nullptr,
         [&] {
             try {
                 return runCommand(args, toolPath);

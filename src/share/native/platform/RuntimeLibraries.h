@@ -15,9 +15,10 @@ struct Layout {
     const wchar_t* splashLib;
 };
 
-constexpr Layout windowsLayout = {L"bin", L"jli.dll", L"server", L"jvm.dll", L"splashscreen.dll"};
-constexpr Layout linuxLayout = {L"lib", L"libjli.so", L"server", L"libjvm.so",
-                                L"libsplashscreen.so"};
+inline constexpr Layout windowsLayout = {L"bin", L"jli.dll", L"server", L"jvm.dll",
+                                         L"splashscreen.dll"};
+inline constexpr Layout linuxLayout = {L"lib", L"libjli.so", L"server", L"libjvm.so",
+                                       L"libsplashscreen.so"};
 
 // This platform's.
 extern const Layout& nativeLayout;
