@@ -1,0 +1,70 @@
+// Dynamic libraries on Linux: dlopen, dlsym, dlclose.
+#include "Library.h"
+
+#include <dlfcn.h>
+
+namespace Library {
+
+namespace {
+
+// The dl functions explain a failure through dlerror(), not errno. That explanation ("cannot
+// open shared object file: No such file or directory", "undefined symbol: ...") is what the
+// user needs, so it joins the caller's message, and the error code is 0. Read it right after
+// the failed call; where it is empty the fallback explanation stands in.
+std::string lastDlError() {
+    const char* const text = ::dlerror();
+    return text != nullptr ? text : "";
+}
+
+void takeExplanation(Failure& failure, const void* function, const char* fallback = "") {
+    failure.explanation = lastDlError();
+    if (failure.explanation.empty()) {
+        failure.explanation = fallback;
+    }
+    failure.function = function;
+    failure.code = 0;
+}
+
+} // namespace
+
+Handle load(const tstring& path, Failure& failure) {
+    if (path.empty()) {
+        // dlopen("") would hand out the program itself.
+        failure.function = functionAddress(&::dlopen);
+        failure.call = L"dlopen()";
+        failure.explanation = "No library path";
+        return nullptr;
+    }
+    void* const module = ::dlopen(tstrings::toUtf8(path).c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (module == nullptr) {
+        takeExplanation(failure, functionAddress(&::dlopen));
+        failure.call = L"dlopen(" + path + L")";
+    }
+    return module;
+}
+
+// RTLD_NOLOAD only finds a module that is still loaded, and then counts one more reference.
+Handle addReference(const tstring& path, Failure& failure) {
+    void* const module = ::dlopen(tstrings::toUtf8(path).c_str(), RTLD_NOW | RTLD_NOLOAD);
+    if (module == nullptr) {
+        takeExplanation(failure, functionAddress(&::dlopen), "The library is not loaded");
+        failure.call = L"dlopen(" + path + L", RTLD_NOLOAD)";
+    }
+    return module;
+}
+
+void* findSymbol(Handle library, const tstring& path, const std::string& name, Failure& failure) {
+    lastDlError(); // a stale failure must not be taken for this one
+    void* const function = ::dlsym(library, name.c_str());
+    if (function == nullptr) {
+        takeExplanation(failure, functionAddress(&::dlsym));
+        failure.call = L"dlsym(" + path + L", " + tstrings::fromUtf8(name) + L")";
+    }
+    return function;
+}
+
+void release(Handle library) noexcept {
+    ::dlclose(library);
+}
+
+} // namespace Library
