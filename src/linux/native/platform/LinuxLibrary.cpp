@@ -31,14 +31,14 @@ Handle load(const tstring& path, Failure& failure) {
     if (path.empty()) {
         // dlopen("") would hand out the program itself.
         failure.function = functionAddress(&::dlopen);
-        failure.call = L"dlopen()";
+        failure.call << L"dlopen()";
         failure.explanation = "No library path";
         return nullptr;
     }
     void* const module = ::dlopen(tstrings::toUtf8(path).c_str(), RTLD_NOW | RTLD_LOCAL);
     if (module == nullptr) {
         takeExplanation(failure, functionAddress(&::dlopen));
-        failure.call = L"dlopen(" + path + L")";
+        failure.call << L"dlopen(" << path << L")";
     }
     return module;
 }
@@ -48,7 +48,7 @@ Handle addReference(const tstring& path, Failure& failure) {
     void* const module = ::dlopen(tstrings::toUtf8(path).c_str(), RTLD_NOW | RTLD_NOLOAD);
     if (module == nullptr) {
         takeExplanation(failure, functionAddress(&::dlopen), "The library is not loaded");
-        failure.call = L"dlopen(" + path + L", RTLD_NOLOAD)";
+        failure.call << L"dlopen(" << path << L", RTLD_NOLOAD)";
     }
     return module;
 }
@@ -58,7 +58,7 @@ void* findSymbol(Handle library, const tstring& path, const std::string& name, F
     void* const function = ::dlsym(library, name.c_str());
     if (function == nullptr) {
         takeExplanation(failure, functionAddress(&::dlsym));
-        failure.call = L"dlsym(" + path + L", " + tstrings::fromUtf8(name) + L")";
+        failure.call << L"dlsym(" << path << L", " << tstrings::fromUtf8(name) << L")";
     }
     return function;
 }

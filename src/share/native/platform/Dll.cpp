@@ -6,13 +6,13 @@
 
 namespace {
 
-SysError failureError(const Library::Failure& failure) {
-    tstrings::TextBuilder message;
-    message << failure.call << L" failed";
+SysError failureError(Library::Failure& failure) {
+    failure.call << L" failed";
     if (!failure.explanation.empty()) {
-        message = tstrings::TextBuilder(joinMessageParts(message.utf8(), failure.explanation));
+        failure.call =
+            tstrings::TextBuilder(joinMessageParts(failure.call.utf8(), failure.explanation));
     }
-    return SysError(message, failure.function, failure.code);
+    return SysError(failure.call, failure.function, failure.code);
 }
 
 UniqueModuleHandle loadLibrary(const tstring& path) {

@@ -15,7 +15,7 @@ typedef void* Handle;
 // The call as the platform made it ("LoadLibraryW(<path>)", "dlopen(<path>, RTLD_NOLOAD)"),
 // and the explanation the platform gives apart from the code (dlerror()'s text), if any.
 struct Failure : FailedCall {
-    tstring call;
+    tstrings::TextBuilder call;
     std::string explanation;
 };
 
