@@ -9,20 +9,19 @@ namespace {
 
 // The dl functions explain a failure through dlerror(), not errno. That explanation ("cannot
 // open shared object file: No such file or directory", "undefined symbol: ...") is what the
-// user needs, so it joins the caller's message, and the error code is 0. Read it right after
-// the failed call; where it is empty the fallback explanation stands in.
+// user needs, so it joins the message, and the error code is 0. Read it right after the failed
+// call; where it is empty the fallback explanation stands in.
 std::string lastDlError() {
     const char* const text = ::dlerror();
     return text != nullptr ? text : "";
 }
 
-void takeExplanation(Failure& failure, const void* function, const char* fallback = "") {
-    failure.explanation = lastDlError();
-    if (failure.explanation.empty()) {
-        failure.explanation = fallback;
-    }
+void fail(Failure& failure, const void* function, const tstrings::TextBuilder& message,
+          const std::string& explanation, const char* fallbackExplanation = "") {
     failure.function = function;
     failure.code = 0;
+    failure.message = tstrings::TextBuilder(
+        joinMessageParts(message.utf8(), !explanation.empty() ? explanation : fallbackExplanation));
 }
 
 } // namespace
@@ -30,15 +29,15 @@ void takeExplanation(Failure& failure, const void* function, const char* fallbac
 Handle load(const tstring& path, Failure& failure) {
     if (path.empty()) {
         // dlopen("") would hand out the program itself.
-        failure.function = functionAddress(&::dlopen);
-        failure.call << L"dlopen()";
-        failure.explanation = "No library path";
+        fail(failure, functionAddress(&::dlopen), tstrings::TextBuilder() << L"dlopen() failed",
+             "No library path");
         return nullptr;
     }
     void* const module = ::dlopen(tstrings::toUtf8(path).c_str(), RTLD_NOW | RTLD_LOCAL);
     if (module == nullptr) {
-        takeExplanation(failure, functionAddress(&::dlopen));
-        failure.call << L"dlopen(" << path << L")";
+        const std::string explanation = lastDlError();
+        fail(failure, functionAddress(&::dlopen),
+             tstrings::TextBuilder() << L"dlopen(" << path << L") failed", explanation);
     }
     return module;
 }
@@ -47,8 +46,10 @@ Handle load(const tstring& path, Failure& failure) {
 Handle addReference(const tstring& path, Failure& failure) {
     void* const module = ::dlopen(tstrings::toUtf8(path).c_str(), RTLD_NOW | RTLD_NOLOAD);
     if (module == nullptr) {
-        takeExplanation(failure, functionAddress(&::dlopen), "The library is not loaded");
-        failure.call << L"dlopen(" << path << L", RTLD_NOLOAD)";
+        const std::string explanation = lastDlError();
+        fail(failure, functionAddress(&::dlopen),
+             tstrings::TextBuilder() << L"dlopen(" << path << L", RTLD_NOLOAD) failed", explanation,
+             "The library is not loaded");
     }
     return module;
 }
@@ -57,8 +58,11 @@ void* findSymbol(Handle library, const tstring& path, const std::string& name, F
     lastDlError(); // a stale failure must not be taken for this one
     void* const function = ::dlsym(library, name.c_str());
     if (function == nullptr) {
-        takeExplanation(failure, functionAddress(&::dlsym));
-        failure.call << L"dlsym(" << path << L", " << tstrings::fromUtf8(name) << L")";
+        const std::string explanation = lastDlError();
+        fail(failure, functionAddress(&::dlsym),
+             tstrings::TextBuilder()
+                 << L"dlsym(" << path << L", " << tstrings::fromUtf8(name) << L") failed",
+             explanation);
     }
     return function;
 }

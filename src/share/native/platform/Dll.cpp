@@ -6,20 +6,11 @@
 
 namespace {
 
-SysError failureError(Library::Failure& failure) {
-    failure.call << L" failed";
-    if (!failure.explanation.empty()) {
-        failure.call =
-            tstrings::TextBuilder(joinMessageParts(failure.call.utf8(), failure.explanation));
-    }
-    return SysError(failure.call, failure.function, failure.code);
-}
-
 UniqueModuleHandle loadLibrary(const tstring& path) {
     Library::Failure failure;
     const Library::Handle module = Library::load(path, failure);
     if (module == nullptr) {
-        VT_RAISE(failureError(failure));
+        VT_RAISE(SysError(failure.message, failure.function, failure.code));
     }
     return UniqueModuleHandle(module);
 }
@@ -47,7 +38,7 @@ Dll::Dll(const Dll& other) : path(other.path) {
     Library::Failure failure;
     const Library::Handle module = Library::addReference(path, failure);
     if (module == nullptr) {
-        VT_RAISE(failureError(failure));
+        VT_RAISE(SysError(failure.message, failure.function, failure.code));
     }
     handle.reset(module);
 }
@@ -56,7 +47,7 @@ void* Dll::getFunction(const std::string& name, bool mustExist) const {
     Library::Failure failure;
     void* const function = Library::findSymbol(handle.get(), path, name, failure);
     if (function == nullptr && mustExist) {
-        VT_RAISE(failureError(failure));
+        VT_RAISE(SysError(failure.message, failure.function, failure.code));
     }
     return function;
 }

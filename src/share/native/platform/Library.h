@@ -7,16 +7,16 @@
 #include "tstrings.h"
 
 // The platform's dynamic library primitives, which Dll is written over. They raise nothing: a
-// failed one returns null and tells why in its LibraryFailure.
+// failed one returns null and tells why in its Failure.
 namespace Library {
 
 typedef void* Handle;
 
-// The call as the platform made it ("LoadLibraryW(<path>)", "dlopen(<path>, RTLD_NOLOAD)"),
-// and the explanation the platform gives apart from the code (dlerror()'s text), if any.
+// The failed call as the platform made it ("LoadLibraryW(<path>) failed", "dlopen(<path>,
+// RTLD_NOLOAD) failed"), with the explanation the platform gives apart from the code
+// (dlerror()'s text), if any.
 struct Failure : FailedCall {
-    tstrings::TextBuilder call;
-    std::string explanation;
+    tstrings::TextBuilder message;
 };
 
 Handle load(const tstring& path, Failure& failure);

@@ -19,7 +19,7 @@ Handle load(const tstring& path, Failure& failure) {
     const HMODULE module = ::LoadLibraryW(path.c_str());
     if (module == nullptr) {
         takeCode(failure, functionAddress(&::LoadLibraryW));
-        failure.call << L"LoadLibraryW(" << path << L")";
+        failure.message << L"LoadLibraryW(" << path << L") failed";
     }
     return module;
 }
@@ -28,7 +28,7 @@ Handle addReference(const tstring& path, Failure& failure) {
     HMODULE module = nullptr;
     if (!::GetModuleHandleExW(0, path.c_str(), &module)) {
         takeCode(failure, functionAddress(&::GetModuleHandleExW));
-        failure.call << L"GetModuleHandleExW(" << path << L")";
+        failure.message << L"GetModuleHandleExW(" << path << L") failed";
         return nullptr;
     }
     return module;
@@ -38,7 +38,8 @@ void* findSymbol(Handle library, const tstring& path, const std::string& name, F
     const FARPROC function = ::GetProcAddress(static_cast<HMODULE>(library), name.c_str());
     if (function == nullptr) {
         takeCode(failure, functionAddress(&::GetProcAddress));
-        failure.call << L"GetProcAddress(" << path << L", " << tstrings::fromUtf8(name) << L")";
+        failure.message << L"GetProcAddress(" << path << L", " << tstrings::fromUtf8(name)
+                        << L") failed";
     }
     return const_cast<void*>(functionAddress(function));
 }
