@@ -9,19 +9,14 @@ namespace {
 
 // The dl functions explain a failure through dlerror(), not errno. That explanation ("cannot
 // open shared object file: No such file or directory", "undefined symbol: ...") is what the
-// user needs, so it joins the message, and the error code is 0. Read it right after the failed
-// call; where it is empty the fallback explanation stands in.
-std::string lastDlError() {
-    const char* const text = ::dlerror();
-    return text != nullptr ? text : "";
-}
-
+// user needs, so it joins the message, and the error code is 0. Call right after the failed
+// call: only the dl functions change that explanation. Where it is empty the fallback stands in.
 void fail(Failure& failure, const void* function, const tstrings::TextBuilder& message,
-          const std::string& explanation, const char* fallbackExplanation = "") {
+          const char* fallbackExplanation = "") {
+    const char* const explanation = ::dlerror();
     failure.function = function;
-    failure.code = 0;
-    failure.message = tstrings::TextBuilder(
-        joinMessageParts(message.utf8(), !explanation.empty() ? explanation : fallbackExplanation));
+    failure.message = tstrings::TextBuilder(joinMessageParts(
+        message.utf8(), explanation && *explanation ? explanation : fallbackExplanation));
 }
 
 } // namespace
@@ -29,15 +24,14 @@ void fail(Failure& failure, const void* function, const tstrings::TextBuilder& m
 Handle load(const tstring& path, Failure& failure) {
     if (path.empty()) {
         // dlopen("") would hand out the program itself.
-        fail(failure, functionAddress(&::dlopen), tstrings::TextBuilder() << L"dlopen() failed",
-             "No library path");
+        failure.function = functionAddress(&::dlopen);
+        failure.message << L"dlopen() failed. No library path";
         return nullptr;
     }
     void* const module = ::dlopen(tstrings::toUtf8(path).c_str(), RTLD_NOW | RTLD_LOCAL);
     if (module == nullptr) {
-        const std::string explanation = lastDlError();
         fail(failure, functionAddress(&::dlopen),
-             tstrings::TextBuilder() << L"dlopen(" << path << L") failed", explanation);
+             tstrings::TextBuilder() << L"dlopen(" << path << L") failed");
     }
     return module;
 }
@@ -46,23 +40,20 @@ Handle load(const tstring& path, Failure& failure) {
 Handle addReference(const tstring& path, Failure& failure) {
     void* const module = ::dlopen(tstrings::toUtf8(path).c_str(), RTLD_NOW | RTLD_NOLOAD);
     if (module == nullptr) {
-        const std::string explanation = lastDlError();
         fail(failure, functionAddress(&::dlopen),
-             tstrings::TextBuilder() << L"dlopen(" << path << L", RTLD_NOLOAD) failed", explanation,
+             tstrings::TextBuilder() << L"dlopen(" << path << L", RTLD_NOLOAD) failed",
              "The library is not loaded");
     }
     return module;
 }
 
 void* findSymbol(Handle library, const tstring& path, const std::string& name, Failure& failure) {
-    lastDlError(); // a stale failure must not be taken for this one
+    ::dlerror(); // a stale failure must not be taken for this one
     void* const function = ::dlsym(library, name.c_str());
     if (function == nullptr) {
-        const std::string explanation = lastDlError();
         fail(failure, functionAddress(&::dlsym),
              tstrings::TextBuilder()
-                 << L"dlsym(" << path << L", " << tstrings::fromUtf8(name) << L") failed",
-             explanation);
+                 << L"dlsym(" << path << L", " << tstrings::fromUtf8(name) << L") failed");
     }
     return function;
 }
