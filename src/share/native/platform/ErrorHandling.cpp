@@ -91,19 +91,16 @@ namespace {
 
 std::string makeMessage(const std::string& message, const char* label, const void* function,
                         std::uint32_t code) {
-    std::string systemPart =
-        std::string(label ? label : "Some error") + " [" + std::to_string(code) + "]";
+    tstrings::TextBuilder systemPart(label ? label : "Some error");
+    systemPart << " [" << code << "]";
 
     tstring systemText;
     if (!describeSystemError(code, function, systemText)) {
         LOG_WARNING(L"GetModuleHandleEx() failed for " << function << L" address.");
-        return joinMessageParts(message, systemPart);
+    } else {
+        systemPart << "(system error " << code << " (" << systemText << "))";
     }
-
-    tstrings::TextBuilder description;
-    description << "system error " << code << " (" << systemText << ")";
-    systemPart += "(" + description.utf8() + ")";
-    return joinMessageParts(message, systemPart);
+    return joinMessageParts(message, systemPart.utf8());
 }
 
 } // namespace
