@@ -5,7 +5,6 @@
 #include <string>
 
 #include "ErrorHandling.h"
-#include "Log.h"
 
 namespace {
 
@@ -41,32 +40,24 @@ tstring getSystemMessageText(std::uint32_t code, const void* module) {
     return tstrings::fromUtf8(text);
 }
 
-std::string makeMessage(const std::string& message, const char* label, const void* function,
-                        std::uint32_t code) {
-    std::string systemPart =
-        std::string(label ? label : "Some error") + " [" + std::to_string(code) + "]";
+} // namespace
 
+std::uint32_t lastSystemErrorCode() {
+    return static_cast<std::uint32_t>(errno);
+}
+
+bool describeSystemError(std::uint32_t code, const void* function, tstring& description) {
     const void* module = nullptr;
     if (function) {
         Dl_info info = {};
         if (!dladdr(function, &info) || !info.dli_fbase) {
-            LOG_WARNING(L"GetModuleHandleEx() failed for " << function << L" address.");
-            return joinMessageParts(message, systemPart);
+            return false;
         }
         module = info.dli_fbase;
     }
-
-    tstrings::TextBuilder description;
-    description << "system error " << code << " (" << getSystemMessageText(code, module) << ")";
-    systemPart += "(" + description.utf8() + ")";
-    return joinMessageParts(message, systemPart);
+    description = getSystemMessageText(code, module);
+    return true;
 }
-
-} // namespace
-
-SysError::SysError(const tstrings::TextBuilder& message, const void* function, std::uint32_t code,
-                   const char* label)
-    : SysError(makeMessage(message.utf8(), label, function, code)) {}
 
 std::string lastCrtErrorText() {
     const int code = errno;

@@ -1,8 +1,4 @@
 // The process's own facts from /proc, the C library and the dynamic loader.
-//
-// Environment messages are the Windows ones word for word: callers and users see the same
-// outcome, so they read the same text. Where Windows names a call that has no counterpart here,
-// the message names the call that failed here instead.
 
 #include <dlfcn.h>
 #include <gnu/libc-version.h>
@@ -35,9 +31,8 @@ struct FileCloser {
 std::string readProcFile(const char* path) {
     const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path, "rb"));
     if (!file) {
-        const int error = errno;
-        VT_RAISE(SysError(tstrings::TextBuilder() << "fopen(" << path << ") failed",
-                          functionAddress(&std::fopen), error));
+        VT_RAISE_FAILED_CALL(tstrings::TextBuilder() << "fopen(" << path << ") failed",
+                             &std::fopen);
     }
     std::string content;
     char chunk[4096];
@@ -49,9 +44,8 @@ std::string readProcFile(const char* path) {
         }
     }
     if (std::ferror(file.get())) {
-        const int error = errno;
-        VT_RAISE(SysError(tstrings::TextBuilder() << "fread(" << path << ") failed",
-                          functionAddress(&std::fread), error));
+        VT_RAISE_FAILED_CALL(tstrings::TextBuilder() << "fread(" << path << ") failed",
+                             &std::fread);
     }
     return content;
 }
@@ -140,40 +134,10 @@ tstring getModulePath(ModuleHandle module) {
         length = readlink("/proc/self/exe", buffer.data(), buffer.size());
     }
     if (length < 0) {
-        const int error = errno;
-        VT_RAISE(SysError(tstrings::TextBuilder() << "readlink(/proc/self/exe) failed",
-                          functionAddress(&readlink), error));
+        VT_RAISE_FAILED_CALL(tstrings::TextBuilder() << "readlink(/proc/self/exe) failed",
+                             &readlink);
     }
     return decodePath(std::string(buffer.data(), static_cast<size_t>(length)));
-}
-
-// With notFound, a missing or unreadable variable sets *notFound and gives empty text instead
-// of raising.
-tstring getEnvVariableImpl(const tstring& name, bool* notFound = nullptr) {
-    const char* value = std::getenv(tstrings::toUtf8(name).c_str());
-    if (!value) {
-        if (notFound) {
-            *notFound = true;
-            return tstring();
-        }
-        VT_RAISE(SysError(tstrings::TextBuilder()
-                              << "GetEnvironmentVariable(" << name << ") failed. Variable not set",
-                          functionAddress(&std::getenv), envVariableNotFound));
-    }
-    const tstring text = tstrings::fromUtf8(value);
-    if (text.empty() && *value != '\0') {
-        if (notFound) {
-            *notFound = true;
-            return tstring();
-        }
-        VT_RAISE(
-            SysError(tstrings::TextBuilder() << "GetEnvironmentVariable(" << name << ") failed",
-                     functionAddress(&std::getenv), envVariableUnreadable));
-    }
-    if (notFound) {
-        *notFound = false;
-    }
-    return text;
 }
 
 // The directory of the C library: the nearest thing to a system directory.
@@ -211,21 +175,28 @@ tstring_array getCommandArgs(bool skipProgramName) {
     return result;
 }
 
-tstring readEnvVariable(const tstring& name, bool* notFound) {
-    return getEnvVariableImpl(name, notFound);
-}
-
-bool setEnvVariable(const std::nothrow_t&, const tstring& name, const tstring& value) {
-    return setenv(tstrings::toUtf8(name).c_str(), tstrings::toUtf8(value).c_str(), 1) == 0;
-}
-
-void setEnvVariable(const tstring& name, const tstring& value) {
-    if (!setEnvVariable(std::nothrow, name, value)) {
-        const int error = errno;
-        VT_RAISE(SysError(tstrings::TextBuilder()
-                              << "SetEnvironmentVariable(" << name << ", " << value << ") failed",
-                          functionAddress(&setenv), error));
+EnvVariableState readEnvVariable(const tstring& name, tstring& value, FailedCall& failure) {
+    failure.function = functionAddress(&std::getenv);
+    const char* const bytes = std::getenv(tstrings::toUtf8(name).c_str());
+    if (!bytes) {
+        failure.code = envVariableNotFound;
+        return EnvVariableState::NotFound;
     }
+    value = tstrings::fromUtf8(bytes);
+    if (value.empty() && *bytes != '\0') {
+        failure.code = envVariableUnreadable;
+        return EnvVariableState::Unreadable;
+    }
+    return EnvVariableState::Found;
+}
+
+bool writeEnvVariable(const tstring& name, const tstring& value, FailedCall& failure) {
+    if (setenv(tstrings::toUtf8(name).c_str(), tstrings::toUtf8(value).c_str(), 1) == 0) {
+        return true;
+    }
+    failure.code = lastSystemErrorCode();
+    failure.function = functionAddress(&setenv);
+    return false;
 }
 
 ModuleHandle getCurrentModuleHandle() {

@@ -36,9 +36,7 @@ struct DirCloser {
 };
 
 [[noreturn]] void raiseErrno(const char* call, const tstring& path, const void* function) {
-    const int error = errno;
-    VT_RAISE(SysError(tstrings::TextBuilder() << call << L"(" << path << L") failed", function,
-                      static_cast<std::uint32_t>(error)));
+    VT_RAISE_FAILED_CALL(tstrings::TextBuilder() << call << L"(" << path << L") failed", function);
 }
 
 // Another process may make the same directories at the same time: only the final state counts.

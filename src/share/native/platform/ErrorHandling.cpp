@@ -69,8 +69,7 @@ std::string trimLeadingBlanks(const std::string& text) {
 void logCaughtMessage(const SourcePosition& position, const tstring& message) {
     Logger::getDefault().log(Logger::LOG_ERROR,
                              tstrings::fromUtf8(sourceBaseName(position.file)).c_str(),
-                             position.line, tstrings::fromUtf8(position.function).c_str(),
-                             message);
+                             position.line, tstrings::fromUtf8(position.function).c_str(), message);
 }
 
 } // namespace
@@ -88,9 +87,31 @@ std::string joinMessageParts(const std::string& first, const std::string& second
     return result + tail;
 }
 
+namespace {
+
+std::string makeMessage(const std::string& message, const char* label, const void* function,
+                        std::uint32_t code) {
+    tstrings::TextBuilder systemPart(label ? label : "Some error");
+    systemPart << " [" << code << "]";
+
+    tstring systemText;
+    if (!describeSystemError(code, function, systemText)) {
+        LOG_WARNING(L"GetModuleHandleEx() failed for " << function << L" address.");
+    } else {
+        systemPart << "(system error " << code << " (" << systemText << "))";
+    }
+    return joinMessageParts(message, systemPart.utf8());
+}
+
+} // namespace
+
+SysError::SysError(const tstrings::TextBuilder& message, const void* function, std::uint32_t code,
+                   const char* label)
+    : SysError(makeMessage(message.utf8(), label, function, code)) {}
+
 void logCaughtError(const SourcePosition& position, const std::runtime_error& error) {
-    logCaughtMessage(position, (tstrings::TextBuilder() << "Exception with message '"
-                                                        << error.what() << "' caught")
+    logCaughtMessage(position, (tstrings::TextBuilder()
+                                << "Exception with message '" << error.what() << "' caught")
                                    .text());
 }
 

@@ -45,8 +45,8 @@ private:
     std::string positionedMessage;
 };
 
-// A failed system call. The message, composed once by the platform's error handling, keeps the
-// caller's text, the label, the code and the system's description of it.
+// A failed system call. The message, composed once, keeps the caller's text, the label, the
+// code and the system's description of it.
 class SysError : public std::runtime_error {
 public:
     SysError(const tstrings::TextBuilder& message, const void* function, std::uint32_t code,
@@ -78,11 +78,31 @@ VtError<SysError> makeError(const SysError& error, const SourcePosition& positio
 // Raises one of the system's errors positioned at the raising site.
 #define VT_RAISE(error) throw makeError((error), VT_SOURCE_POSITION)
 
+// Raises the SysError of the platform call that has just failed, positioned at the raising
+// site. The code is read first: composing the message may change it.
+#define VT_RAISE_FAILED_CALL(message, function)                                                    \
+    do {                                                                                           \
+        const std::uint32_t vtFailedCallCode = lastSystemErrorCode();                              \
+        VT_RAISE(SysError((message), functionAddress(function), vtFailedCallCode));                \
+    } while (false)
+
+// A platform call that failed: the function, whose module describes the code, and the code.
+struct FailedCall {
+    const void* function = nullptr;
+    std::uint32_t code = 0;
+};
+
 std::string joinMessageParts(const std::string& first, const std::string& second);
 
 void logCaughtError(const SourcePosition& position, const std::runtime_error& error);
 void logCaughtError(const SourcePosition& position);
 
+// The error primitives of the platform.
+// The calling thread's last error code (GetLastError(), errno).
+std::uint32_t lastSystemErrorCode();
+// The system's description of code, looked up in the module that holds the address function
+// (the system's own texts when function is null). False when no module holds that address.
+bool describeSystemError(std::uint32_t code, const void* function, tstring& description);
 // The C runtime's message for its current error number, UTF-8, or empty text.
 std::string lastCrtErrorText();
 

@@ -3,6 +3,7 @@
 
 #include <new>
 
+#include "ErrorHandling.h"
 #include "tstrings.h"
 
 // What the launcher knows of its own process. Declared once, implemented per platform.
@@ -17,11 +18,14 @@ tstring getEnvVariable(const tstring& name);
 // Returns defaultValue when the variable is not set or can't be read.
 tstring getEnvVariable(const std::nothrow_t&, const tstring& name, const tstring& defaultValue);
 void setEnvVariable(const tstring& name, const tstring& value);
-// The platform's part of both getEnvVariable: raises when the variable is not set, unless
-// notFound is given, which then tells so instead.
-tstring readEnvVariable(const tstring& name, bool* notFound);
 // False when the variable could not be set.
 bool setEnvVariable(const std::nothrow_t&, const tstring& name, const tstring& value);
+
+// The platform's environment primitives, which the functions above are written over. They
+// raise nothing; where they fail, failure tells the function and the code.
+enum class EnvVariableState { Found, NotFound, Unreadable };
+EnvVariableState readEnvVariable(const tstring& name, tstring& value, FailedCall& failure);
+bool writeEnvVariable(const tstring& name, const tstring& value, FailedCall& failure);
 
 ModuleHandle getCurrentModuleHandle();
 tstring getCurrentModulePath();

@@ -20,10 +20,9 @@ BOOL WINAPI requestStop(DWORD) {
 }
 
 [[noreturn]] void raiseSystemError(const char* call, const tstring& program, const void* function) {
-    const DWORD error = GetLastError();
-    VT_RAISE(SysError(tstrings::TextBuilder()
-                          << L"cannot run " << program << L": " << call << L"() failed",
-                      function, error));
+    VT_RAISE_FAILED_CALL(tstrings::TextBuilder()
+                             << L"cannot run " << program << L": " << call << L"() failed",
+                         function);
 }
 
 // A temporary file that the child inherits as an output stream and that the system deletes

@@ -102,9 +102,7 @@ UniqueHandle Executor::startProcess(UniqueHandle* threadHandleSlot) const {
     if (!CreateProcessW(appPath.c_str(), commandLineBuffer.data(), nullptr, nullptr,
                         inheritHandles ? TRUE : FALSE, creationFlags, nullptr, nullptr,
                         &startupInfo, &processInfo)) {
-        const DWORD error = GetLastError();
-        trace << L" failed";
-        VT_RAISE(SysError(trace, functionAddress(&CreateProcessW), error));
+        VT_RAISE_FAILED_CALL(trace << L" failed", &CreateProcessW);
     }
 
     UniqueHandle process(processInfo.hProcess);
@@ -141,30 +139,24 @@ std::uint32_t Executor::execAndWaitForExit() const {
     if (suspended) {
         LOG_TRACE(L"ResumeThread()");
         if (ResumeThread(thread.get()) == static_cast<DWORD>(-1)) {
-            const DWORD error = GetLastError();
-            VT_RAISE(SysError(tstrings::TextBuilder() << "ResumeThread() failed",
-                              functionAddress(&ResumeThread), error));
+            VT_RAISE_FAILED_CALL(tstrings::TextBuilder() << "ResumeThread() failed", &ResumeThread);
         }
     }
 
     if (WaitForSingleObject(process.get(), INFINITE) == WAIT_FAILED) {
-        const DWORD error = GetLastError();
-        VT_RAISE(SysError(tstrings::TextBuilder() << "WaitForSingleObject() failed",
-                          functionAddress(&WaitForSingleObject), error));
+        VT_RAISE_FAILED_CALL(tstrings::TextBuilder() << "WaitForSingleObject() failed",
+                             &WaitForSingleObject);
     }
 
     DWORD exitCode = 0;
     if (!GetExitCodeProcess(process.get(), &exitCode)) {
-        const DWORD error = GetLastError();
-        VT_RAISE(SysError(tstrings::TextBuilder() << "GetExitCodeProcess() failed",
-                          functionAddress(&GetExitCodeProcess), error));
+        VT_RAISE_FAILED_CALL(tstrings::TextBuilder() << "GetExitCodeProcess() failed",
+                             &GetExitCodeProcess);
     }
 
     const DWORD processId = GetProcessId(process.get());
     if (processId == 0) {
-        const DWORD error = GetLastError();
-        VT_RAISE(SysError(tstrings::TextBuilder() << "GetProcessId() failed.",
-                          functionAddress(&GetProcessId), error));
+        VT_RAISE_FAILED_CALL(tstrings::TextBuilder() << "GetProcessId() failed.", &GetProcessId);
     }
 
     LOG_TRACE(L"Process with PID=" << processId << L" terminated. Exit code=" << exitCode);

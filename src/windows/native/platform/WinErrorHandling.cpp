@@ -6,7 +6,6 @@
 #include <string>
 
 #include "ErrorHandling.h"
-#include "Log.h"
 
 namespace {
 
@@ -61,33 +60,25 @@ tstring getSystemMessageText(std::uint32_t code, HMODULE module) {
     return cleanSystemText(text.get());
 }
 
-std::string makeMessage(const std::string& message, const char* label, const void* function,
-                        std::uint32_t code) {
-    std::string systemPart =
-        std::string(label ? label : "Some error") + " [" + std::to_string(code) + "]";
+} // namespace
 
+std::uint32_t lastSystemErrorCode() {
+    return GetLastError();
+}
+
+bool describeSystemError(std::uint32_t code, const void* function, tstring& description) {
     HMODULE module = nullptr;
     if (function) {
         // 6: look the module up by an address inside it, and leave its reference count alone.
         const DWORD flags =
             GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT;
         if (!GetModuleHandleExW(flags, static_cast<LPCWSTR>(function), &module)) {
-            LOG_WARNING(L"GetModuleHandleEx() failed for " << function << L" address.");
-            return joinMessageParts(message, systemPart);
+            return false;
         }
     }
-
-    tstrings::TextBuilder description;
-    description << "system error " << code << " (" << getSystemMessageText(code, module) << ")";
-    systemPart += "(" + description.utf8() + ")";
-    return joinMessageParts(message, systemPart);
+    description = getSystemMessageText(code, module);
+    return true;
 }
-
-} // namespace
-
-SysError::SysError(const tstrings::TextBuilder& message, const void* function, std::uint32_t code,
-                   const char* label)
-    : SysError(makeMessage(message.utf8(), label, function, code)) {}
 
 std::string lastCrtErrorText() {
     const int code = errno;

@@ -27,48 +27,6 @@ tstring textUpToNul(const std::vector<wchar_t>& buffer) {
     return tstring(buffer.begin(), end);
 }
 
-// With notFound, a missing or unreadable variable sets *notFound and gives empty text instead
-// of raising.
-tstring getEnvVariableImpl(const tstring& name, bool* notFound = nullptr) {
-    std::vector<wchar_t> buffer(10, L'\0');
-    // Cleared first, so that a variable set to empty text is told apart from a missing one.
-    SetLastError(0);
-    const DWORD size =
-        GetEnvironmentVariableW(name.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
-    const DWORD firstError = GetLastError();
-    if (firstError == envVariableNotFound) {
-        if (notFound) {
-            *notFound = true;
-            return tstring();
-        }
-        VT_RAISE(SysError(tstrings::TextBuilder()
-                              << "GetEnvironmentVariable(" << name << ") failed. Variable not set",
-                          functionAddress(&GetEnvironmentVariableW), firstError));
-    }
-
-    if (size > buffer.size()) {
-        buffer.resize(size, L'\0');
-        // Judge the second read by its own outcome, not by what the first one left behind.
-        SetLastError(0);
-        GetEnvironmentVariableW(name.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
-        const DWORD secondError = GetLastError();
-        if (secondError != 0) {
-            if (notFound) {
-                *notFound = true;
-                return tstring();
-            }
-            VT_RAISE(
-                SysError(tstrings::TextBuilder() << "GetEnvironmentVariable(" << name << ") failed",
-                         functionAddress(&GetEnvironmentVariableW), secondError));
-        }
-    }
-
-    if (notFound) {
-        *notFound = false;
-    }
-    return textUpToNul(buffer);
-}
-
 tstring getModulePath(HMODULE module) {
     std::vector<wchar_t> buffer(MAX_PATH);
     DWORD length = GetModuleFileNameW(module, buffer.data(), static_cast<DWORD>(buffer.size()));
@@ -78,9 +36,8 @@ tstring getModulePath(HMODULE module) {
         length = GetModuleFileNameW(module, buffer.data(), static_cast<DWORD>(buffer.size()));
     }
     if (length == 0) {
-        const DWORD error = GetLastError();
-        VT_RAISE(SysError(tstrings::TextBuilder() << "GetModuleFileName failed",
-                          functionAddress(&GetModuleFileNameW), error));
+        VT_RAISE_FAILED_CALL(tstrings::TextBuilder() << "GetModuleFileName failed",
+                             &GetModuleFileNameW);
     }
     return tstring(buffer.data(), length);
 }
@@ -92,9 +49,7 @@ tstring getSystemDirImpl(SystemDirQuery query, const char* queryName) {
     for (int attempt = 0; attempt < 2; ++attempt) {
         const UINT length = query(buffer.data(), static_cast<UINT>(buffer.size()));
         if (length == 0) {
-            const DWORD error = GetLastError();
-            VT_RAISE(SysError(tstrings::TextBuilder() << queryName << " failed",
-                              functionAddress(query), error));
+            VT_RAISE_FAILED_CALL(tstrings::TextBuilder() << queryName << " failed", query);
         }
         if (length < buffer.size()) {
             return FileUtils::trimTrailingSeparators(textUpToNul(buffer));
@@ -111,9 +66,8 @@ tstring_array getCommandArgs(bool skipProgramName) {
     const std::unique_ptr<LPWSTR, LocalFreeDeleter> args(
         CommandLineToArgvW(GetCommandLineW(), &count));
     if (!args) {
-        const DWORD error = GetLastError();
-        VT_RAISE(SysError(tstrings::TextBuilder() << "CommandLineToArgvW failed",
-                          functionAddress(&CommandLineToArgvW), error));
+        VT_RAISE_FAILED_CALL(tstrings::TextBuilder() << "CommandLineToArgvW failed",
+                             &CommandLineToArgvW);
     }
 
     tstring_array result;
@@ -123,21 +77,40 @@ tstring_array getCommandArgs(bool skipProgramName) {
     return result;
 }
 
-tstring readEnvVariable(const tstring& name, bool* notFound) {
-    return getEnvVariableImpl(name, notFound);
-}
-
-bool setEnvVariable(const std::nothrow_t&, const tstring& name, const tstring& value) {
-    return SetEnvironmentVariableW(name.c_str(), value.c_str()) != 0;
-}
-
-void setEnvVariable(const tstring& name, const tstring& value) {
-    if (!setEnvVariable(std::nothrow, name, value)) {
-        const DWORD error = GetLastError();
-        VT_RAISE(SysError(tstrings::TextBuilder()
-                              << "SetEnvironmentVariable(" << name << ", " << value << ") failed",
-                          functionAddress(&SetEnvironmentVariableW), error));
+EnvVariableState readEnvVariable(const tstring& name, tstring& value, FailedCall& failure) {
+    failure.function = functionAddress(&GetEnvironmentVariableW);
+    std::vector<wchar_t> buffer(10, L'\0');
+    // Cleared first, so that a variable set to empty text is told apart from a missing one.
+    SetLastError(0);
+    const DWORD size =
+        GetEnvironmentVariableW(name.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
+    failure.code = GetLastError();
+    if (failure.code == envVariableNotFound) {
+        return EnvVariableState::NotFound;
     }
+
+    if (size > buffer.size()) {
+        buffer.resize(size, L'\0');
+        // Judge the second read by its own outcome, not by what the first one left behind.
+        SetLastError(0);
+        GetEnvironmentVariableW(name.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
+        failure.code = GetLastError();
+        if (failure.code != 0) {
+            return EnvVariableState::Unreadable;
+        }
+    }
+
+    value = textUpToNul(buffer);
+    return EnvVariableState::Found;
+}
+
+bool writeEnvVariable(const tstring& name, const tstring& value, FailedCall& failure) {
+    if (SetEnvironmentVariableW(name.c_str(), value.c_str())) {
+        return true;
+    }
+    failure.code = GetLastError();
+    failure.function = functionAddress(&SetEnvironmentVariableW);
+    return false;
 }
 
 ModuleHandle getCurrentModuleHandle() {
@@ -147,9 +120,8 @@ ModuleHandle getCurrentModuleHandle() {
     HMODULE module = nullptr;
     if (!GetModuleHandleExW(flags, static_cast<LPCWSTR>(functionAddress(&getCurrentModuleHandle)),
                             &module)) {
-        const DWORD error = GetLastError();
-        VT_RAISE(SysError(tstrings::TextBuilder() << "GetModuleHandleExW failed",
-                          functionAddress(&GetModuleHandleExW), error));
+        VT_RAISE_FAILED_CALL(tstrings::TextBuilder() << "GetModuleHandleExW failed",
+                             &GetModuleHandleExW);
     }
     return module;
 }
@@ -170,9 +142,8 @@ tstring getFullPathName(const tstring& path) {
         }
         size = length;
     }
-    const DWORD error = GetLastError();
-    VT_RAISE(SysError(tstrings::TextBuilder() << "GetFullPathName(" << path << ") failed",
-                      functionAddress(&GetFullPathNameW), error));
+    VT_RAISE_FAILED_CALL(tstrings::TextBuilder() << "GetFullPathName(" << path << ") failed",
+                         &GetFullPathNameW);
 }
 
 tstring getExecutablePath() {

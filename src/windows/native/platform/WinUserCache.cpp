@@ -39,9 +39,7 @@ bool isDirectory(const tstring& path) {
 }
 
 [[noreturn]] void raiseLastError(const char* call, const tstring& path, const void* function) {
-    const DWORD code = GetLastError();
-    VT_RAISE(
-        SysError(tstrings::TextBuilder() << call << L"(" << path << L") failed", function, code));
+    VT_RAISE_FAILED_CALL(tstrings::TextBuilder() << call << L"(" << path << L") failed", function);
 }
 
 struct FindCloser {

@@ -47,7 +47,7 @@ TEST(LinuxDll, LoadFailureNamesTheCallThePathAndTheReason) {
             expectedMessage("dlopen(" + path + ") failed",
                             path + ": cannot open shared object file: No such file or directory",
                             functionAddress(&::dlopen)));
-        EXPECT_EQ(raisedAt(error), "LinuxDll.cpp at {anonymous}::loadLibrary");
+        EXPECT_EQ(raisedAt(error), "Dll.cpp at {anonymous}::loadLibrary");
     }
 }
 
@@ -61,7 +61,7 @@ TEST(LinuxDll, LookupFailureNamesTheCallThePathAndTheFunction) {
         EXPECT_EQ(bareMessage(error), expectedMessage("dlsym(" + path + ", JLI_Launch) failed",
                                                       path + ": undefined symbol: JLI_Launch",
                                                       functionAddress(&::dlsym)));
-        EXPECT_EQ(raisedAt(error), "LinuxDll.cpp at Dll::getFunction");
+        EXPECT_EQ(raisedAt(error), "Dll.cpp at Dll::getFunction");
     }
 }
 
@@ -84,7 +84,7 @@ TEST(LinuxDll, CopyOfAnUnloadedLibraryFailsNamingThePath) {
         EXPECT_EQ(bareMessage(error),
                   expectedMessage("dlopen(" + path + ", RTLD_NOLOAD) failed",
                                   "The library is not loaded", functionAddress(&::dlopen)));
-        EXPECT_EQ(raisedAt(error), "LinuxDll.cpp at Dll::Dll");
+        EXPECT_EQ(raisedAt(error), "Dll.cpp at Dll::Dll");
     }
     EXPECT_EQ(::dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD), nullptr);
 }

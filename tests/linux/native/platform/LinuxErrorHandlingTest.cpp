@@ -60,6 +60,6 @@ TEST(LinuxSystemErrorText, AddressOutsideEveryModuleIsWarnedAndLeavesTheDescript
     EXPECT_EQ(L"WARNING", recorder.events[0].level);
     EXPECT_EQ(L"GetModuleHandleEx() failed for " + tstrings::fromUtf8(address) + L" address.",
               recorder.events[0].message);
-    EXPECT_EQ(L"LinuxErrorHandling.cpp", recorder.events[0].file);
+    EXPECT_EQ(L"ErrorHandling.cpp", recorder.events[0].file);
     EXPECT_EQ(L"{anonymous}::makeMessage", recorder.events[0].function);
 }

@@ -27,7 +27,7 @@ TEST(LinuxSysInfo, MissingVariableRaisesWithNoDataFromTheHelper) {
                                  systemPart(ENODATA);
         EXPECT_EQ(bare, error.bareMessage());
         const std::string what = error.what();
-        EXPECT_EQ(0u, what.find("LinuxSysInfo.cpp(")) << what;
+        EXPECT_EQ(0u, what.find("SysInfo.cpp(")) << what;
         EXPECT_NE(std::string::npos,
                   what.find(") at SysInfo::{anonymous}::getEnvVariableImpl(): " + bare))
             << what;

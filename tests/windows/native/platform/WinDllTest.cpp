@@ -50,7 +50,7 @@ TEST(WinDll, LoadFailureNamesTheCallAndThePath) {
         EXPECT_EQ(bareMessage(error),
                   expectedMessage(caller, functionAddress(&::LoadLibraryW), ERROR_MOD_NOT_FOUND));
         EXPECT_EQ(bareMessage(error).rfind(tstrings::toUtf8(caller) + codeMark(126), 0), 0u);
-        EXPECT_EQ(raisedAt(error), "WinDll.cpp at {anonymous}::loadLibrary");
+        EXPECT_EQ(raisedAt(error), "Dll.cpp at {anonymous}::loadLibrary");
     }
 }
 
@@ -65,7 +65,7 @@ TEST(WinDll, LookupFailureNamesTheCallThePathAndTheFunction) {
         EXPECT_EQ(bareMessage(error), expectedMessage(caller, functionAddress(&::GetProcAddress),
                                                       ERROR_PROC_NOT_FOUND));
         EXPECT_EQ(bareMessage(error).rfind(tstrings::toUtf8(caller) + codeMark(127), 0), 0u);
-        EXPECT_EQ(raisedAt(error), "WinDll.cpp at Dll::getFunction");
+        EXPECT_EQ(raisedAt(error), "Dll.cpp at Dll::getFunction");
     }
 }
 
@@ -89,7 +89,7 @@ TEST(WinDll, CopyOfAnUnloadedLibraryFailsNamingThePath) {
             bareMessage(error),
             expectedMessage(caller, functionAddress(&::GetModuleHandleExW), ERROR_MOD_NOT_FOUND));
         EXPECT_EQ(bareMessage(error).rfind(tstrings::toUtf8(caller) + codeMark(126), 0), 0u);
-        EXPECT_EQ(raisedAt(error), "WinDll.cpp at Dll::Dll");
+        EXPECT_EQ(raisedAt(error), "Dll.cpp at Dll::Dll");
     }
     EXPECT_EQ(::GetModuleHandleW(path.c_str()), nullptr);
 }

@@ -55,6 +55,6 @@ TEST(WinSystemErrorText, AddressOutsideEveryModuleIsWarnedAndLeavesTheDescriptio
     EXPECT_EQ(L"WARNING", recorder.events[0].level);
     EXPECT_EQ(L"GetModuleHandleEx() failed for " + tstrings::fromUtf8(address) + L" address.",
               recorder.events[0].message);
-    EXPECT_EQ(L"WinErrorHandling.cpp", recorder.events[0].file);
+    EXPECT_EQ(L"ErrorHandling.cpp", recorder.events[0].file);
     EXPECT_EQ(L"{anonymous}::makeMessage", recorder.events[0].function);
 }

@@ -18,7 +18,7 @@ TEST(WinSysInfo, MissingVariableRaisesWithCode203FromTheHelper) {
             systemPart(203);
         EXPECT_EQ(bare, error.bareMessage());
         const std::string what = error.what();
-        EXPECT_EQ(0u, what.find("WinSysInfo.cpp(")) << what;
+        EXPECT_EQ(0u, what.find("SysInfo.cpp(")) << what;
         EXPECT_NE(std::string::npos,
                   what.find(") at SysInfo::{anonymous}::getEnvVariableImpl(): " + bare))
             << what;
