@@ -73,9 +73,8 @@ std::string reexecutingLauncherLib() {
 void markAsLauncher(const tstring& launcherLibPath) {
     const std::string value = processIdentity() + tstrings::toUtf8(launcherLibPath);
     if (setenv(reexecMarkerVar, value.c_str(), 1) != 0) {
-        const int error = errno;
-        VT_RAISE(SysError(tstrings::TextBuilder() << L"setenv(" << reexecMarkerVar << L") failed",
-                          functionAddress(&setenv), error));
+        VT_RAISE_FAILED_CALL(
+            tstrings::TextBuilder() << L"setenv(" << reexecMarkerVar << L") failed", &setenv);
     }
     LOG_TRACE(reexecMarkerVar << L"=" << value);
 }

@@ -99,9 +99,8 @@ std::unique_ptr<Dll> loadDllWithAddDllDirectory(const tstring& path) {
         tstrings::TextBuilder() << L"AddDllDirectory");
     const AddDllDirectoryFunc addDllDirectory = addDllDirectoryFunc;
     if (addDllDirectory(dir.c_str()) == nullptr) {
-        const DWORD code = GetLastError();
-        VT_RAISE(SysError(tstrings::TextBuilder() << L"AddDllDirectory(" << dir << L") failed",
-                          functionAddress(addDllDirectory), code));
+        VT_RAISE_FAILED_CALL(tstrings::TextBuilder() << L"AddDllDirectory(" << dir << L") failed",
+                             addDllDirectory);
     }
     LOG_TRACE(L"AddDllDirectory(" << dir << L"): OK");
 
@@ -154,8 +153,8 @@ bool needRestartLauncher(AppLauncher& appLauncher, CfgFile& cfgFile, bool restar
     const auto noRestart = application.find(PropertyName::winNorestart);
     if (noRestart != application.end()) {
         const bool value = CfgFile::isTrue(*noRestart);
-        LOG_TRACE(PropertyName::winNorestart.name() << L"=" << (value ? L"true" : L"false")
-                                                     << L" from config file");
+        LOG_TRACE(PropertyName::winNorestart.name()
+                  << L"=" << (value ? L"true" : L"false") << L" from config file");
         restart = !value;
     }
     appLauncher.setPresetCfgFile(&cfgFile);
@@ -249,39 +248,33 @@ RunExecutorWithMsgLoop::RunExecutorWithMsgLoop(const Executor& executor)
       window(CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                              GetModuleHandleW(nullptr), nullptr)) {
     if (window == nullptr) {
-        const DWORD code = GetLastError();
-        VT_RAISE(SysError(tstrings::TextBuilder() << L"CreateWindowEx() failed",
-                          functionAddress(&CreateWindowExW), code));
+        VT_RAISE_FAILED_CALL(tstrings::TextBuilder() << L"CreateWindowEx() failed",
+                             &CreateWindowExW);
     }
 }
 
 int RunExecutorWithMsgLoop::apply(const Executor& executor) {
     // Freed only after the worker has ended: on a failure below it stays with a worker that may
     // still run, and the process ends soon after.
-    RunExecutorWithMsgLoop* const runner = new RunExecutorWithMsgLoop(executor);
-    const UniqueHandle thread(CreateThread(nullptr, 0, worker, runner, 0, nullptr));
+    std::unique_ptr<RunExecutorWithMsgLoop> owned(new RunExecutorWithMsgLoop(executor));
+    const UniqueHandle thread(CreateThread(nullptr, 0, worker, owned.get(), 0, nullptr));
     if (!thread) {
-        const DWORD code = GetLastError();
-        delete runner;
-        VT_RAISE(SysError(tstrings::TextBuilder() << L"CreateThread() failed",
-                          functionAddress(&CreateThread), code));
+        VT_RAISE_FAILED_CALL(tstrings::TextBuilder() << L"CreateThread() failed", &CreateThread);
     }
+    RunExecutorWithMsgLoop* const runner = owned.release();
 
     MSG message;
     for (BOOL answer; (answer = GetMessageW(&message, runner->window, 0, 0)) != 0;) {
         if (answer == -1) {
-            const DWORD code = GetLastError();
-            VT_RAISE(SysError(tstrings::TextBuilder() << L"GetMessage() failed",
-                              functionAddress(&GetMessageW), code));
+            VT_RAISE_FAILED_CALL(tstrings::TextBuilder() << L"GetMessage() failed", &GetMessageW);
         }
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }
 
     if (WaitForSingleObject(thread.get(), INFINITE) == WAIT_FAILED) {
-        const DWORD code = GetLastError();
-        VT_RAISE(SysError(tstrings::TextBuilder() << L"WaitForSingleObject() failed",
-                          functionAddress(&WaitForSingleObject), code));
+        VT_RAISE_FAILED_CALL(tstrings::TextBuilder() << L"WaitForSingleObject() failed",
+                             &WaitForSingleObject);
     }
     const int exitCode = runner->exitCode;
     delete runner;
@@ -296,9 +289,8 @@ void RunExecutorWithMsgLoop::run() {
     bool quitPosted = false;
     catchAndLog(VT_SOURCE_POSITION, [this, &quitPosted] {
         if (!PostMessageW(window, WM_QUIT, 0, 0)) {
-            const DWORD code = GetLastError();
-            VT_RAISE(SysError(tstrings::TextBuilder() << L"PostMessage(WM_QUIT) failed",
-                              functionAddress(&PostMessageW), code));
+            VT_RAISE_FAILED_CALL(tstrings::TextBuilder() << L"PostMessage(WM_QUIT) failed",
+                                 &PostMessageW);
         }
         quitPosted = true;
     });
