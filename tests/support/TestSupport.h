@@ -80,6 +80,12 @@ void writeFile(const tstring& path, const std::string& bytes);
 std::string readFile(const tstring& path);
 void makeDirectories(const tstring& path);
 
+// The system's own description of an error code, read without the launcher's code, as error
+// messages show it: on one line, without a closing period.
+std::string systemDescription(std::uint32_t code);
+// A function of the system's own library, whose module describes its error codes.
+const void* systemLibraryFunction();
+
 } // namespace testsupport
 
 #endif

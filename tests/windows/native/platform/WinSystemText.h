@@ -5,25 +5,11 @@
 
 #include <string>
 
-#include "tstrings.h"
+#include "TestSupport.h"
 
-// The system's own text for code, read without the launcher's code, on one line without its
-// closing period, as error messages show it.
+// The system's own text for code, on one line without its closing period.
 inline std::string systemDescription(DWORD code) {
-    wchar_t* buffer = nullptr;
-    const DWORD flags =
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
-    const DWORD length =
-        FormatMessageW(flags, nullptr, code, 0, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
-    if (length == 0) {
-        return "<no system text>";
-    }
-    tstring text(buffer, length);
-    LocalFree(buffer);
-    while (!text.empty() && (text.back() <= L' ' || text.back() == L'.')) {
-        text.pop_back();
-    }
-    return tstrings::toUtf8(text);
+    return testsupport::systemDescription(code);
 }
 
 // "System error [<code>](system error <code> (<description>))"
