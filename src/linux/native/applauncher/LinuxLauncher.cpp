@@ -32,13 +32,12 @@ const char* const reexecMarkerVar = "VANTREL_JLI_REEXEC";
 // In clock ticks since boot; execve keeps it, as it keeps the pid, and together the two name
 // one process for as long as the system runs.
 std::string processStartTime() {
-    std::FILE* const file = std::fopen("/proc/self/stat", "rb");
-    if (file == nullptr) {
+    const UniqueFile file(std::fopen("/proc/self/stat", "rb"));
+    if (!file) {
         return std::string();
     }
     char buffer[1024];
-    const std::size_t size = std::fread(buffer, 1, sizeof(buffer) - 1, file);
-    std::fclose(file);
+    const std::size_t size = std::fread(buffer, 1, sizeof(buffer) - 1, file.get());
     const std::string stat(buffer, size);
     // The command name in parentheses may hold blanks and parentheses: count from the last ')'.
     std::size_t pos = stat.rfind(')');

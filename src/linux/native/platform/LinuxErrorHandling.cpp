@@ -28,9 +28,8 @@ bool hasDescription(int code) {
 #endif
 }
 
-// One table of error texts serves every library here; module only tells that one was found.
-tstring getSystemMessageText(std::uint32_t code, const void* module) {
-    (void)module;
+// One table of error texts serves every library here.
+tstring getSystemMessageText(std::uint32_t code) {
     const int errorNumber = static_cast<int>(code);
     char buffer[1024] = {};
     const char* text = describedText(strerror_r(errorNumber, buffer, sizeof(buffer)), buffer);
@@ -47,15 +46,11 @@ std::uint32_t lastSystemErrorCode() {
 }
 
 bool describeSystemError(std::uint32_t code, const void* function, tstring& description) {
-    const void* module = nullptr;
-    if (function) {
-        Dl_info info = {};
-        if (!dladdr(function, &info) || !info.dli_fbase) {
-            return false;
-        }
-        module = info.dli_fbase;
+    Dl_info info = {};
+    if (function && (!dladdr(function, &info) || !info.dli_fbase)) {
+        return false;
     }
-    description = getSystemMessageText(code, module);
+    description = getSystemMessageText(code);
     return true;
 }
 

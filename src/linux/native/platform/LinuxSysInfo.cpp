@@ -24,12 +24,8 @@ const int envVariableNotFound = ENODATA;
 // A value that is no valid UTF-8 can't be read as text.
 const int envVariableUnreadable = EILSEQ;
 
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
 std::string readProcFile(const char* path) {
-    const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path, "rb"));
+    const UniqueFile file(std::fopen(path, "rb"));
     if (!file) {
         VT_RAISE_FAILED_CALL(tstrings::TextBuilder() << "fopen(" << path << ") failed",
                              &std::fopen);

@@ -35,10 +35,6 @@ struct DirCloser {
     void operator()(DIR* dir) const { closedir(dir); }
 };
 
-[[noreturn]] void raiseErrno(const char* call, const tstring& path, const void* function) {
-    VT_RAISE_FAILED_CALL(tstrings::TextBuilder() << call << L"(" << path << L") failed", function);
-}
-
 // Another process may make the same directories at the same time: only the final state counts.
 void makeMissingDirectories(const tstring& dir) {
     const tstring parent = FileUtils::parentPath(dir);
@@ -47,11 +43,11 @@ void makeMissingDirectories(const tstring& dir) {
         makeMissingDirectories(parent);
     }
     if (mkdir(native(dir).c_str(), 0700) != 0 && errno != EEXIST) {
-        raiseErrno("mkdir", dir, functionAddress(&mkdir));
+        raiseFailedFileCall("mkdir", dir, functionAddress(&mkdir));
     }
     if (stat(native(dir).c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
         errno = ENOTDIR;
-        raiseErrno("mkdir", dir, functionAddress(&mkdir));
+        raiseFailedFileCall("mkdir", dir, functionAddress(&mkdir));
     }
 }
 
@@ -68,7 +64,7 @@ tstring baseDir() {
 
 bool stamp(const tstring& path, FileStamp& result) {
     struct stat info;
-    if (path.find(L'\0') != tstring::npos || stat(native(path).c_str(), &info) != 0) {
+    if (FileUtils::hasEmbeddedNul(path) || stat(native(path).c_str(), &info) != 0) {
         return false;
     }
     result.size = static_cast<std::uint64_t>(info.st_size);
@@ -81,7 +77,7 @@ bool stamp(const tstring& path, FileStamp& result) {
 tstring_array listDirectory(const tstring& dir) {
     const std::unique_ptr<DIR, DirCloser> stream(opendir(native(dir).c_str()));
     if (!stream) {
-        raiseErrno("opendir", dir, functionAddress(&opendir));
+        raiseFailedFileCall("opendir", dir, functionAddress(&opendir));
     }
     tstring_array names;
     while (const dirent* entry = readdir(stream.get())) {
@@ -102,7 +98,7 @@ void makeDirectories(const tstring& dir) {
     const std::unique_ptr<char, decltype(&std::free)> resolved(
         realpath(native(dir).c_str(), nullptr), &std::free);
     if (!resolved) {
-        raiseErrno("realpath", dir, functionAddress(&realpath));
+        raiseFailedFileCall("realpath", dir, functionAddress(&realpath));
     }
     const std::string path = resolved.get();
     for (std::size_t end = path.find('/', 1);; end = path.find('/', end + 1)) {
@@ -112,9 +108,8 @@ void makeDirectories(const tstring& dir) {
         if (lstat(folder.empty() ? "/" : folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) ||
             (info.st_uid != geteuid() && (last || info.st_uid != 0)) ||
             ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (last || !(info.st_mode & S_ISVTX)))) {
-            VT_RAISE(tstrings::TextBuilder()
-                     << tstrings::fromUtf8(last ? tstrings::toUtf8(dir) : folder)
-                     << L" is not private to this user");
+            VT_RAISE(tstrings::TextBuilder() << (last ? dir : tstrings::fromUtf8(folder))
+                                             << L" is not private to this user");
         }
         if (last) {
             break;
@@ -125,7 +120,7 @@ void makeDirectories(const tstring& dir) {
 void createEmptyFile(const tstring& path) {
     if (!createNewFile(path)) {
         errno = EEXIST;
-        raiseErrno("open", path, functionAddress(&open));
+        raiseFailedFileCall("open", path, functionAddress(&open));
     }
 }
 
@@ -135,7 +130,7 @@ bool createNewFile(const tstring& path) {
         return false;
     }
     if (fd < 0) {
-        raiseErrno("open", path, functionAddress(&open));
+        raiseFailedFileCall("open", path, functionAddress(&open));
     }
     close(fd);
     return true;
@@ -185,7 +180,7 @@ void startInBackground(const tstring& program, const tstring& variable, unsigned
     // own that the terminal's signals don't reach.
     const pid_t child = fork();
     if (child < 0) {
-        raiseErrno("fork", program, functionAddress(&fork));
+        raiseFailedFileCall("fork", program, functionAddress(&fork));
     }
     if (child == 0) {
         if (setsid() < 0 || fork() != 0) {

@@ -109,6 +109,10 @@ SysError::SysError(const tstrings::TextBuilder& message, const void* function, s
                    const char* label)
     : SysError(makeMessage(message.utf8(), label, function, code)) {}
 
+void raiseFailedFileCall(const char* call, const tstring& path, const void* function) {
+    VT_RAISE_FAILED_CALL(tstrings::TextBuilder() << call << L"(" << path << L") failed", function);
+}
+
 void logCaughtError(const SourcePosition& position, const std::runtime_error& error) {
     logCaughtMessage(position, (tstrings::TextBuilder()
                                 << "Exception with message '" << error.what() << "' caught")

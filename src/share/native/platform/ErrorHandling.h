@@ -86,6 +86,9 @@ VtError<SysError> makeError(const SysError& error, const SourcePosition& positio
         VT_RAISE(SysError((message), functionAddress(function), vtFailedCallCode));                \
     } while (false)
 
+// VT_RAISE_FAILED_CALL of a file call: "<call>(<path>) failed".
+[[noreturn]] void raiseFailedFileCall(const char* call, const tstring& path, const void* function);
+
 // A platform call that failed: the function, whose module describes the code, and the code.
 struct FailedCall {
     const void* function = nullptr;

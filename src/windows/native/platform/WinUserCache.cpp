@@ -38,10 +38,6 @@ bool isDirectory(const tstring& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-[[noreturn]] void raiseLastError(const char* call, const tstring& path, const void* function) {
-    VT_RAISE_FAILED_CALL(tstrings::TextBuilder() << call << L"(" << path << L") failed", function);
-}
-
 struct FindCloser {
     void operator()(HANDLE handle) const { FindClose(handle); }
 };
@@ -56,14 +52,14 @@ public:
     CurrentUser() {
         HANDLE token = nullptr;
         if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
-            raiseLastError("OpenProcessToken", L"", functionAddress(&OpenProcessToken));
+            raiseFailedFileCall("OpenProcessToken", L"", functionAddress(&OpenProcessToken));
         }
         const UniqueHandle owner(token);
         DWORD size = 0;
         GetTokenInformation(token, TokenUser, nullptr, 0, &size);
         data.resize(size);
         if (!GetTokenInformation(token, TokenUser, data.data(), size, &size)) {
-            raiseLastError("GetTokenInformation", L"", functionAddress(&GetTokenInformation));
+            raiseFailedFileCall("GetTokenInformation", L"", functionAddress(&GetTokenInformation));
         }
     }
 
@@ -74,7 +70,8 @@ public:
     tstring privateDescriptor() const {
         wchar_t* text = nullptr;
         if (!ConvertSidToStringSidW(sid(), &text)) {
-            raiseLastError("ConvertSidToStringSid", L"", functionAddress(&ConvertSidToStringSidW));
+            raiseFailedFileCall("ConvertSidToStringSid", L"",
+                                functionAddress(&ConvertSidToStringSidW));
         }
         const std::unique_ptr<wchar_t, LocalFreer> owner(text);
         return tstring(L"O:") + text + L"D:P(A;OICI;FA;;;" + text + L")";
@@ -133,14 +130,14 @@ void makeMissingDirectories(const tstring& dir, const tstring& descriptorText) {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(
             descriptorText.c_str(), SDDL_REVISION_1, &descriptor, nullptr)) {
-        raiseLastError("ConvertStringSecurityDescriptorToSecurityDescriptor", dir,
-                       functionAddress(&ConvertStringSecurityDescriptorToSecurityDescriptorW));
+        raiseFailedFileCall("ConvertStringSecurityDescriptorToSecurityDescriptor", dir,
+                            functionAddress(&ConvertStringSecurityDescriptorToSecurityDescriptorW));
     }
     const std::unique_ptr<void, LocalFreer> kept(descriptor);
     SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor, FALSE};
     // Another process may make it at the same time: only the final state counts.
     if (!CreateDirectoryW(dir.c_str(), &attributes) && !isDirectory(dir)) {
-        raiseLastError("CreateDirectory", dir, functionAddress(&CreateDirectoryW));
+        raiseFailedFileCall("CreateDirectory", dir, functionAddress(&CreateDirectoryW));
     }
 }
 
@@ -153,7 +150,7 @@ tstring baseDir() {
 
 bool stamp(const tstring& path, FileStamp& result) {
     WIN32_FILE_ATTRIBUTE_DATA data;
-    if (path.find(L'\0') != tstring::npos ||
+    if (FileUtils::hasEmbeddedNul(path) ||
         !GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
         return false;
     }
@@ -168,7 +165,7 @@ tstring_array listDirectory(const tstring& dir) {
     const tstring pattern = FileUtils::joinPath(dir, L"*");
     HANDLE found = FindFirstFileW(pattern.c_str(), &data);
     if (found == INVALID_HANDLE_VALUE) {
-        raiseLastError("FindFirstFile", pattern, functionAddress(&FindFirstFileW));
+        raiseFailedFileCall("FindFirstFile", pattern, functionAddress(&FindFirstFileW));
     }
     const std::unique_ptr<void, FindCloser> owner(found);
     tstring_array names;
@@ -202,7 +199,7 @@ void makeDirectories(const tstring& dir) {
 void createEmptyFile(const tstring& path) {
     if (!createNewFile(path)) {
         SetLastError(ERROR_FILE_EXISTS);
-        raiseLastError("CreateFile", path, functionAddress(&CreateFileW));
+        raiseFailedFileCall("CreateFile", path, functionAddress(&CreateFileW));
     }
 }
 
@@ -213,7 +210,7 @@ bool createNewFile(const tstring& path) {
         return false;
     }
     if (!file) {
-        raiseLastError("CreateFile", path, functionAddress(&CreateFileW));
+        raiseFailedFileCall("CreateFile", path, functionAddress(&CreateFileW));
     }
     return true;
 }
@@ -259,7 +256,7 @@ void startInBackground(const tstring& program, const tstring& variable, unsigned
     limits.BasicLimitInformation.PerJobUserTimeLimit.QuadPart = seconds * 10000000LL;
     if (!job || !SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits,
                                          sizeof(limits))) {
-        raiseLastError("CreateJobObject", program, functionAddress(&CreateJobObjectW));
+        raiseFailedFileCall("CreateJobObject", program, functionAddress(&CreateJobObjectW));
     }
     tstring commandLine = L"\"" + program + L"\"";
     STARTUPINFOW startup = {};
@@ -274,14 +271,14 @@ void startInBackground(const tstring& program, const tstring& variable, unsigned
                         CREATE_SUSPENDED | DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP |
                             CREATE_UNICODE_ENVIRONMENT | BELOW_NORMAL_PRIORITY_CLASS,
                         &block[0], nullptr, &startup, &info)) {
-        raiseLastError("CreateProcess", program, functionAddress(&CreateProcessW));
+        raiseFailedFileCall("CreateProcess", program, functionAddress(&CreateProcessW));
     }
     const UniqueHandle process(info.hProcess);
     const UniqueHandle thread(info.hThread);
     if (!AssignProcessToJobObject(job.get(), process.get())) {
         TerminateProcess(process.get(), 1);
-        raiseLastError("AssignProcessToJobObject", program,
-                       functionAddress(&AssignProcessToJobObject));
+        raiseFailedFileCall("AssignProcessToJobObject", program,
+                            functionAddress(&AssignProcessToJobObject));
     }
     ResumeThread(thread.get());
     // The job's handle goes with this process; the job and its limit stay with the child.
