@@ -38,9 +38,11 @@ target_include_directories(vtcommon PUBLIC ${SRC}/share/native/common)
 target_link_libraries(vtcommon PUBLIC vtplatform)
 
 # Configuration, runtime and archive: everything a launcher does before the runtime runs.
-file(GLOB VANTREL_APPLAUNCHER_SOURCES CONFIGURE_DEPENDS ${SRC}/share/native/applauncher/*.cpp)
+file(GLOB VANTREL_APPLAUNCHER_SOURCES CONFIGURE_DEPENDS ${SRC}/share/native/applauncher/*.cpp
+  ${SRC}/share/native/applauncher/startup/*.cpp)
 add_library(vtapplauncher STATIC ${VANTREL_APPLAUNCHER_SOURCES})
-target_include_directories(vtapplauncher PUBLIC ${SRC}/share/native/applauncher)
+target_include_directories(vtapplauncher PUBLIC ${SRC}/share/native/applauncher
+  ${SRC}/share/native/applauncher/startup)
 target_link_libraries(vtapplauncher PUBLIC vtcommon ZLIB::ZLIB)
 # What makes a function of an executable visible to the libraries it loads. Linux executables
 # export every global function already (ENABLE_EXPORTS).

@@ -1,6 +1,9 @@
 // The per-user cache on POSIX file systems; the base directory after the XDG rules.
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -51,6 +54,48 @@ void makeMissingDirectories(const tstring& dir) {
     }
 }
 
+// The user's own group, as systems with a group per user give it (Fedora's and RHEL's default
+// umask 002 leaves ~/.cache writable by it): nobody else is in it.
+bool isPrivateGroup(gid_t gid) {
+    const passwd* user = getpwuid(geteuid());
+    const group* own = getgrgid(gid);
+    if (gid != getegid() || user == nullptr || own == nullptr ||
+        std::string(own->gr_name) != user->pw_name) {
+        return false;
+    }
+    for (char** member = own->gr_mem; *member != nullptr; ++member) {
+        if (std::string(*member) != user->pw_name) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Others may write to a folder of the way only when it is sticky; the user's private group
+// may write to the user's own folders, but not to the cache folder itself.
+bool othersCannotWrite(const struct stat& info, bool last) {
+    if ((info.st_mode & S_IWOTH) != 0 && (last || !(info.st_mode & S_ISVTX))) {
+        return false;
+    }
+    return (info.st_mode & S_IWGRP) == 0 || (!last && (info.st_mode & S_ISVTX)) ||
+           (!last && info.st_uid == geteuid() && isPrivateGroup(info.st_gid));
+}
+
+void refuseLinksOfOthers(const std::string& path) {
+    for (std::size_t end = path.find('/', 1);; end = path.find('/', end + 1)) {
+        const std::string prefix = path.substr(0, end);
+        struct stat info;
+        if (lstat(prefix.c_str(), &info) == 0 && S_ISLNK(info.st_mode) &&
+            info.st_uid != geteuid() && info.st_uid != 0) {
+            VT_RAISE(tstrings::TextBuilder()
+                     << tstrings::fromUtf8(prefix) << L" is a link of another user");
+        }
+        if (end == std::string::npos) {
+            return;
+        }
+    }
+}
+
 } // namespace
 
 tstring baseDir() {
@@ -89,12 +134,14 @@ tstring_array listDirectory(const tstring& dir) {
     return names;
 }
 
-void makeDirectories(const tstring& dir) {
+tstring makeDirectories(const tstring& dir) {
     makeMissingDirectories(dir);
     // What lies here is run as the application's code: nobody else may put it there, nor
-    // swap a folder on its way. Checked along the path with its links resolved, from the root:
-    // each folder is this user's or the system's, and only a sticky one (as /tmp) may be
-    // writable by others. The folder itself is this user's alone.
+    // swap a folder or link on its way. Links on the given path must be this user's or the
+    // system's; the folders of the resolved path, checked from the root, too, and only a sticky
+    // one (as /tmp) may be writable by others. The checked path is what is used from then on,
+    // so a link swapped afterwards leads nowhere new.
+    refuseLinksOfOthers(native(dir));
     const std::unique_ptr<char, decltype(&std::free)> resolved(
         realpath(native(dir).c_str(), nullptr), &std::free);
     if (!resolved) {
@@ -107,12 +154,12 @@ void makeDirectories(const tstring& dir) {
         struct stat info;
         if (lstat(folder.empty() ? "/" : folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) ||
             (info.st_uid != geteuid() && (last || info.st_uid != 0)) ||
-            ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (last || !(info.st_mode & S_ISVTX)))) {
+            !othersCannotWrite(info, last)) {
             VT_RAISE(tstrings::TextBuilder() << (last ? dir : tstrings::fromUtf8(folder))
                                              << L" is not private to this user");
         }
         if (last) {
-            break;
+            return tstrings::fromUtf8(path);
         }
     }
 }
@@ -144,6 +191,14 @@ bool removeFile(const tstring& path) {
     return unlink(native(path).c_str()) == 0;
 }
 
+bool touch(const tstring& path) {
+    return utimensat(AT_FDCWD, native(path).c_str(), nullptr, 0) == 0;
+}
+
+bool truncateFile(const tstring& path, std::uint64_t size) {
+    return truncate(native(path).c_str(), static_cast<off_t>(size)) == 0;
+}
+
 std::uint64_t freeBytes(const tstring& dir) {
     struct statvfs info;
     if (statvfs(native(dir).c_str(), &info) != 0) {
@@ -163,7 +218,7 @@ std::uint64_t processId() {
     return static_cast<std::uint64_t>(getpid());
 }
 
-void startInBackground(const tstring& program, const tstring& variable, unsigned seconds) {
+void startInBackground(const tstring& program, const tstring& variable) {
     // Everything the child needs is made before the fork: other threads may hold locks that
     // the child could never take.
     const std::string path = native(program);
@@ -191,13 +246,49 @@ void startInBackground(const tstring& program, const tstring& variable, unsigned
             dup2(null, stream);
         }
         setpriority(PRIO_PROCESS, 0, 10);
-        alarm(seconds); // kept across exec: the runtime ends at the limit
         execve(argv[0], argv, environment.data());
         _exit(127);
     }
     int status = 0;
     while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
+}
+
+void endAfter(unsigned seconds) {
+    alarm(seconds); // the default action of the signal ends the process
+}
+
+FileLock& FileLock::operator=(FileLock&& other) noexcept {
+    if (this != &other) {
+        this->~FileLock();
+        handle = other.handle;
+        other.handle = invalid;
+    }
+    return *this;
+}
+
+FileLock::~FileLock() {
+    if (handle != invalid) {
+        close(static_cast<int>(handle));
+    }
+}
+
+FileLock FileLock::take(const tstring& path, bool wait) {
+    const int fd = open(native(path).c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) {
+        raiseFailedFileCall("open", path, functionAddress(&open));
+    }
+    FileLock lock(fd);
+    int result;
+    while ((result = flock(fd, LOCK_EX | (wait ? 0 : LOCK_NB))) != 0 && errno == EINTR) {
+    }
+    if (result != 0 && errno == EWOULDBLOCK) {
+        return FileLock();
+    }
+    if (result != 0) {
+        raiseFailedFileCall("flock", path, functionAddress(&flock));
+    }
+    return lock;
 }
 
 std::int64_t now() {

@@ -1,12 +1,14 @@
 #include "AppLauncher.h"
 
-#include "CdsArchive.h"
+#include <utility>
+
 #include "CfgFile.h"
 #include "ErrorHandling.h"
 #include "FileUtils.h"
 #include "JavaRuntime.h"
 #include "JvmLauncher.h"
 #include "Log.h"
+#include "StartupArchive.h"
 #include "SysInfo.h"
 #include "UserCache.h"
 
@@ -83,39 +85,49 @@ bool AppLauncher::libSearchVarHasAppDir() const {
     return false;
 }
 
-void AppLauncher::appendCdsOptions(Jvm& jvm, const CfgFile& cfgFile,
-                                   const tstring& runtimeDir) const {
-    // The background process that creates an AOT cache must never run the application.
-    const bool aotCreation =
-        SysInfo::getEnvVariable(std::nothrow, CdsArchive::aotCreationVar, tstring()) == L"1";
+bool AppLauncher::appendArchiveOptions(Jvm& jvm, const CfgFile& cfgFile,
+                                       const tstring& runtimeDir) const {
+    // The background process that makes an archive must never run the application.
+    const bool creation =
+        SysInfo::getEnvVariable(std::nothrow, StartupArchive::creationVar, tstring()) == L"1";
     if (!jvmRunsHere || cfgFile.section(SectionName::Application).count(PropertyName::cds) == 0) {
-        if (aotCreation) {
-            VT_RAISE("no AOT cache to create");
+        if (creation) {
+            VT_RAISE("no class-data archive to make");
         }
-        return;
+        return false;
     }
-    CdsArchive::Setup setup;
+    StartupArchive::Setup setup;
     setup.cacheBase = UserCache::baseDir();
     setup.packageName = packageName;
     setup.appName = FileUtils::appNameOfLauncher(launcherExePath);
     setup.launcherPath = launcherExePath;
     setup.runtimeDir = runtimeDir;
     setup.jvmLibPath = jvm.getJvmLibPath();
-    // The runtime reads these too: an option there can make an archive fail the start.
-    for (const wchar_t* name : {L"JDK_JAVA_OPTIONS", L"JAVA_TOOL_OPTIONS", L"_JAVA_OPTIONS"}) {
+    // The runtime reads these too: they are part of what the archive must agree with.
+    for (const wchar_t* name : StartupArchive::optionVars) {
         setup.envOptions += SysInfo::getEnvVariable(std::nothrow, name, tstring()) + L" ";
     }
     setup.processId = UserCache::processId();
     setup.now = UserCache::now();
-    setup.aotCreation = aotCreation;
-    const CdsArchive::Plan plan = CdsArchive::plan(cfgFile, setup);
-    if (aotCreation && !plan.creation) {
-        VT_RAISE("no AOT cache to create");
+    setup.creation = creation;
+    if (creation) {
+        UserCache::endAfter(StartupArchive::creationTimeLimit);
+    }
+    StartupArchive::Plan plan = StartupArchive::plan(cfgFile, setup);
+    if (creation && !plan.creation) {
+        VT_RAISE("no class-data archive to make");
+    }
+    if (creation) {
+        // The creation takes what it needs of them as options; nothing else of them runs.
+        for (const wchar_t* name : StartupArchive::optionVars) {
+            jvm.appendEnvVariable(name, tstring());
+        }
     }
     for (const tstring& option : plan.options) {
         jvm.appendArgument(option);
     }
-    CdsArchive::keepForExit(plan);
+    StartupArchive::keepForExit(std::move(plan));
+    return creation;
 }
 
 std::unique_ptr<Jvm> AppLauncher::makeJvm() const {
@@ -143,8 +155,9 @@ std::unique_ptr<Jvm> AppLauncher::makeJvm() const {
     const tstring runtimeDir = runtimeDirOf(*cfgFile, fallbackRuntimeDir);
     jvm->setLauncherLibPath(findJvmLib(runtimeDir, jvmLibCandidates));
     jvm->appendArgument(launcherExePath);
-    appendCdsOptions(*jvm, *cfgFile, runtimeDir);
-    jvm->initFromConfigFile(*cfgFile);
+    if (!appendArchiveOptions(*jvm, *cfgFile, runtimeDir)) {
+        jvm->initFromConfigFile(*cfgFile);
+    }
     return jvm;
 }
 

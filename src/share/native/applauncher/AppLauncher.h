@@ -66,7 +66,8 @@ public:
 
 private:
     // Before the other Java options; nothing without "app.cds" in the configuration.
-    void appendCdsOptions(Jvm& jvm, const CfgFile& cfgFile, const tstring& runtimeDir) const;
+    // True in the background process that only makes an archive: its options are all.
+    bool appendArchiveOptions(Jvm& jvm, const CfgFile& cfgFile, const tstring& runtimeDir) const;
 
     tstring_array appArgs;
     tstring launcherExePath;

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <vector>
 
-#include "CdsArchive.h"
+#include "StartupArchive.h"
 #include "CfgFile.h"
 #include "Dll.h"
 #include "ErrorHandling.h"
@@ -406,7 +406,7 @@ void Jvm::launch() const {
     const DllFunction<void*> jliLaunch(Dll(tstrings::TextBuilder() << launcherLibPath),
                                        tstrings::TextBuilder() << JavaRuntime::launchEntryName);
     // From here on the runtime may end the process itself.
-    CdsArchive::finishAtExit();
+    StartupArchive::finishAtExit();
     if (jvmLauncherRunJli(buffer.get(), jliLaunch) != 0) {
         VT_RAISE("Failed to launch JVM");
     }

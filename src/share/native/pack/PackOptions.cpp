@@ -71,7 +71,8 @@ const PackOption splash = {L"--splash", "FILE", "the splash screen image, relati
                            K::Single};
 const PackOption noRestart = {L"--no-restart", nullptr,
                               "the Windows launcher does not restart itself", K::Flag};
-const PackOption cds = {L"--cds", nullptr, "a class-data archive made at first start", K::Flag};
+const PackOption cds = {L"--cds", nullptr, "the start-up archive, which is on by default", K::Flag};
+const PackOption noCds = {L"--no-cds", nullptr, "no start-up archive in the user's cache", K::Flag};
 const PackOption runtime = {L"--runtime", "DIR", "copies this Java runtime image", K::Single};
 const PackOption jlinkFrom = {L"--jlink-from", "JDK",
                               "links the runtime with this JDK (default: JAVA_HOME, else the\n"
@@ -135,47 +136,27 @@ const PackOption version = {L"--version", nullptr, "", K::Flag};
 namespace {
 
 const PackOption* const optionTable[] = {
-    &PackOpt::name,
-    &PackOpt::input,
-    &PackOpt::dest,
-    &PackOpt::replace,
-    &PackOpt::mainJar,
-    &PackOpt::mainClass,
-    &PackOpt::module,
-    &PackOpt::modulePath,
-    &PackOpt::classPath,
-    &PackOpt::javaOptions,
-    &PackOpt::arguments,
-    &PackOpt::package,
-    &PackOpt::splash,
-    &PackOpt::noRestart,
-    &PackOpt::cds,
-    &PackOpt::runtime,
-    &PackOpt::jlinkFrom,
-    &PackOpt::jmods,
-    &PackOpt::addModules,
-    &PackOpt::extraModules,
-    &PackOpt::noProviderModules,
-    &PackOpt::target,
-    &PackOpt::launcher,
-    &PackOpt::icon,
-    &PackOpt::appVersion,
-    &PackOpt::vendor,
-    &PackOpt::description,
-    &PackOpt::copyright,
-    &PackOpt::type,
-    &PackOpt::perUser,
-    &PackOpt::desktopShortcut,
-    &PackOpt::upgradeCode,
-    &PackOpt::linuxPackageName,
-    &PackOpt::maintainer,
-    &PackOpt::desktopEntry,
-    &PackOpt::signPkcs12,
-    &PackOpt::signPasswordEnv,
-    &PackOpt::timestampUrl,
-    &PackOpt::quiet,
-    &PackOpt::help,
-    &PackOpt::version,
+    &PackOpt::name,         &PackOpt::input,
+    &PackOpt::dest,         &PackOpt::replace,
+    &PackOpt::mainJar,      &PackOpt::mainClass,
+    &PackOpt::module,       &PackOpt::modulePath,
+    &PackOpt::classPath,    &PackOpt::javaOptions,
+    &PackOpt::arguments,    &PackOpt::package,
+    &PackOpt::splash,       &PackOpt::noRestart,
+    &PackOpt::cds,          &PackOpt::noCds,
+    &PackOpt::runtime,      &PackOpt::jlinkFrom,
+    &PackOpt::jmods,        &PackOpt::addModules,
+    &PackOpt::extraModules, &PackOpt::noProviderModules,
+    &PackOpt::target,       &PackOpt::launcher,
+    &PackOpt::icon,         &PackOpt::appVersion,
+    &PackOpt::vendor,       &PackOpt::description,
+    &PackOpt::copyright,    &PackOpt::type,
+    &PackOpt::perUser,      &PackOpt::desktopShortcut,
+    &PackOpt::upgradeCode,  &PackOpt::linuxPackageName,
+    &PackOpt::maintainer,   &PackOpt::desktopEntry,
+    &PackOpt::signPkcs12,   &PackOpt::signPasswordEnv,
+    &PackOpt::timestampUrl, &PackOpt::quiet,
+    &PackOpt::help,         &PackOpt::version,
 };
 
 const std::size_t helpColumn = 27;
@@ -532,7 +513,11 @@ PackCommand parsePackCommand(const tstring_array& args, const PackTarget& hostTa
         checkInsideInput(PackOpt::splash, options.splash);
     }
     options.noRestart = given(values, PackOpt::noRestart);
-    options.cds = given(values, PackOpt::cds);
+    options.cdsAsked = given(values, PackOpt::cds);
+    options.cds = !given(values, PackOpt::noCds);
+    if (options.cdsAsked && !options.cds) {
+        usageError("--cds does not go with --no-cds");
+    }
     options.quiet = given(values, PackOpt::quiet);
     readRuntime(values, options);
     options.launcher = single(values, PackOpt::launcher);

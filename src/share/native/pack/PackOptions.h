@@ -48,8 +48,8 @@ struct PackOption {
 
 namespace PackOpt {
 extern const PackOption name, input, dest, replace, mainJar, mainClass, module, modulePath,
-    classPath, javaOptions, arguments, package, splash, noRestart, cds, runtime, jlinkFrom, jmods,
-    addModules, extraModules, noProviderModules, target, launcher, icon, appVersion, vendor,
+    classPath, javaOptions, arguments, package, splash, noRestart, cds, noCds, runtime, jlinkFrom,
+    jmods, addModules, extraModules, noProviderModules, target, launcher, icon, appVersion, vendor,
     description, copyright, type, perUser, desktopShortcut, upgradeCode, linuxPackageName,
     maintainer, desktopEntry, signPkcs12, signPasswordEnv, timestampUrl, quiet, help, version;
 } // namespace PackOpt
@@ -70,7 +70,8 @@ struct PackOptions {
     tstring packageName;
     tstring splash;
     bool noRestart = false;
-    bool cds = false;
+    bool cds = true;       // the start-up archive, unless --no-cds
+    bool cdsAsked = false; // --cds, which changes nothing but asks for a word when there is none
     bool quiet = false;
     bool replace = false;
 

@@ -151,19 +151,18 @@ private:
         }
         const tstring modules = RuntimeLinker::joinModules(modulesToLink());
         step(L"Linking the runtime with jlink, modules " + modules);
-        RuntimeLinker::link(plan.jdk, modules, options.jmods, runtimeDir,
-                            options.cds ? RuntimeArchive::linkArguments(plan.jdk, *options.target)
-                                        : tstring_array());
+        RuntimeLinker::link(plan.jdk, modules, options.jmods, runtimeDir, tstring_array());
         checkRuntime(runtimeDir, *options.target, L"the linked runtime");
     }
 
-    // "--cds" extends the runtime's base archive: one line when the runtime can't have it.
+    // The start-up archive is on unless "--no-cds": the runtime gets its base archive, and one
+    // line says why there can be none when "--cds" asked for it.
     void completeBaseArchive(const tstring& runtimeDir) const {
         if (!options.cds) {
             return;
         }
         const tstring missing = RuntimeArchive::complete(runtimeDir, *options.target);
-        if (!missing.empty()) {
+        if (!missing.empty() && options.cdsAsked) {
             writeErr("vantrel-pack: warning: --cds does nothing: " + tstrings::toUtf8(missing));
         }
     }

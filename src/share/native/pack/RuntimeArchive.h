@@ -4,16 +4,13 @@
 #include "PackOptions.h"
 #include "tstrings.h"
 
-// The base class-data archive of the image's runtime, which the launcher's archive ("--cds")
-// extends and without which it makes none.
+// The base class-data archive of the image's runtime, which every JDK ships: the runtime's own
+// classes, mapped by a start that has no archive of the application yet (the first one, or
+// one in a fresh container).
 namespace RuntimeArchive {
 
-// What jlink gets to write the base archive itself: its own plugin, when the JDK has it and
-// the runtime is for this platform.
-tstring_array linkArguments(const tstring& jdk, const PackTarget& target);
-
 // Makes the base archive with the runtime's own java when it has none and runs here. Returns
-// one line that says why the runtime can't have one, or empty text when it has it.
+// one line that says why the launcher can make no archive with this runtime, or empty text.
 tstring complete(const tstring& runtimeDir, const PackTarget& target);
 
 } // namespace RuntimeArchive

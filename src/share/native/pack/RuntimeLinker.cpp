@@ -1,6 +1,6 @@
 #include "RuntimeLinker.h"
 
-#include "CdsArchive.h"
+#include "RuntimeRelease.h"
 #include "ErrorHandling.h"
 #include "FileUtils.h"
 #include "JarManifest.h"
@@ -92,7 +92,7 @@ tstring_array jmodNamesIn(const tstring& dir) {
 // The "MODULES" line of a runtime's release file: what a JDK without jmods links from.
 tstring_array modulesOfRelease(const tstring& jdk) {
     const tstring value = trimmed(
-        tstrings::fromUtf8(CdsArchive::releaseProperty(CdsArchive::readRelease(jdk), "MODULES")));
+        tstrings::fromUtf8(RuntimeRelease::property(RuntimeRelease::read(jdk), "MODULES")));
     return value.empty() ? tstring_array() : tstrings::split(value, L" ");
 }
 

@@ -24,9 +24,10 @@ tstring baseDir();
 bool stamp(const tstring& path, FileStamp& result);
 // The names of a directory's entries. Raises when it can't be read.
 tstring_array listDirectory(const tstring& dir);
-// Creates the missing directories of the path, only for this user. Raises when the path is
-// not a directory afterwards, or when another user could change it or a folder on its way.
-void makeDirectories(const tstring& dir);
+// Creates the missing directories of the path, only for this user, and returns the path as
+// checked, links resolved: what is used from then on. Raises when the path is not a directory
+// afterwards, or when another user could change it or a folder or link on its way.
+tstring makeDirectories(const tstring& dir);
 // Raises when the file exists already or can't be made.
 void createEmptyFile(const tstring& path);
 // False when the file exists already; raises when it can't be made otherwise.
@@ -34,14 +35,43 @@ bool createNewFile(const tstring& path);
 // Replaces an existing target.
 bool replaceFile(const tstring& from, const tstring& to);
 bool removeFile(const tstring& path);
+// Gives the file this moment as its modification time: it was used.
+bool touch(const tstring& path);
+// Cuts the file to its first size bytes.
+bool truncateFile(const tstring& path, std::uint64_t size);
 // What this process may still write into the directory's file system.
 std::uint64_t freeBytes(const tstring& dir);
 
 std::uint64_t processId();
 // Starts the program with no arguments and no standard streams, the variable set to "1" in
-// its environment, detached from this process and at a lower priority; it is ended after
-// the time limit. Raises when it can't be started.
-void startInBackground(const tstring& program, const tstring& variable, unsigned seconds);
+// its environment, detached from this process and at a lower priority. Raises when it can't
+// be started.
+void startInBackground(const tstring& program, const tstring& variable);
+// Ends this process after the given wall time, whatever it is doing or waiting for then.
+void endAfter(unsigned seconds);
+
+// An exclusive lock on a file, which the system releases when the process ends, however it
+// ends: what tells work that a live process does from what a dead one left.
+class FileLock {
+public:
+    FileLock() = default;
+    FileLock(FileLock&& other) noexcept : handle(other.handle) { other.handle = invalid; }
+    FileLock& operator=(FileLock&& other) noexcept;
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+    ~FileLock();
+
+    // The lock of the file, which is made when missing. Without wait, an empty FileLock when
+    // another process holds it. Raises when the file can't be opened.
+    static FileLock take(const tstring& path, bool wait);
+
+    explicit operator bool() const { return handle != invalid; }
+
+private:
+    static constexpr std::intptr_t invalid = -1;
+    explicit FileLock(std::intptr_t handle) : handle(handle) {}
+    std::intptr_t handle = invalid;
+};
 // Nanoseconds since 1970, as stamps give them.
 std::int64_t now();
 

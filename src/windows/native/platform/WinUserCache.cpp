@@ -178,7 +178,7 @@ tstring_array listDirectory(const tstring& dir) {
     return names;
 }
 
-void makeDirectories(const tstring& dir) {
+tstring makeDirectories(const tstring& dir) {
     const CurrentUser user;
     makeMissingDirectories(dir, user.privateDescriptor());
     // What lies here is run as the application's code: nobody else may put it there. The
@@ -194,6 +194,7 @@ void makeDirectories(const tstring& dir) {
             VT_RAISE(tstrings::TextBuilder() << folder << L" is not private to this user");
         }
     }
+    return dir;
 }
 
 void createEmptyFile(const tstring& path) {
@@ -225,6 +226,25 @@ bool removeFile(const tstring& path) {
     return DeleteFileW(path.c_str()) != 0;
 }
 
+bool touch(const tstring& path) {
+    const UniqueFileHandle file(CreateFileW(
+        path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    FILETIME time;
+    GetSystemTimeAsFileTime(&time);
+    return file && SetFileTime(file.get(), nullptr, nullptr, &time);
+}
+
+bool truncateFile(const tstring& path, std::uint64_t size) {
+    const UniqueFileHandle file(CreateFileW(
+        path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    LARGE_INTEGER position;
+    position.QuadPart = static_cast<LONGLONG>(size);
+    return file && SetFilePointerEx(file.get(), position, nullptr, FILE_BEGIN) &&
+           SetEndOfFile(file.get());
+}
+
 std::uint64_t freeBytes(const tstring& dir) {
     ULARGE_INTEGER available;
     if (!GetDiskFreeSpaceExW(dir.c_str(), &available, nullptr, nullptr)) {
@@ -237,7 +257,7 @@ std::uint64_t processId() {
     return GetCurrentProcessId();
 }
 
-void startInBackground(const tstring& program, const tstring& variable, unsigned seconds) {
+void startInBackground(const tstring& program, const tstring& variable) {
     // This process's environment with the variable set, for the child alone.
     tstring block;
     const std::unique_ptr<wchar_t, decltype(&FreeEnvironmentStringsW)> strings(
@@ -249,39 +269,76 @@ void startInBackground(const tstring& program, const tstring& variable, unsigned
     block.append(variable + L"=1").push_back(L'\0');
     block.push_back(L'\0');
 
-    // The time limit is one of a job of its own; a child that can't join it is ended.
-    const UniqueHandle job(CreateJobObjectW(nullptr, nullptr));
-    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
-    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_JOB_TIME;
-    limits.BasicLimitInformation.PerJobUserTimeLimit.QuadPart = seconds * 10000000LL;
-    if (!job || !SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits,
-                                         sizeof(limits))) {
-        raiseFailedFileCall("CreateJobObject", program, functionAddress(&CreateJobObjectW));
-    }
+    // Out of the launcher's job, when that allows it, so that the job's end doesn't end it.
     tstring commandLine = L"\"" + program + L"\"";
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info = {};
+    const DWORD flags = DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP | CREATE_UNICODE_ENVIRONMENT |
+                        BELOW_NORMAL_PRIORITY_CLASS;
     if (!CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE,
-                        CREATE_SUSPENDED | DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP |
-                            CREATE_UNICODE_ENVIRONMENT | BELOW_NORMAL_PRIORITY_CLASS |
-                            CREATE_BREAKAWAY_FROM_JOB,
-                        &block[0], nullptr, &startup, &info) &&
-        !CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE,
-                        CREATE_SUSPENDED | DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP |
-                            CREATE_UNICODE_ENVIRONMENT | BELOW_NORMAL_PRIORITY_CLASS,
-                        &block[0], nullptr, &startup, &info)) {
+                        flags | CREATE_BREAKAWAY_FROM_JOB, &block[0], nullptr, &startup, &info) &&
+        !CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, flags, &block[0],
+                        nullptr, &startup, &info)) {
         raiseFailedFileCall("CreateProcess", program, functionAddress(&CreateProcessW));
     }
     const UniqueHandle process(info.hProcess);
     const UniqueHandle thread(info.hThread);
-    if (!AssignProcessToJobObject(job.get(), process.get())) {
-        TerminateProcess(process.get(), 1);
-        raiseFailedFileCall("AssignProcessToJobObject", program,
-                            functionAddress(&AssignProcessToJobObject));
+}
+
+namespace {
+
+DWORD WINAPI endThisProcessLater(void* milliseconds) {
+    Sleep(static_cast<DWORD>(reinterpret_cast<std::uintptr_t>(milliseconds)));
+    TerminateProcess(GetCurrentProcess(), 1);
+    return 0;
+}
+
+} // namespace
+
+void endAfter(unsigned seconds) {
+    // Wall time: a job's limit counts only the time spent computing, and a blocked process
+    // never reaches it.
+    const std::uintptr_t milliseconds = static_cast<std::uintptr_t>(seconds) * 1000;
+    const UniqueHandle thread(CreateThread(nullptr, 0, endThisProcessLater,
+                                           reinterpret_cast<void*>(milliseconds), 0, nullptr));
+    if (!thread) {
+        TerminateProcess(GetCurrentProcess(), 1); // unbounded is worse than not at all
     }
-    ResumeThread(thread.get());
-    // The job's handle goes with this process; the job and its limit stay with the child.
+}
+
+FileLock& FileLock::operator=(FileLock&& other) noexcept {
+    if (this != &other) {
+        this->~FileLock();
+        handle = other.handle;
+        other.handle = invalid;
+    }
+    return *this;
+}
+
+FileLock::~FileLock() {
+    if (handle != invalid) {
+        CloseHandle(reinterpret_cast<HANDLE>(handle));
+    }
+}
+
+FileLock FileLock::take(const tstring& path, bool wait) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        raiseFailedFileCall("CreateFile", path, functionAddress(&CreateFileW));
+    }
+    FileLock lock(reinterpret_cast<std::intptr_t>(file));
+    OVERLAPPED at = {};
+    if (LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | (wait ? 0 : LOCKFILE_FAIL_IMMEDIATELY), 0, 1, 0,
+                   &at)) {
+        return lock;
+    }
+    if (GetLastError() == ERROR_LOCK_VIOLATION || GetLastError() == ERROR_IO_PENDING) {
+        return FileLock();
+    }
+    raiseFailedFileCall("LockFileEx", path, functionAddress(&LockFileEx));
 }
 
 std::int64_t now() {
