@@ -232,16 +232,33 @@ void sleepMilliseconds(int milliseconds) {
 #endif
 }
 
-// A runtime asked to archive the application's classes has written the archive when it ends.
-void writeRequestedArchive(int argc, char** argv) {
-    const std::string option = "-XX:ArchiveClassesAtExit=";
-    for (int i = 0; argv != nullptr && i < argc; ++i) {
-        if (std::strncmp(argv[i], option.c_str(), option.size()) == 0) {
-            Record archive;
-            archive.add("archive", 1);
-            archive.write(argv[i] + option.size());
-        }
+void writeBytes(const char* path, const std::string& bytes) {
+    if (std::FILE* file = std::fopen(path, "wb")) {
+        std::fwrite(bytes.data(), 1, bytes.size(), file);
+        std::fclose(file);
     }
+}
+
+// A runtime asked to record the classes it loads writes them as it starts; one asked to make
+// a static archive writes it and ends, as a real one does, without running the application.
+// Returns true for the latter.
+bool writeRequestedArchiveFiles(int argc, char** argv) {
+    const std::string classList = "-XX:DumpLoadedClassList=";
+    const std::string archive = "-XX:SharedArchiveFile=";
+    const char* archivePath = nullptr;
+    bool dump = false;
+    for (int i = 0; argv != nullptr && i < argc; ++i) {
+        if (std::strncmp(argv[i], classList.c_str(), classList.size()) == 0) {
+            writeBytes(argv[i] + classList.size(), "java/lang/Object id: 0\nhello/Main id: 1\n");
+        } else if (std::strncmp(argv[i], archive.c_str(), archive.size()) == 0) {
+            archivePath = argv[i] + archive.size();
+        }
+        dump = dump || std::strcmp(argv[i], "-Xshare:dump") == 0;
+    }
+    if (dump && archivePath != nullptr) {
+        writeBytes(archivePath, std::string("\xa2\xab\x0b\xf0", 4) + "stand-in archive");
+    }
+    return dump;
 }
 
 // What a Java application does after its record: wait, end the process, or return a status.
@@ -275,7 +292,9 @@ JLI_EXPORT int JLI_Launch(int argc, char** argv, int jargc, const char** jargv, 
     int status = 0;
     requestedNumber(jlirecord::statusVar, status);
     handleConsoleEvents();
-    writeRequestedArchive(argc, argv);
+    if (writeRequestedArchiveFiles(argc, argv)) {
+        return 0;
+    }
     std::string recordPath;
     if (!readEnv(jlirecord::recordFileVar, recordPath)) {
         return finish(status);

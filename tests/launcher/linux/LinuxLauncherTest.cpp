@@ -694,14 +694,13 @@ TEST(LinuxLauncherJava, ReexecutionByTheRuntimeStartsTheApplicationOnce) {
 }
 #endif
 
-// --- A class-data archive in the user's cache ---------------------------------------------
+// --- The start-up archive in the user's cache ----------------------------------------------
 
 #ifdef VANTREL_JDK_HOME
 namespace {
 
-// A runtime (by default the JDK: the jlink image has no base archive to extend), the first
-// version of the application, and a cache folder of its own. The class-load log is written
-// only by starts that use an archive or cache.
+// A runtime, the first version of the application, and a cache folder of its own. The
+// class-load log is written only by starts that use an archive.
 class CdsImage {
 public:
     explicit CdsImage(const std::string& runtime = VANTREL_JDK_HOME) : image(Runtime::none) {
@@ -710,11 +709,13 @@ public:
         writeCfg("app.classpath=$APPDIR/app.jar\n");
     }
 
-    void writeCfg(const std::string& application, const std::string& javaOptions = "") const {
+    void writeCfg(const std::string& application, const std::string& javaOptions = "",
+                  const std::string& making = "") const {
         image.writeCfg(
             "[Application]\napp.cds=auto\n" + application +
             "app.mainclass=cds.Main\n[JavaOptions]\n" + javaOptions +
-            "[AppCDSJavaOptions]\njava-options=-Xlog:class+load:file=" + utf8(classLog()) + "\n");
+            "[AppCDSJavaOptions]\njava-options=-Xlog:class+load:file=" + utf8(classLog()) +
+            "\n[AppCDSGenerateCacheJavaOptions]\n" + making);
     }
 
     // A new modification time, as a copy or an update gives it.
@@ -741,41 +742,57 @@ public:
         return image.run(args, env);
     }
 
+    // A first start that sleeps until the signal ends it, once it has printed its line. In the
+    // foreground of the shell, whose background lists ignore SIGINT.
+    ChildResult runEndedBy(int signal) const {
+        const tstring out = FileUtils::joinPath(image.root(), L"out.txt");
+        const std::string script =
+            "(n=0; while ! grep -q version \"$1\" && [ $n -lt 600 ]; do sleep 0.1; n=$((n+1)); "
+            "done; kill -" + std::to_string(signal) + " $$) & exec \"$0\" sleep >\"$1\"";
+        ChildResult result = testsupport::runChild(
+            L"/bin/sh", {L"-c", wide(script), image.exePath(), out},
+            {{L"XDG_CACHE_HOME", cache.path()}, {L"VANTREL_DEBUG", L"true"}});
+        result.out = testsupport::readFile(out);
+        return result;
+    }
+
     // The start's one decision, and that the JVM had nothing to say about it.
     static std::string decision(const ChildResult& result) {
         EXPECT_EQ(std::string::npos, result.err.find("[warning]")) << result.err;
-        std::size_t start = result.err.find("Class-data archive: ");
-        std::size_t length = 20;
-        if (start == std::string::npos) {
-            start = result.err.find("AOT cache: ");
-            length = 11;
-        }
-        EXPECT_EQ(std::string::npos, result.err.find("Class-data archive: ", start + 1));
+        const std::string prefix = "Class-data archive: ";
+        const std::size_t start = result.err.find(prefix);
+        EXPECT_EQ(std::string::npos, result.err.find(prefix, start + 1)) << result.err;
         return start == std::string::npos
                    ? std::string()
-                   : result.err.substr(start + length,
-                                       result.err.find('\n', start) - start - length);
+                   : result.err.substr(start + prefix.size(),
+                                       result.err.find('\n', start) - start - prefix.size());
     }
 
-    std::vector<std::string> archives() const {
+    std::vector<std::string> files(const std::string& suffix = "") const {
         std::error_code error; // none yet
         std::vector<std::string> names;
         for (const auto& entry : fs::directory_iterator(cdsDir(), fs::directory_options(), error)) {
             const std::string name = entry.path().filename().string();
-            if (name.size() > 4 && (name.substr(name.size() - 4) == ".jsa" ||
-                                    name.substr(name.size() - 4) == ".aot")) {
+            if (name.size() > suffix.size() &&
+                name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0) {
                 names.push_back(name);
             }
         }
+        std::sort(names.begin(), names.end());
         return names;
     }
+    std::vector<std::string> archives() const { return files(".jsa"); }
 
-    // The AOT cache is created in the background: a bounded wait for it.
-    bool waitForArchive() const {
-        for (int second = 0; second < 180 && archives().empty(); ++second) {
+    // The archive is made in the background: a bounded wait for it, which a start nudges when
+    // the one that recorded could not start the creation itself.
+    bool waitForArchive(std::size_t count = 1) const {
+        for (int second = 0; second < 180 && archives().size() < count; ++second) {
+            if (second == 5) {
+                run();
+            }
             std::this_thread::sleep_for(std::chrono::seconds(1));
         }
-        return !archives().empty();
+        return archives().size() >= count;
     }
 
     bool mainClassCameFromTheArchive() const {
@@ -795,8 +812,8 @@ struct RealJdk {
     std::string home;
 };
 
-// The JDKs of this machine, found by their release files: the first of those that make an
-// archive on top of their own (13 to 23) and the first with the AOT cache (24 and later).
+// The JDKs of this machine, found by their release files: the first before 24 and the first
+// from 24 on, where archives also hold the linked classes.
 std::vector<RealJdk> realJdks() {
     std::vector<RealJdk> found;
     std::error_code error;
@@ -808,49 +825,209 @@ std::vector<RealJdk> realJdks() {
         const auto sameKind = [version](const RealJdk& jdk) {
             return (jdk.version >= 24) == (version >= 24);
         };
-        if (version >= 13 && fs::exists(entry.path() / "bin/javac") &&
+        if (version >= 11 && fs::exists(entry.path() / "bin/javac") &&
             std::none_of(found.begin(), found.end(), sameKind)) {
             found.push_back({version, fs::canonical(entry.path()).string()});
         }
     }
+    if (found.size() < 2) {
+        std::printf("Only %zu of two kinds of JDK under /usr/lib/jvm: the start-up archive is "
+                    "tested with what there is\n",
+                    found.size());
+    }
     return found;
 }
 
-std::string aotJdk() {
-    for (const RealJdk& jdk : realJdks()) {
-        if (jdk.version >= 24) {
-            return jdk.home;
+// The JDK as a runtime without its base archives, as a runtime linked for Windows is: links
+// to the JDK's files, and a copy of the JVM library, from which the runtime finds its home.
+class RuntimeWithoutBaseArchive {
+public:
+    explicit RuntimeWithoutBaseArchive(const std::string& jdk) {
+        const fs::path home = utf8(dir.path());
+        fs::create_directories(home / "lib/server");
+        for (const auto& entry : fs::directory_iterator(jdk)) {
+            if (entry.path().filename() != "lib") {
+                fs::create_symlink(entry.path(), home / entry.path().filename());
+            }
         }
+        for (const auto& entry : fs::directory_iterator(jdk + "/lib")) {
+            if (entry.path().filename() != "server") {
+                fs::create_symlink(entry.path(), home / "lib" / entry.path().filename());
+            }
+        }
+        fs::copy_file(jdk + "/lib/server/libjvm.so", home / "lib/server/libjvm.so");
     }
-    return std::string();
-}
+    std::string home() const { return utf8(dir.path()); }
+
+private:
+    testsupport::TempDir dir;
+};
 
 } // namespace
 
-TEST_F(LinuxLauncherCds, MadeByTheFirstStartUsedByTheNextAndMadeAgainForAChangedJar) {
-    // The application in app.jar, then in the jar that app.jar's manifest names.
-    const tstring jars[] = {L"cdsv1.jar", L"cdsv2.jar", L"cdsv1.jar", L"cdsv2.jar"};
-    for (const tstring& jar : jars) {
-        const std::vector<std::string> old = archives();
-        if (&jar == &jars[2]) {
-            install(L"cdsref.jar");
-        }
-        install(jar, &jar < &jars[2] ? L"app.jar" : L"lib/app.jar");
-        const std::string version = "version " + utf8(jar.substr(4, 1)) + "\n";
-        ChildResult result = run({L"3"});
-        EXPECT_EQ(3u, result.exitCode) << result.err;
-        EXPECT_EQ(version, result.out);
-        EXPECT_EQ(0u, decision(result).find("make " + cdsDir() + "/HelloApp-")) << result.err;
-        const std::vector<std::string> made = archives();
-        ASSERT_EQ(1u, made.size());
-        EXPECT_NE(old, made);
+// With each JDK, and with it stripped of its base archive: the first start records, the
+// archive is made out of its way, later starts map it, and a changed jar never runs with a
+// stale one. Nothing but the archive stays beside it.
+TEST(LinuxLauncherCdsJdks, RecordedMadeInTheBackgroundUsedUntilTheJarChanges) {
+    for (const RealJdk& jdk : realJdks()) {
+        const RuntimeWithoutBaseArchive bare(jdk.home);
+        for (const std::string& runtime : {jdk.home, bare.home()}) {
+            SCOPED_TRACE(runtime);
+            CdsImage app(runtime);
+            ChildResult result = app.run({L"3"});
+            EXPECT_EQ(3u, result.exitCode) << result.err;
+            EXPECT_EQ("version 1\n", result.out);
+            EXPECT_EQ(0u, CdsImage::decision(result).find("record " + app.cdsDir() + "/HelloApp-"))
+                << result.err;
+            ASSERT_TRUE(app.waitForArchive());
+            const std::string archive = app.archives()[0];
+            EXPECT_EQ((std::vector<std::string>{archive, archive.substr(0, archive.find('.')) + ".lock"}),
+                      app.files());
+            // A variable that this runtime never reads selects nothing.
+            result = app.run({L"4"}, {{L"JDK_JAVA_OPTIONS", L"-Dunread=1"}});
+            EXPECT_EQ(4u, result.exitCode) << result.err;
+            EXPECT_EQ("version 1\n", result.out);
+            EXPECT_EQ("use " + app.cdsDir() + "/" + archive, CdsImage::decision(result));
+            EXPECT_TRUE(app.mainClassCameFromTheArchive());
 
-        fs::remove(utf8(classLog()));
-        result = run();
-        EXPECT_EQ(version, result.out);
-        EXPECT_EQ("use " + cdsDir() + "/" + made[0], decision(result));
-        EXPECT_TRUE(mainClassCameFromTheArchive());
+            app.install(L"cdsv2.jar");
+            result = app.run({L"5"});
+            EXPECT_EQ(5u, result.exitCode) << result.err;
+            EXPECT_EQ("version 2\n", result.out);
+            EXPECT_EQ(0u, CdsImage::decision(result).find("record ")) << result.err;
+            ASSERT_TRUE(app.waitForArchive(2));
+            fs::remove(utf8(app.classLog()));
+            result = app.run();
+            EXPECT_EQ("version 2\n", result.out);
+            EXPECT_EQ(0u, CdsImage::decision(result).find("use ")) << result.err;
+            EXPECT_TRUE(app.mainClassCameFromTheArchive());
+        }
     }
+}
+
+// However a first start ends, a later one maps an archive of what it recorded; of concurrent
+// first starts only one records, and each runs as it would without.
+TEST(LinuxLauncherCdsJdks, FirstStartsEndedBySignalsOrConcurrent) {
+    for (const RealJdk& jdk : realJdks()) {
+        for (const int signal : {SIGTERM, SIGINT, SIGKILL}) {
+            SCOPED_TRACE(jdk.home + " signal " + std::to_string(signal));
+            const CdsImage app(jdk.home);
+            ChildResult result = app.runEndedBy(signal);
+            EXPECT_EQ(static_cast<unsigned>(128 + signal), result.exitCode) << result.err;
+            EXPECT_EQ("version 1\n", result.out);
+            EXPECT_EQ(0u, CdsImage::decision(result).find("record ")) << result.err;
+            ASSERT_TRUE(app.waitForArchive());
+            result = app.run({L"2"});
+            EXPECT_EQ(2u, result.exitCode);
+            EXPECT_EQ(0u, CdsImage::decision(result).find("use ")) << result.err;
+        }
+        SCOPED_TRACE(jdk.home + " concurrent");
+        const CdsImage app(jdk.home);
+        std::vector<std::thread> starts;
+        std::vector<ChildResult> results(4);
+        for (ChildResult& result : results) {
+            starts.emplace_back([&] { result = app.run({L"7"}); });
+        }
+        std::size_t recorded = 0;
+        for (std::size_t i = 0; i < starts.size(); ++i) {
+            starts[i].join();
+            EXPECT_EQ(7u, results[i].exitCode) << results[i].err;
+            EXPECT_EQ("version 1\n", results[i].out);
+            recorded += CdsImage::decision(results[i]).find("record ") == 0 ? 1 : 0;
+        }
+        EXPECT_EQ(1u, recorded);
+        ASSERT_TRUE(app.waitForArchive());
+        const ChildResult result = app.run();
+        EXPECT_EQ(0u, CdsImage::decision(result).find("use ")) << result.err;
+        EXPECT_EQ(1u, app.archives().size());
+        EXPECT_TRUE(app.mainClassCameFromTheArchive());
+    }
+}
+
+// Whatever the options, the paths or the runtime's failures, every start runs the application
+// with its exit code and output, and the runtime's own messages stay off its output.
+TEST(LinuxLauncherCdsJdks, EveryStartRunsTheApplicationWhateverTheOptionsAndPaths) {
+    const std::string folderOfClasses = "none, the runtime can't archive the folder of classes ";
+    const struct {
+        std::string classPath;
+        std::string javaOption;
+        std::string making; // what a creation gets besides
+        std::string decision; // of the first start; "record " when an archive is made
+        bool made;
+    } cases[] = {
+        {"app.classpath=$APPDIR/classes\napp.classpath=$APPDIR/app.jar\n", "", "",
+         folderOfClasses, false},
+        // Links in circles, in a folder of jars and in a folder of classes.
+        {"app.classpath=$APPDIR/app.jar\napp.classpath=$APPDIR/lib/*\n", "", "", "record ", true},
+        {"app.classpath=$APPDIR/conf\napp.classpath=$APPDIR/app.jar\n", "", "", folderOfClasses,
+         false},
+        {"app.classpath=$APPDIR/app.jar\napp.modulepath=$APPDIR/lib\n", "", "",
+         "none, the runtime can't", false},
+        {"", "-Xbootclasspath/a:$APPDIR/boot", "", folderOfClasses, false},
+        {"", "--limit-modules=java.base,java.logging", "", "none, the runtime maps no archive", false},
+        {"", "--patch-module=java.base=$APPDIR/conf", "", "none, the runtime maps no archive", false},
+        {"", "-XX:-UseSharedSpaces", "", "none, the Java options manage", false},
+        // What changes the archive's layout is passed on to its creation.
+        {"", "-Xmx40g", "", "record ", true},
+        {"", "-XX:+UseZGC", "", "record ", true},
+        {"", "-XX:-UseCompressedOops", "", "record ", true},
+        // Nothing that writes files: the application's log is its own.
+        {"", "-Xlog:gc:file=$APPDIR/gc.log", "", "record ", true},
+        // A runtime that fails every creation costs three tries in the background, no start.
+        {"", "", "java-options=-XX:+NoSuchOption\n", "record ", false}};
+    for (const RealJdk& jdk : realJdks()) {
+        for (const auto& item : cases) {
+            SCOPED_TRACE(jdk.home + " " + item.classPath + item.javaOption);
+            CdsImage app(jdk.home);
+            app.writeCfg(item.classPath.empty() ? "app.classpath=$APPDIR/app.jar\n"
+                                                : item.classPath,
+                         item.javaOption.empty() ? "" : "java-options=" + item.javaOption + "\n",
+                         item.making);
+            app.installClassFolder();
+            app.image.writeAppFile(L"boot/other/Other.class", "never loaded");
+            for (const char* folder : {"lib", "conf"}) {
+                const std::string dir = utf8(app.image.appDir()) + "/" + folder;
+                fs::create_directories(dir);
+                fs::create_directory_symlink(".", dir + "/a");
+                fs::create_directory_symlink(".", dir + "/b");
+            }
+            for (int start = 0; start < 5; ++start) {
+                const auto begin = std::chrono::steady_clock::now();
+                const ChildResult result = app.run({L"5"});
+                EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(60));
+                EXPECT_EQ(5u, result.exitCode) << result.err;
+                EXPECT_EQ("version 1\n", result.out);
+                EXPECT_EQ(0u, CdsImage::decision(result).find(start == 0 ? item.decision : ""))
+                    << result.err;
+                if (start == 0 && item.made) {
+                    EXPECT_TRUE(app.waitForArchive());
+                    EXPECT_FALSE(fs::exists(utf8(app.image.appDir()) + "/gc.log.0"));
+                } else if (start < 4 && !item.made && item.decision == "record ") {
+                    std::this_thread::sleep_for(std::chrono::seconds(2)); // a creation fails
+
+                }
+            }
+            EXPECT_EQ(item.made ? 1u : 0u, app.archives().size());
+        }
+    }
+}
+
+// Re-executed by the runtime, the process can't see its end: the next start takes what it
+// recorded.
+TEST_F(LinuxLauncherCds, RecordingOfAnUnseenEndIsAdoptedByTheNextStart) {
+    const tstring serverDir = FileUtils::joinPath(image.runtimeDir(), L"lib/server");
+    ChildResult result = image.run({}, {{L"XDG_CACHE_HOME", cache.path()},
+                                        {L"VANTREL_DEBUG", L"true"},
+                                        {L"LD_LIBRARY_PATH", serverDir}});
+    EXPECT_NE(std::string::npos, result.err.find("Re-executed by ")) << result.err;
+    EXPECT_EQ(0u, decision(result).find("record ")) << result.err;
+    result = run();
+    EXPECT_NE(std::string::npos, result.err.find("Adopted the class list ")) << result.err;
+    EXPECT_EQ(0u, decision(result).find("none, making it in the background")) << result.err;
+    ASSERT_TRUE(waitForArchive());
+    result = run();
+    EXPECT_EQ(0u, decision(result).find("use ")) << result.err;
+    EXPECT_TRUE(mainClassCameFromTheArchive());
 }
 
 TEST_F(LinuxLauncherCds, FailuresLeaveTheStartAndItsExitCodeAlone) {
@@ -872,9 +1049,10 @@ TEST_F(LinuxLauncherCds, FailuresLeaveTheStartAndItsExitCodeAlone) {
                  {[&] { fs::permissions(cdsDir(), fs::perms::all); },
                   "none, " + cdsDir() + " is not private to this user"},
                  // A cut archive would crash the runtime.
-                 {[&] { fs::resize_file(cdsDir() + "/" + archives()[0], 4096); }, "make "}};
+                 {[&] { fs::resize_file(cdsDir() + "/" + archives()[0], 4096); }, "record "}};
     for (const auto& item : cases) {
         run();
+        waitForArchive();
         item.prepare();
         result = run({L"5"});
         EXPECT_EQ(5u, result.exitCode) << result.err;
@@ -882,184 +1060,59 @@ TEST_F(LinuxLauncherCds, FailuresLeaveTheStartAndItsExitCodeAlone) {
         EXPECT_EQ(0u, decision(result).find(item.decision)) << result.err;
         fs::remove_all(utf8(cache.path()) + "/HelloApp");
     }
+    // The cache folder gone while the first start runs: its exit code stays.
+    const std::string script = "\"$0\" 9 & pid=$!; rm -rf \"$1\"; wait $pid";
+    result = testsupport::runChild(
+        L"/bin/sh", {L"-c", wide(script), image.exePath(), cache.path() + L"/HelloApp"},
+        {{L"XDG_CACHE_HOME", cache.path()}});
+    EXPECT_EQ(9u, result.exitCode) << result.err;
+    EXPECT_EQ("version 1\n", result.out);
 }
 
-// Re-executed by the runtime, the process can't see its end: the next start takes the archive.
-TEST_F(LinuxLauncherCds, ArchiveOfAnUnseenEndIsAdoptedByTheNextStart) {
-    const tstring serverDir = FileUtils::joinPath(image.runtimeDir(), L"lib/server");
-    ChildResult result = image.run({}, {{L"XDG_CACHE_HOME", cache.path()},
-                                        {L"VANTREL_DEBUG", L"true"},
-                                        {L"LD_LIBRARY_PATH", serverDir}});
-    EXPECT_NE(std::string::npos, result.err.find("Re-executed by ")) << result.err;
-    EXPECT_EQ(0u, decision(result).find("make ")) << result.err;
-    result = run();
-    EXPECT_NE(std::string::npos, result.err.find("Adopted class-data archive ")) << result.err;
-    EXPECT_EQ(0u, decision(result).find("use ")) << result.err;
-    EXPECT_TRUE(mainClassCameFromTheArchive());
-}
-
-// Only one of them makes the archive or records, and the others run as they would without.
-TEST(LinuxLauncherCdsJdks, FourFirstStartsAtOnce) {
-    for (const RealJdk& jdk : realJdks()) {
-        SCOPED_TRACE(jdk.home);
-        const CdsImage app(jdk.home);
-        std::vector<std::thread> starts;
-        std::vector<ChildResult> results(4);
-        for (ChildResult& result : results) {
-            starts.emplace_back([&] { result = app.run({L"7"}); });
-        }
-        for (std::size_t i = 0; i < starts.size(); ++i) {
-            starts[i].join();
-            EXPECT_EQ(7u, results[i].exitCode) << results[i].err;
-            EXPECT_EQ("version 1\n", results[i].out);
-        }
-        ASSERT_TRUE(app.waitForArchive());
-        const ChildResult result = app.run();
-        EXPECT_EQ(0u, CdsImage::decision(result).find("use ")) << result.err;
-        EXPECT_EQ(1u, app.archives().size());
-        EXPECT_TRUE(app.mainClassCameFromTheArchive());
-    }
-}
-
-// What the runtime can't archive, or would end the process for, never fails a start: three
-// starts in a row, each with the application's exit code and output, each in bounded time.
-TEST(LinuxLauncherCdsJdks, EveryStartRunsTheApplicationWhateverThePathsHold) {
-    const std::string folderOfClasses = "none, the runtime can't archive the folder of classes ";
-    const struct {
-        std::string classPath;
-        std::string decision; // of the first start
-    } cases[] = {
-        {"app.classpath=$APPDIR/classes\napp.classpath=$APPDIR/app.jar\n", folderOfClasses},
-        // Links in circles, in a folder of jars and in a folder of classes.
-        {"app.classpath=$APPDIR/app.jar\napp.classpath=$APPDIR/lib/*\n", ""},
-        {"app.classpath=$APPDIR/conf\napp.classpath=$APPDIR/app.jar\n", folderOfClasses},
-        {"app.classpath=$APPDIR/app.jar\napp.modulepath=$APPDIR/lib\n", "none, the runtime can't"}};
-    for (const RealJdk& jdk : realJdks()) {
-        for (const auto& item : cases) {
-            SCOPED_TRACE(jdk.home + " " + item.classPath);
-            CdsImage app(jdk.home);
-            app.writeCfg(item.classPath);
-            app.installClassFolder();
-            for (const char* folder : {"lib", "conf"}) {
-                const std::string dir = utf8(app.image.appDir()) + "/" + folder;
-                fs::create_directories(dir);
-                fs::create_directory_symlink(".", dir + "/a");
-                fs::create_directory_symlink(".", dir + "/b");
-            }
-            for (int start = 0; start < 3; ++start) {
-                const auto begin = std::chrono::steady_clock::now();
-                const ChildResult result = app.run({L"5"});
-                EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(60));
-                EXPECT_EQ(5u, result.exitCode) << result.err;
-                EXPECT_EQ("version 1\n", result.out);
-                const std::string decision = CdsImage::decision(result);
-                EXPECT_EQ(0u, decision.find(start == 0 ? item.decision : "")) << result.err;
-            }
-        }
-    }
-}
-
-// On a runtime with only the base archive made with compressed oops (as a linked one may
-// be), whatever turns them off means no archive rather than a start that the runtime ends.
-TEST(LinuxLauncherCdsJdks, EveryStartRunsTheApplicationWhicheverBaseArchiveTheRuntimeLoads) {
-    for (const RealJdk& jdk : realJdks()) {
-        // The runtime finds its home from its JVM library: a copy of it, beside links to the
-        // rest of the JDK.
-        const testsupport::TempDir runtime;
-        const fs::path home = utf8(runtime.path());
-        fs::create_directories(home / "lib");
-        for (const auto& entry : fs::directory_iterator(jdk.home)) {
-            if (entry.path().filename() != "lib") {
-                fs::create_symlink(entry.path(), home / entry.path().filename());
-            }
-        }
-        for (const auto& entry : fs::directory_iterator(jdk.home + "/lib")) {
-            if (entry.path().filename() != "server") {
-                fs::create_symlink(entry.path(), home / "lib" / entry.path().filename());
-            } else {
-                fs::create_directories(home / "lib/server");
-                fs::copy_file(entry.path() / "libjvm.so", home / "lib/server/libjvm.so");
-                fs::copy_file(entry.path() / "classes.jsa", home / "lib/server/classes.jsa");
-            }
-        }
-        for (const char* option :
-             {"-Xmx40g", "-XX:MaxHeapSize=48G", "-XX:+UseZGC", "-XX:-UseCompressedOops"}) {
-            SCOPED_TRACE(jdk.home + " " + option);
-            CdsImage app(utf8(runtime.path()));
-            app.writeCfg("app.classpath=$APPDIR/app.jar\n",
-                         std::string("java-options=") + option + "\n");
-            for (int start = 0; start < 2; ++start) {
-                const ChildResult result = app.run({L"6"});
-                EXPECT_EQ(6u, result.exitCode) << result.err;
-                EXPECT_EQ("version 1\n", result.out);
-            }
-        }
-    }
-}
-
-// An option that the launcher does not see coming makes the runtime end the first start that
-// makes an archive: only that start, and later ones run without one.
-TEST(LinuxLauncherCdsJdks, AnUnforeseenFailureCostsOneStartOfTheKey) {
-    for (const RealJdk& jdk : realJdks()) {
-        SCOPED_TRACE(jdk.home);
-        CdsImage app(jdk.home);
-        // A folder on the boot class path, which the launcher doesn't look at.
-        app.image.writeAppFile(L"boot/other/Other.class", "never loaded");
-        app.writeCfg("app.classpath=$APPDIR/app.jar\n",
-                     "java-options=-Xbootclasspath/a:$APPDIR/boot\n");
-        const EnvChanges env;
-        ChildResult result = app.run({L"4"}, env);
-        EXPECT_EQ(1u, result.exitCode);
-        EXPECT_NE(std::string::npos, (result.out + result.err).find("non-empty directory"));
-        for (int start = 0; start < 2; ++start) {
-            result = app.run({L"4"}, env);
-            EXPECT_EQ(4u, result.exitCode) << result.err;
-            EXPECT_EQ("version 1\n", result.out);
-            EXPECT_EQ(0u, CdsImage::decision(result).find("none, another start made or makes it"))
-                << result.err;
-        }
-    }
-}
-
-// The cache folder and every folder on its way are safe from other users.
+// The cache folder and every folder and link on its way are safe from other users; a folder
+// that the user's own group may change is, where that group is the user's alone.
 TEST_F(LinuxLauncherCds, CacheOnlyInFoldersThatOtherUsersCannotChange) {
     const std::string shared = utf8(cache.path()) + "/shared";
     const struct {
         fs::perms permissions;
+        gid_t group; // the user's own, or another's
+        const char* link; // owned by this user or by nobody; empty: none
         bool used;
-    } cases[] = {{fs::perms::owner_all, true},
-                 {fs::perms::all, false},
-                 {fs::perms::all | fs::perms::sticky_bit, true},
-                 {fs::perms::owner_all | fs::perms::group_write, false}};
+    } cases[] = {{fs::perms::owner_all, getegid(), "", true},
+                 {fs::perms::all, getegid(), "", false},
+                 {fs::perms::all | fs::perms::sticky_bit, getegid(), "", true},
+                 {fs::perms::owner_all | fs::perms::group_all, getegid(), "", true},
+                 {fs::perms::owner_all | fs::perms::group_all, 65534, "", false},
+                 {fs::perms::all | fs::perms::sticky_bit, getegid(), "own", true},
+                 {fs::perms::all | fs::perms::sticky_bit, getegid(), "nobody", false}};
     for (const auto& item : cases) {
+        SCOPED_TRACE(&item - cases);
+        if (std::string(item.link) == "nobody" && geteuid() != 0) {
+            continue; // only root gives a link to another user
+        }
         fs::remove_all(shared);
         fs::create_directories(shared + "/base");
         fs::permissions(shared, item.permissions);
-        const ChildResult result = run({L"2"}, {{L"XDG_CACHE_HOME", wide(shared + "/base")}});
+        ASSERT_EQ(0, chown(shared.c_str(), geteuid(), item.group));
+        std::string base = shared + "/base";
+        if (*item.link) {
+            base = shared + "/link";
+            fs::create_directory_symlink(shared + "/base", base);
+            if (std::string(item.link) == "nobody") {
+                ASSERT_EQ(0, lchown(base.c_str(), 65534, 65534));
+            }
+        }
+        const ChildResult result = run({L"2"}, {{L"XDG_CACHE_HOME", wide(base)}});
         EXPECT_EQ(2u, result.exitCode);
-        EXPECT_EQ(item.used ? "make " : "none, " + shared + " is not private to this user",
-                  decision(result).substr(0, item.used ? 5 : std::string::npos))
-            << result.err;
+        const std::string made = decision(result);
+        if (item.used) {
+            // Always the checked folder, never the link that led there.
+            EXPECT_EQ(0u, made.find("record " + shared + "/base/HelloApp/cds/")) << made;
+        } else if (std::string(item.link) == "nobody") {
+            EXPECT_EQ("none, " + base + " is a link of another user", made);
+        } else {
+            EXPECT_EQ("none, " + shared + " is not private to this user", made);
+        }
     }
-}
-
-// Recorded by the first start, created in the background, used by the next starts.
-TEST(LinuxLauncherCdsJdks, AotCacheIsMadeAndUsed) {
-    const std::string jdk = aotJdk();
-    if (jdk.empty()) {
-        GTEST_SKIP() << "no JDK 24 or later under /usr/lib/jvm";
-    }
-    const CdsImage app(jdk);
-    ChildResult result = app.run({L"3"});
-    EXPECT_EQ(3u, result.exitCode) << result.err;
-    EXPECT_EQ("version 1\n", result.out);
-    EXPECT_EQ(0u, CdsImage::decision(result).find("record " + app.cdsDir() + "/HelloApp-"))
-        << result.err;
-    ASSERT_TRUE(app.waitForArchive());
-    result = app.run({L"3"});
-    EXPECT_EQ(3u, result.exitCode) << result.err;
-    EXPECT_EQ("version 1\n", result.out);
-    EXPECT_EQ("use " + app.cdsDir() + "/" + app.archives()[0], CdsImage::decision(result));
-    EXPECT_TRUE(app.mainClassCameFromTheArchive());
 }
 #endif
