@@ -807,6 +807,16 @@ public:
 
 class LinuxLauncherCds : public ::testing::Test, public CdsImage {};
 
+bool archiveIn(const std::string& dir) {
+    std::error_code error; // none yet
+    for (const auto& entry : fs::directory_iterator(dir, error)) {
+        if (entry.path().extension() == ".jsa") {
+            return true;
+        }
+    }
+    return false;
+}
+
 struct RealJdk {
     int version;
     std::string home;
@@ -1108,6 +1118,10 @@ TEST_F(LinuxLauncherCds, CacheOnlyInFoldersThatOtherUsersCannotChange) {
         if (item.used) {
             // Always the checked folder, never the link that led there.
             EXPECT_EQ(0u, made.find("record " + shared + "/base/HelloApp/cds/")) << made;
+            // The creation in the background ends before its folder goes.
+            for (int wait = 0; wait < 600 && !archiveIn(shared + "/base/HelloApp/cds"); ++wait) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            }
         } else if (std::string(item.link) == "nobody") {
             EXPECT_EQ("none, " + base + " is a link of another user", made);
         } else {

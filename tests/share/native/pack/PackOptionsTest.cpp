@@ -27,6 +27,9 @@ TEST(PackOptions, ValuesKeepTheirTextAndOrder) {
     EXPECT_EQ(options.classPath, (tstring_array{L"a.jar", L"b/c.jar"}));
     EXPECT_TRUE(options.cds && options.noRestart && !options.quiet);
     EXPECT_EQ(options.target, &PackTargets::linux64);
+    // The start-up archive is on unless turned off.
+    EXPECT_TRUE(parse({L"--main-jar", L"a.jar"}).cds);
+    EXPECT_FALSE(parse({L"--main-jar", L"a.jar", L"--no-cds"}).cds);
     EXPECT_EQ(parse({L"--main-jar", L"a.jar"}, PackTargets::windows64).target,
               &PackTargets::windows64);
     EXPECT_EQ(parse({L"--main-jar", L"a.jar", L"--target", L"windows-gui"}).target,
@@ -44,6 +47,7 @@ TEST(PackOptions, UsageErrorsNameTheProblem) {
         {{L"--main-jar", L"a.jar", L"--name", L"B"}, "--name is given twice"},
         {{L"--main-class"}, "--main-class needs a value"},
         {{L"--main-jar", L"a.jar", L"--cds=yes"}, "--cds takes no value"},
+        {{L"--main-jar", L"a.jar", L"--cds", L"--no-cds"}, "--cds does not go with --no-cds"},
         {{}, "one of --main-jar, --main-class and --module is required"},
         {{L"--main-class", L"a.B"}, "--main-class without --main-jar needs --class-path"},
         {{L"--module", L"m", L"--main-jar", L"a.jar"},
