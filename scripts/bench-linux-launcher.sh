@@ -8,13 +8,12 @@
 #      with the test runtime, whose JLI_Launch returns at once, and a 20-line configuration
 #      (target: at most 2 million);
 #   3. valgrind's memcheck over a whole launch with the test runtime: errors and leaks;
-#   4. "app.cds=auto" with the newest JDK before 24 (a class-data archive) and the newest from
-#      24 on (an AOT cache), for an application of 3,000 small classes and for Maven (mvn -B -o
-#      -q validate on an empty project) when installed: what each start costs against bin/java
-#      -cp until the archive or cache is in use (goals: at most 3.5x, a JDK 17 first start at
-#      most 2x), the median ratio of later starts against bin/java -cp (goal on JDK 25 and 3,000
-#      classes: at most 0.33), and against bin/java with the same archive or cache (goal: at
-#      most 1.03).
+#   4. images packed with no option, with the newest JDK before 24 and the newest from 24 on,
+#      for hello world, 3,000 small classes and Debian's checkstyle: the first start with an
+#      empty cache against bin/java -cp (goal: at most 1.15x), later starts (goals: hello world
+#      at most 0.90x; 3,000 classes at most 0.30x on JDK 17 and 0.22x on JDK 25; checkstyle at
+#      most 0.80x and 0.75x), the launcher against bin/java given the same archive (at most
+#      1.03x), the image's size, and all of it again without any base archive.
 # A benchmark, not a test: it prints figures and fails only when something does not run.
 #
 #   bash scripts/bench-linux-launcher.sh [build directory]   (default: build/linux)
@@ -119,10 +118,12 @@ memcheck=$(valgrind --leak-check=full --show-leak-kinds=all \
 echo "memcheck of a whole launch:"
 echo "$memcheck" | sed 's/^/    /'
 
-# --- The class-data archive and the AOT cache ------------------------------------------------
-# With each JDK found by its release file (the newest before 24, which gets a class-data
-# archive on top of its own, and the newest from 24 on, which gets an AOT cache), the JDK
-# itself as the runtime: the jlink image lacks the base archive.
+# --- The start-up archive of packed images ---------------------------------------------------
+# With each JDK found by its release file (the newest before 24 and the newest from 24 on),
+# images packed by vantrel-pack with no option (a runtime linked from that JDK, with its base
+# archive), for hello world, an application of 3,000 classes and Debian's checkstyle: each
+# against the JDK's own bin/java with the same class path, then the same image without any
+# base archive.
 jdk_of() { # the highest JAVA_VERSION under /usr/lib/jvm within [$1, $2)
     local release version best=0 home=
     for release in /usr/lib/jvm/*/release; do
@@ -135,11 +136,12 @@ jdk_of() { # the highest JAVA_VERSION under /usr/lib/jvm within [$1, $2)
     done
     echo "$home"
 }
+cmake --build "$build" -j "$(nproc)" --target vantrel-pack >/dev/null
 export XDG_CACHE_HOME=$work/cache
 
 # 3,000 classes in a chain: each one's method calls the previous one's.
 many=$work/many
-mkdir -p "$many/src" "$many/classes"
+mkdir -p "$many/src" "$many/classes" "$many/in"
 echo "public class C0 { public static int v() { return 0; } }" >"$many/src/C0.java"
 for ((n = 1; n < 3000; n++)); do
     echo "public class C$n { public static int v() { return C$((n - 1)).v() + 1; } }" \
@@ -147,87 +149,87 @@ for ((n = 1; n < 3000; n++)); do
 done
 echo "public class Main { public static void main(String[] a) { System.out.println(C2999.v()); } }" \
     >"$many/src/Main.java"
-javac --release 17 -d "$many/classes" "$many"/src/*.java
-jar --create --file "$many/many.jar" -C "$many/classes" .
+javac --release 11 -d "$many/classes" "$many"/src/*.java
+jar --create --file "$many/in/many.jar" --main-class Main -C "$many/classes" .
+mkdir -p "$work/hello"
+cp "$build/launcherjava/hello.jar" "$work/hello/"
+checkstyle_jars="antlr4-runtime.jar commons-lang3.jar commons-beanutils.jar commons-collections3.jar
+    guava.jar commons-cli.jar commons-logging.jar picocli.jar Saxon-HE.jar reflections.jar"
+if [ -f /usr/share/java/checkstyle.jar ]; then
+    mkdir -p "$work/checkstyle/lib"
+    cp /usr/share/java/checkstyle.jar "$work/checkstyle/"
+    for jar in $checkstyle_jars; do cp "/usr/share/java/$jar" "$work/checkstyle/lib/"; done
+    printf 'public class Checked {\n    public static void main(String[] args) { }\n}\n' \
+        >"$work/Checked.java"
+fi
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
-
-# bench_cache NAME JDK COMMAND...: an image of NAME whose launcher runs the application that
-# COMMAND (from the JDK's bin/java on) runs; prints the cost of each start until the archive or
-# cache is in use, later starts against bin/java, and the launcher against bin/java with the
-# same archive or cache.
-bench_cache() {
-    local name=$1 jdk=$2 image=$work/$1-$(basename "$2")
-    shift 2
-    mkdir -p "$image/app"
-    cp "$build/bin/vantrel" "$image/$name"
-    ln -s "$jdk" "$image/runtime"
-    {
-        echo "[Application]"
-        echo "app.cds=auto"
-        cfg_application
-    } >"$image/app/$name.cfg"
-    launcher() { "$image/$name" "${app_args[@]}"; }
-    plain() { "$jdk/bin/java" "${java_args[@]}" "${app_args[@]}"; }
-    plain >/dev/null; plain >/dev/null # warm file caches
-    local java_ms=0 i
-    for ((i = 0; i < 5; i++)); do java_ms=$((java_ms + $(wall plain))); done
-    java_ms=$((java_ms / 5))
-
-    rm -rf "$XDG_CACHE_HOME"
-    local start=1 costs="" began what
-    while [ "$start" -le 6 ]; do
-        began=$(date +%s%N)
-        what=$(VANTREL_DEBUG=true "$image/$name" "${app_args[@]}" 2>&1 >/dev/null |
-            sed -n 's/.*\(Class-data archive\|AOT cache\): \([a-z]*\).*/\2/p' | head -n 1)
-        costs+=" start $start ($what) $(ratio $(($(date +%s%N) - began)) "$java_ms")x;"
-        [ "$what" = use ] && break
-        start=$((start + 1))
-        sleep 3 # the AOT cache is created in the background
+archive_of() { ls "$XDG_CACHE_HOME"/"$1"/cds/*.jsa 2>/dev/null | head -n 1 || true; }
+await_archive() {
+    local i
+    for ((i = 0; i < 600; i++)); do
+        [ -n "$(archive_of "$1")" ] && return 0
+        sleep 0.1
     done
-    echo "$name, $(basename "$jdk"): bin/java $((java_ms / 1000000)) ms; until in use, each start against it:$costs"
-    read -r median l j < <(paired launcher plain)
-    echo "    later starts, $runs pairs: launcher $l ms, bin/java $j ms; median ratio $median"
-    local cache
-    cache=$(ls "$XDG_CACHE_HOME"/"$name"/cds/*.jsa "$XDG_CACHE_HOME"/"$name"/cds/*.aot 2>/dev/null |
-        head -n 1 || true)
-    [ -n "$cache" ] || { echo "    no archive or cache was made" >&2; return 1; }
-    if [ "${cache##*.}" = aot ]; then
-        bare() { "$jdk/bin/java" -Xlog:cds*=off -Xlog:aot*=off -XX:AOTCache="$cache" "${java_args[@]}" "${app_args[@]}"; }
-    else
-        bare() { "$jdk/bin/java" -Xlog:cds*=off -XX:SharedArchiveFile="$cache" "${java_args[@]}" "${app_args[@]}"; }
-    fi
-    read -r median l j < <(paired launcher bare)
-    echo "    launcher against bin/java with the same $(basename "$cache") ($(($(stat -c %s "$cache") / 1024)) KiB):" \
-         "$l ms against $j ms; median ratio $median"
+    echo "    no archive was made" >&2
+    return 1
 }
 
-for jdk in "$(jdk_of 13 24)" "$(jdk_of 24 1000)"; do
-    [ -n "$jdk" ] || continue
-    cfg_application() { printf 'app.classpath=%s\napp.mainclass=Main\n' "$many/many.jar"; }
-    java_args=(-cp "$many/many.jar" Main)
-    app_args=()
-    bench_cache Many "$jdk"
+# bench_image NAME IMAGE JDK: the image's launcher NAME against JDK/bin/java with java_args,
+# both with app_args. First starts with an empty cache, each after a plain start (the median of
+# 5), later starts (RUNS pairs), and the launcher against bin/java given the same archive.
+bench_image() {
+    local name=$1 image=$2 jdk=$3 i began first firsts=() archive
+    launcher() { "$image/$name" "${app_args[@]}"; }
+    plain() { "$jdk/bin/java" "${java_args[@]}" "${app_args[@]}"; }
+    [ "$(launcher 2>&1)" = "$(plain 2>&1)" ] || { echo "    $name: not the same output" >&2; return 1; }
+    for ((i = 0; i < 5; i++)); do
+        rm -rf "$XDG_CACHE_HOME"
+        began=$(wall plain)
+        first=$(wall launcher)
+        firsts+=("$(ratio "$first" "$began")")
+        await_archive "$name"
+    done
+    archive=$(archive_of "$name")
+    read -r median l j < <(paired launcher plain)
+    echo "    first start $(median "${firsts[@]}")x; later starts $median ($l ms against $j ms)"
+    bare() { "$jdk/bin/java" -Xlog:cds*=off -XX:SharedArchiveFile="$archive" "${java_args[@]}" "${app_args[@]}"; }
+    read -r median l j < <(paired launcher bare)
+    echo "    launcher against bin/java with the same archive ($(($(stat -c %s "$archive") / 1024)) KiB): $median"
+}
 
-    maven_home=/usr/share/maven
-    if [ -d "$maven_home/boot" ]; then
-        mkdir -p "$work/project"
-        printf '%s%s\n' "<project><modelVersion>4.0.0</modelVersion><groupId>b</groupId>" \
-            "<artifactId>e</artifactId><version>1</version><packaging>pom</packaging></project>" \
-            >"$work/project/pom.xml"
-        maven_props=("-Dclassworlds.conf=$maven_home/bin/m2.conf" "-Dmaven.home=$maven_home"
-                     "-Dlibrary.jansi.path=$maven_home/lib/jansi-native"
-                     "-Dmaven.multiModuleProjectDirectory=$work/project")
-        cfg_application() {
-            echo "app.classpath=$(echo "$maven_home"/boot/plexus-classworlds-*.jar)"
-            echo "app.mainclass=org.codehaus.plexus.classworlds.launcher.Launcher"
-            echo "[JavaOptions]"
-            printf 'java-options=%s\n' "${maven_props[@]}"
-        }
-        java_args=(-classpath "$(echo "$maven_home"/boot/plexus-classworlds-*.jar)" "${maven_props[@]}"
-                   org.codehaus.plexus.classworlds.launcher.Launcher)
-        app_args=(-B -o -q -f "$work/project/pom.xml" validate)
-        # Maven's console library writes colour resets to the error stream even with -B.
-        bench_cache Mvn "$jdk" 2>/dev/null
+# bench_app NAME INPUT JDK PACK_OPTIONS...: packs with no archive option, then benchmarks the
+# image as packed and without any base archive.
+bench_app() {
+    local name=$1 input=$2 jdk=$3 dest=$work/images/$(basename "$3")
+    shift 3
+    "$build/bin/vantrel-pack" --name "$name" --input "$input" --dest "$dest" \
+        --jlink-from "$jdk" --quiet "$@"
+    local base=$dest/$name/runtime/lib/server/classes.jsa
+    echo "$name, $(basename "$jdk"): image $(($(du -sb "$dest/$name" | cut -f1) / 1048576)) MiB," \
+         "of which the base archive $(($(stat -c %s "$base") / 1048576)) MiB"
+    bench_image "$name" "$dest/$name" "$jdk"
+    rm -f "$dest/$name"/runtime/lib/server/*.jsa
+    echo "  without any base archive:"
+    bench_image "$name" "$dest/$name" "$jdk"
+}
+
+for range in "11 24" "24 1000"; do
+    jdk=$(jdk_of $range)
+    if [ -z "$jdk" ]; then
+        echo "no JDK with a version in [${range/ /, }) under /usr/lib/jvm: skipped"
+        continue
+    fi
+    java_args=(-cp "$work/hello/hello.jar" hello.Main)
+    app_args=()
+    bench_app Hello "$work/hello" "$jdk" --main-jar hello.jar --main-class hello.Main
+    java_args=(-cp "$many/in/many.jar" Main)
+    bench_app Many "$many/in" "$jdk" --main-jar many.jar
+    if [ -d "$work/checkstyle" ]; then
+        java_args=(-cp "$work/checkstyle/checkstyle.jar:$(printf "$work/checkstyle/lib/%s:" $checkstyle_jars)"
+                   com.puppycrawl.tools.checkstyle.Main)
+        app_args=(-c /google_checks.xml "$work/Checked.java")
+        bench_app Checkstyle "$work/checkstyle" "$jdk" --main-jar checkstyle.jar \
+            --class-path 'lib/*' --main-class com.puppycrawl.tools.checkstyle.Main
     fi
 done

@@ -28,7 +28,7 @@ protected:
         setup.cacheBase = joinPath(temp.path(), L"cache");
         setup.packageName = L"pkg";
         setup.appName = L"App";
-        setup.launcherPath = joinPath(temp.path(), L"App"); // nothing runs in the background
+        setup.launcherPath = testsupport::fixturePath(L"argdump"); // runs and ends at once
         setup.runtimeDir = joinPath(temp.path(), L"runtime");
         setup.jvmLibPath = joinPath(setup.runtimeDir, L"server/jvm");
         setup.processId = 4242;
