@@ -258,15 +258,6 @@ void endAfter(unsigned seconds) {
     alarm(seconds); // the default action of the signal ends the process
 }
 
-FileLock& FileLock::operator=(FileLock&& other) noexcept {
-    if (this != &other) {
-        this->~FileLock();
-        handle = other.handle;
-        other.handle = invalid;
-    }
-    return *this;
-}
-
 FileLock::~FileLock() {
     if (handle != invalid) {
         close(static_cast<int>(handle));

@@ -1,10 +1,13 @@
 #include "RuntimeArchive.h"
 
+#include <filesystem>
+
 #include "FileUtils.h"
 #include "PackFiles.h"
 #include "PackHost.h"
 #include "RuntimeRelease.h"
 #include "StaticArchive.h"
+#include "SysInfo.h"
 
 namespace {
 
@@ -24,6 +27,23 @@ void dumpBaseArchive(const tstring& runtimeDir) {
     PackHost::checkNotStopped();
 }
 
+// With SOURCE_DATE_EPOCH the packages must come out the same on every run, and some runtimes
+// (JDK 17) write different bytes each time: their archive is made twice and kept only when
+// both are the same.
+void dumpReproducibleBaseArchive(const tstring& runtimeDir, const tstring& archive) {
+    dumpBaseArchive(runtimeDir);
+    if (SysInfo::getEnvVariable(std::nothrow, L"SOURCE_DATE_EPOCH", tstring()).empty() ||
+        !PackFiles::isFile(archive)) {
+        return;
+    }
+    const std::string first = PackFiles::readFile(archive);
+    std::filesystem::remove(PackFiles::fsPath(archive));
+    dumpBaseArchive(runtimeDir);
+    if (PackFiles::isFile(archive) && PackFiles::readFile(archive) != first) {
+        std::filesystem::remove(PackFiles::fsPath(archive));
+    }
+}
+
 } // namespace
 
 namespace RuntimeArchive {
@@ -39,7 +59,7 @@ tstring complete(const tstring& runtimeDir, const PackTarget& target) {
                             << runtimeDir << (target.windows ? L"bin" : L"lib") << L"server"
                             << L"classes.jsa";
     if (runsHere(target) && !PackFiles::isFile(archive)) {
-        dumpBaseArchive(runtimeDir);
+        dumpReproducibleBaseArchive(runtimeDir, archive);
     }
     return tstring();
 }

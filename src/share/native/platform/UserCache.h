@@ -2,6 +2,7 @@
 #define VANTREL_USERCACHE_H
 
 #include <cstdint>
+#include <utility>
 
 #include "tstrings.h"
 
@@ -56,7 +57,14 @@ class FileLock {
 public:
     FileLock() = default;
     FileLock(FileLock&& other) noexcept : handle(other.handle) { other.handle = invalid; }
-    FileLock& operator=(FileLock&& other) noexcept;
+    FileLock& operator=(FileLock&& other) noexcept {
+        if (this != &other) {
+            const FileLock released(std::move(*this));
+            handle = other.handle;
+            other.handle = invalid;
+        }
+        return *this;
+    }
     FileLock(const FileLock&) = delete;
     FileLock& operator=(const FileLock&) = delete;
     ~FileLock();

@@ -307,15 +307,6 @@ void endAfter(unsigned seconds) {
     }
 }
 
-FileLock& FileLock::operator=(FileLock&& other) noexcept {
-    if (this != &other) {
-        this->~FileLock();
-        handle = other.handle;
-        other.handle = invalid;
-    }
-    return *this;
-}
-
 FileLock::~FileLock() {
     if (handle != invalid) {
         CloseHandle(reinterpret_cast<HANDLE>(handle));
