@@ -14,6 +14,14 @@ namespace PackFiles {
 std::filesystem::path fsPath(const tstring& path);
 tstring fromFsPath(const std::filesystem::path& path);
 
+// Renames from to to unless to exists, in one step: another run's file at to is never
+// replaced. Implemented per platform.
+void renameNoReplace(const tstring& from, const tstring& to, std::error_code& error);
+// Sets path's own modification time (a symbolic link's, not its target's) to time, in seconds
+// since 1970. Implemented per platform.
+void setModificationTime(const std::filesystem::path& path, std::int64_t time,
+                         std::error_code& error);
+
 // Also true for a dangling symbolic link: its name is taken.
 bool exists(const tstring& path);
 bool isDirectory(const tstring& path);

@@ -10,6 +10,7 @@
 #include "PackFiles.h"
 #include "PackOptions.h"
 #include "PackageTools.h"
+#include "SourceDate.h"
 
 namespace fs = std::filesystem;
 
@@ -39,22 +40,30 @@ bool isElf(const fs::path& path) {
                                                              "ELF";
 }
 
-// Modes as Debian packages carry them: folders and programs 0755, other files 0644.
-void normalizeModes(const fs::path& root) {
+// Modes as Debian packages carry them, whatever the umask: folders (the root's included) and
+// programs 0755, other files 0644. With SOURCE_DATE_EPOCH, every entry's time is exactly it,
+// so that files older than the epoch, or all of them when it lies ahead, don't keep their own.
+void normalizeEntries(const fs::path& root) {
     std::error_code error;
+    fs::permissions(root, fs::perms(0755), error);
     for (fs::recursive_directory_iterator it(root, error), end; !error && it != end;
          it.increment(error)) {
-        if (it->is_symlink(error)) {
-            continue;
+        if (!it->is_symlink(error)) {
+            const fs::perms perms = it->status(error).permissions();
+            const bool program =
+                it->is_directory(error) || (perms & fs::perms::owner_exec) != fs::perms::none;
+            fs::permissions(it->path(), program ? fs::perms(0755) : fs::perms(0644), error);
         }
-        const fs::perms perms = it->status(error).permissions();
-        const bool program =
-            it->is_directory(error) || (perms & fs::perms::owner_exec) != fs::perms::none;
-        fs::permissions(it->path(), program ? fs::perms(0755) : fs::perms(0644), error);
+        if (!error && SourceDate::isSet()) {
+            PackFiles::setModificationTime(it->path(), SourceDate::epoch(), error);
+        }
+    }
+    if (!error && SourceDate::isSet()) {
+        PackFiles::setModificationTime(root, SourceDate::epoch(), error);
     }
     if (error) {
         VT_RAISE(tstrings::TextBuilder()
-                 << L"cannot set the modes in " << PackFiles::fromFsPath(root) << L": "
+                 << L"cannot set the modes and times in " << PackFiles::fromFsPath(root) << L": "
                  << error.message());
     }
 }
@@ -215,11 +224,11 @@ void write(const PackOptions& options, const tstring& imageDir, const tstring& w
                                  packageName + L".desktop",
                              desktopEntry(options, icon ? packageName : tstring()));
     }
-    normalizeModes(root);
     const std::string depends = sharedLibraryDepends(work, root);
     const std::uint64_t size = PackFiles::treeSize(PackFiles::fromFsPath(root));
     PackFiles::writeFile(PackFiles::fromFsPath(root / "DEBIAN/control"),
                          controlText(options, depends, size));
+    normalizeEntries(root);
     // xz at its fastest level: a linked runtime takes six times as long at the default level,
     // for a package a seventh smaller.
     PackageTools::run(dpkgDeb(), {L"--root-owner-group", L"-Zxz", L"-z1", L"--build",

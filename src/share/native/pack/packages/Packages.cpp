@@ -7,6 +7,7 @@
 #include "PackOptions.h"
 #include "PackageTools.h"
 #include "Signing.h"
+#include "SourceDate.h"
 #include "ZipArchive.h"
 
 namespace Packages {
@@ -26,6 +27,9 @@ void check(const PackOptions& options) {
         DebPackage::check(options);
     }
     Signing::check(options);
+    if (type != PackageType::Image) {
+        SourceDate::check();
+    }
 }
 
 void write(const PackOptions& options, const tstring& imageDir, const PackageOutput& output) {
@@ -38,7 +42,7 @@ void write(const PackOptions& options, const tstring& imageDir, const PackageOut
         DebPackage::write(options, imageDir, output.workDir(), output.file());
         break;
     case PackageType::Zip:
-        ZipArchive::write(imageDir, options.name, ZipArchive::entryTime(), output.file());
+        ZipArchive::write(imageDir, options.name, SourceDate::epochOrNow(), output.file());
         break;
     case PackageType::Image:
         break;
