@@ -33,8 +33,12 @@ tstring normalPath(const tstring& path);
 bool isWithin(const tstring& path, const tstring& dir);
 
 // Symbolic links are followed. With danglingLinks, a link that leads nowhere is skipped and
-// listed there; without, it fails the copy.
-void copyTree(const tstring& from, const tstring& to, tstring_array* danglingLinks = nullptr);
+// listed there; without, it fails the copy. With linksStayWithin, a link that leads out of from
+// fails the copy, named.
+void copyTree(const tstring& from, const tstring& to, tstring_array* danglingLinks = nullptr,
+              bool linksStayWithin = false);
+// Removes the setuid, setgid, sticky and others' write bits of root and everything in it.
+void removeUnsafeModes(const tstring& root);
 void copyFile(const tstring& from, const tstring& to);
 void writeFile(const tstring& path, const std::string& bytes);
 std::string readFile(const tstring& path);
