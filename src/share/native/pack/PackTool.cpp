@@ -82,7 +82,9 @@ public:
         stageImage(staging.root());
         finishImage(staging.root());
         step(L"Writing " + output.finalPath());
-        Packages::write(options, staging.root(), output);
+        for (const tstring& warning : Packages::write(options, staging.root(), output)) {
+            writeErr("vantrel-pack: warning: " + tstrings::toUtf8(warning));
+        }
         PackHost::checkNotStopped();
         const std::uint64_t size = output.fileSize();
         output.commit();

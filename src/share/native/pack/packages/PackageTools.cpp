@@ -23,8 +23,6 @@ tstring find(const tstring& tool, const tstring& purpose, const tstring& debianP
              << debianPackage << L")");
 }
 
-namespace {
-
 std::string checkedOutput(const tstring& program, const PackHost::ProcessResult& result) {
     PackHost::checkNotStopped();
     if (result.exitCode != 0) {
@@ -34,9 +32,8 @@ std::string checkedOutput(const tstring& program, const PackHost::ProcessResult&
     return result.out;
 }
 
-} // namespace
-
-std::string run(const tstring& program, const tstring_array& args, const tstring& dir) {
+PackHost::ProcessResult runUnchecked(const tstring& program, const tstring_array& args,
+                                     const tstring& dir) {
     tstring_array command = args;
     tstring executable = program;
     if (!dir.empty()) {
@@ -45,7 +42,13 @@ std::string run(const tstring& program, const tstring_array& args, const tstring
         command.insert(command.end(), args.begin(), args.end());
         executable = L"/bin/sh";
     }
-    return checkedOutput(program, PackHost::runProcess(executable, command));
+    PackHost::ProcessResult result = PackHost::runProcess(executable, command);
+    PackHost::checkNotStopped();
+    return result;
+}
+
+std::string run(const tstring& program, const tstring_array& args, const tstring& dir) {
+    return checkedOutput(program, runUnchecked(program, args, dir));
 }
 
 std::string runWithSecret(const tstring& program, const std::string& secret,

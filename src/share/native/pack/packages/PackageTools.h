@@ -4,6 +4,7 @@
 #include <functional>
 #include <string>
 
+#include "PackHost.h"
 #include "tstrings.h"
 
 // The system's tools that make packages: found on PATH, run to their end.
@@ -17,6 +18,11 @@ tstring find(const tstring& tool, const tstring& purpose, const tstring& debianP
 // first line. With dir, it runs there (through /bin/sh, so for the tools that run on Linux
 // only: wixl and dpkg-shlibdeps take paths relative to their working folder).
 std::string run(const tstring& program, const tstring_array& args, const tstring& dir = tstring());
+// As run, with the tool's result whatever it is (an interrupt still raises).
+PackHost::ProcessResult runUnchecked(const tstring& program, const tstring_array& args,
+                                     const tstring& dir = tstring());
+// The tool's output; raises as run does when it failed.
+std::string checkedOutput(const tstring& program, const PackHost::ProcessResult& result);
 // As run, with secret readable at the path that makeArgs puts on the command line (PackHost).
 std::string runWithSecret(const tstring& program, const std::string& secret,
                           const std::function<tstring_array(const tstring&)>& makeArgs);
