@@ -93,8 +93,39 @@ void normalizeEntries(const fs::path& root) {
     }
 }
 
+// How far apart two sizes are, as a ratio: 2 for 256 against 512 and for 16 against 32.
+double sizeRatio(std::uint32_t a, std::uint32_t b) {
+    return static_cast<double>(std::max(a, b)) / std::min(a, b);
+}
+
+// Menus look icons up in the sizes that the hicolor theme indexes. An image of another size
+// goes to the nearest of them (the larger on a tie), unless one there fits better; the
+// desktop scales it.
+std::map<std::uint32_t, std::string>
+byThemeSize(const std::map<std::uint32_t, std::string>& images) {
+    static const std::uint32_t themeSizes[] = {16, 22, 24, 32, 48, 64, 96, 128, 192, 256, 512};
+    std::map<std::uint32_t, std::pair<std::uint32_t, std::string>> chosen;
+    for (const auto& image : images) {
+        std::uint32_t nearest = themeSizes[0];
+        for (const std::uint32_t size : themeSizes) {
+            nearest =
+                sizeRatio(size, image.first) <= sizeRatio(nearest, image.first) ? size : nearest;
+        }
+        const auto taken = chosen.find(nearest);
+        if (taken == chosen.end() ||
+            sizeRatio(image.first, nearest) <= sizeRatio(taken->second.first, nearest)) {
+            chosen[nearest] = image;
+        }
+    }
+    std::map<std::uint32_t, std::string> result;
+    for (const auto& entry : chosen) {
+        result[entry.first] = entry.second.second;
+    }
+    return result;
+}
+
 void installIcon(const PackOptions& options, const fs::path& root) {
-    for (const auto& image : pngIconsBySize(options.resources.icon)) {
+    for (const auto& image : byThemeSize(pngIconsBySize(options.resources.icon))) {
         const std::string size = std::to_string(image.first);
         const fs::path dir = root / "usr/share/icons/hicolor" / (size + "x" + size) / "apps";
         makeFolders(dir);
