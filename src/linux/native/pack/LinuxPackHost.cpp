@@ -205,11 +205,14 @@ void renameNoReplace(const tstring& from, const tstring& to, std::error_code& er
     const std::string source = tstrings::toUtf8(from);
     const std::string target = tstrings::toUtf8(to);
     int result = renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE);
-    // File systems without the flag: a link can't replace either, for a file.
-    if (result != 0 && errno == EINVAL) {
+    // File systems without the flag: a link never replaces a file. A folder can't have one,
+    // and a rename puts it only where nothing is or an empty folder was.
+    if (result != 0 && (errno == EINVAL || errno == ENOSYS)) {
         result = link(source.c_str(), target.c_str());
         if (result == 0) {
             unlink(source.c_str());
+        } else if (errno == EPERM) {
+            result = rename(source.c_str(), target.c_str());
         }
     }
     error = result == 0 ? std::error_code() : std::error_code(errno, std::generic_category());
