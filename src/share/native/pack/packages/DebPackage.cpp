@@ -237,7 +237,9 @@ std::string sharedLibraryDepends(const fs::path& workDir, const fs::path& image,
         }
         for (const auto& file : unresolved) {
             files.erase(std::remove(files.begin(), files.end(), file.first), files.end());
-            warnings.push_back(file.first.substr(imagePrefix.size()) + L" needs " + file.second +
+            const bool inImage = tstrings::startsWith(file.first, imagePrefix);
+            warnings.push_back(file.first.substr(inImage ? imagePrefix.size() : 0) + L" needs " +
+                               file.second +
                                L", which is not installed here: Depends does not cover it");
         }
     }
