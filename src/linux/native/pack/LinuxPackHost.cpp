@@ -16,10 +16,10 @@
 
 extern char** environ;
 
+namespace {
+
 // Where a child finds a secret handed to it: the first descriptor after the standard ones.
 const int secretChildFd = 3;
-
-namespace {
 
 volatile sig_atomic_t stopRequested = 0;
 

@@ -64,23 +64,24 @@ void sign(const PackOptions& options, const tstring& file) {
         std::error_code ignored;
         fs::remove(PackFiles::fsPath(signedCopy), ignored);
     });
-    tstring_array args = {L"sign", L"-pkcs12", options.package.signPkcs12};
-    if (!options.package.timestampUrl.empty()) {
-        args.insert(args.end(), {L"-ts", options.package.timestampUrl});
-    }
-    args.insert(args.end(), {L"-in", file, L"-out", signedCopy});
+    const auto arguments = [&](const tstring& passwordPath) {
+        tstring_array args = {L"sign", L"-pkcs12", options.package.signPkcs12};
+        if (!passwordPath.empty()) {
+            args.insert(args.end(), {L"-readpass", passwordPath});
+        }
+        if (!options.package.timestampUrl.empty()) {
+            args.insert(args.end(), {L"-ts", options.package.timestampUrl});
+        }
+        args.insert(args.end(), {L"-in", file, L"-out", signedCopy});
+        return args;
+    };
     try {
         // The password is never on a command line that other users can list, nor in a file.
         if (options.package.signPasswordEnv.empty()) {
-            PackageTools::run(signingTool(), args);
+            PackageTools::run(signingTool(), arguments(tstring()));
         } else {
-            PackageTools::runWithSecret(
-                signingTool(), tstrings::toUtf8(password(options)),
-                [&](const tstring& passwordPath) {
-                    tstring_array withPassword = args;
-                    withPassword.insert(withPassword.begin() + 3, {L"-readpass", passwordPath});
-                    return withPassword;
-                });
+            PackageTools::runWithSecret(signingTool(), tstrings::toUtf8(password(options)),
+                                        arguments);
         }
     } catch (const VtErrorBase& error) {
         VT_RAISE(tstrings::TextBuilder() << L"cannot sign " << FileUtils::lastComponent(file)
