@@ -66,6 +66,19 @@ if(VANTREL_PACK_TESTS AND TARGET vantrel_unit_tests AND NOT VANTREL_SANITIZE
   endif()
   add_test(NAME pack_tests COMMAND vantrel_pack_tests)
   set_tests_properties(pack_tests PROPERTIES TIMEOUT 1800)
+  if(NOT WIN32)
+    # A library that needs one which is installed nowhere, with no run path to it.
+    add_library(vtmissingdep SHARED ${TESTS}/pack/linux/libs/unresolved.cpp)
+    target_compile_definitions(vtmissingdep PRIVATE VT_DEPENDENCY)
+    # dpkg-shlibdeps fails only for a versioned name it can't find.
+    set_target_properties(vtmissingdep PROPERTIES SOVERSION 1)
+    add_library(vtunresolved SHARED ${TESTS}/pack/linux/libs/unresolved.cpp)
+    target_link_libraries(vtunresolved PRIVATE vtmissingdep)
+    set_target_properties(vtunresolved PROPERTIES SKIP_BUILD_RPATH ON)
+    add_dependencies(vantrel_pack_tests vtunresolved)
+    target_compile_definitions(vantrel_pack_tests PRIVATE
+      VANTREL_UNRESOLVED_LIBRARY="$<TARGET_FILE:vtunresolved>")
+  endif()
   # The README's Maven example, built offline with Debian's Maven (installed by the setup).
   find_program(VANTREL_MVN mvn)
   if(NOT WIN32 AND VANTREL_MVN)

@@ -2,7 +2,10 @@
 // Wine's msiexec, with the Windows build's launcher and stand-in runtime.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstdlib>
+#include <filesystem>
 
 #include "FileUtils.h"
 #include "PackFiles.h"
@@ -120,6 +123,30 @@ protected:
             .exitCode;
     }
 
+    // A folder of programs that stand in for tools, each a shell script.
+    tstring toolsWith(const std::string& tool, const std::string& script) const {
+        const tstring tools = path(L"tools");
+        testsupport::makeDirectories(tools);
+        const tstring program = FileUtils::joinPath(tools, tstrings::fromUtf8(tool));
+        testsupport::writeFile(program, "#!/bin/sh\n" + script + "\n");
+        std::filesystem::permissions(PackFiles::fsPath(program), std::filesystem::perms::owner_all);
+        return tools + L":/usr/bin:/bin";
+    }
+
+    // Every file below dir that holds text.
+    std::vector<std::string> filesHolding(const tstring& dir, const std::string& text) const {
+        std::vector<std::string> found;
+        std::error_code error;
+        for (std::filesystem::recursive_directory_iterator it(PackFiles::fsPath(dir), error), end;
+             !error && it != end; it.increment(error)) {
+            if (it->is_regular_file() &&
+                contains(testsupport::readFile(PackFiles::fromFsPath(it->path())), text)) {
+                found.push_back(it->path().string());
+            }
+        }
+        return found;
+    }
+
     testsupport::TempDir dir;
 };
 
@@ -189,6 +216,40 @@ TEST_F(Installers, InstallUpgradeRefusedDowngradeAndUninstall) {
     }
 }
 
+// The password reaches osslsigncode through a pipe, in no file, even under umask 000; when the
+// tool is killed while it signs, nothing of the password is left where it wrote.
+TEST_F(Installers, SigningPasswordIsInNoFileEvenWhenKilled) {
+    makeCertificate();
+    const tstring record = path(L"record");
+    const tstring tmp = path(L"tmp");
+    testsupport::makeDirectories(tmp);
+    const tstring tools = toolsWith(
+        "osslsigncode", "for a; do [ \"$prev\" = -readpass ] && pass=\"$a\"; prev=\"$a\"; done\n"
+                        "[ -p \"$pass\" ] && echo pipe >> '" +
+                            tstrings::toUtf8(record) +
+                            "'\n"
+                            "[ -n \"$VT_KILL\" ] && kill -KILL $PPID && exit 1\n"
+                            "exec /usr/bin/osslsigncode \"$@\"");
+    const tstring_array signing = {L"--sign-pkcs12", path(L"cert.p12"), L"--sign-password-env",
+                                   L"VT_PW"};
+    const mode_t umaskBefore = umask(0);
+    const AtEndOfScope restoreUmask([&] { umask(umaskBefore); });
+    const ChildResult packed = pack(L"Signed", L"1.0", signing,
+                                    {{L"VT_PW", L"s3cret"}, {L"PATH", tools}, {L"TMPDIR", tmp}});
+    ASSERT_EQ(packed.exitCode, 0u) << packed.err;
+    EXPECT_EQ(testsupport::readFile(record), "pipe\npipe\n");
+    EXPECT_EQ(verify(path(L"out/Signed-1.0.msi")), 0u);
+
+    const ChildResult killed =
+        pack(L"Killed", L"1.0", signing,
+             {{L"VT_PW", L"s3cret"}, {L"PATH", tools}, {L"TMPDIR", tmp}, {L"VT_KILL", L"1"}});
+    EXPECT_EQ(killed.exitCode, 137u) << killed.err;
+    // The staging folder that the killed run left holds the launcher it was signing.
+    EXPECT_FALSE(filesHolding(path(L"out"), "vantrel").empty());
+    EXPECT_EQ(filesHolding(path(L"out"), "s3cret"), std::vector<std::string>());
+    EXPECT_EQ(filesHolding(tmp, "s3cret"), std::vector<std::string>());
+}
+
 TEST_F(Installers, PerUserInstallAndFailuresThatLeaveNothing) {
     ASSERT_EQ(pack(L"VtPkgUser", L"3.1.4", {L"--per-user"}).exitCode, 0u);
     const tstring msi = path(L"out/VtPkgUser-3.1.4.msi");
@@ -215,6 +276,12 @@ TEST_F(Installers, PerUserInstallAndFailuresThatLeaveNothing) {
         {{L"--sign-pkcs12", path(L"cert.p12"), L"--sign-password-env", L"VT_PW"},
          {{L"VT_PW", std::nullopt}},
          "the environment variable VT_PW named by --sign-password-env is not set"},
+        {{L"--sign-pkcs12", path(L"cert.p12"), L"--sign-password-env", L"VT_PW"},
+         {{L"VT_PW", L""}},
+         "the environment variable VT_PW named by --sign-password-env is empty"},
+        {{},
+         {{L"PATH", toolsWith("wixl", "exit 0")}},
+         "wixl wrote no whole installer Failing-1.0.msi"},
         {{},
          {{L"PATH", path(L"nothing")}},
          "wixl is needed for --type msi and is not installed (Debian package wixl)"},

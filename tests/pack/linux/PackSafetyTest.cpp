@@ -2,6 +2,8 @@
 // what another run made; images use the stand-in runtime, so they start at once.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
@@ -12,6 +14,7 @@
 #include "PackFiles.h"
 #include "TestRuntime.h"
 #include "TestSupport.h"
+#include "Toolbox.h"
 
 using testsupport::ChildResult;
 namespace fs = std::filesystem;
@@ -30,7 +33,8 @@ protected:
     tstring image(const tstring& name) const { return FileUtils::joinPath(dest(), name); }
 
     ChildResult pack(const tstring& name, const tstring_array& options,
-                     const tstring& runtime = testruntime::builtDir()) const {
+                     const tstring& runtime = testruntime::builtDir(),
+                     const testsupport::EnvChanges& env = {}) const {
         tstring_array args = {L"--name",       name,          L"--input",
                               input(),         L"--main-jar", L"app.jar",
                               L"--main-class", L"a.Main",     L"--quiet"};
@@ -42,7 +46,7 @@ protected:
         }
         args.insert(args.end(), options.begin(), options.end());
         return testsupport::runChild(FileUtils::joinPath(testsupport::binaryDir(), L"vantrel-pack"),
-                                     args);
+                                     args, env);
     }
 
     // The last argument that the image's launcher gave the runtime.
@@ -101,6 +105,7 @@ TEST_F(PackSafety, RefusalsAreOneLineAndLeaveNothingBehind) {
          2,
          "--java-options takes no value with Ctrl+Z (0x1A)"},
         {L"App", {L"--arguments", L""}, 2, "--arguments takes no empty value"},
+        {L"App", {L"--app-version", L"1.0/2"}, 2, "--app-version takes no / or \\: \"1.0/2\""},
         {L"App",
          {L"--dest", FileUtils::joinPath(dir.path(), L"link/sub/out")},
          1,
@@ -174,6 +179,79 @@ TEST_F(PackSafety, AFailingRunKeepsTheImageOfAConcurrentOne) {
     fs::remove_all(PackFiles::fsPath(FileUtils::parentPath(dest())));
     EXPECT_EQ(pack(L"Bad", {L"--jlink-from", jdkWithJdeps("exit 5")}, tstring()).exitCode, 1u);
     EXPECT_FALSE(PackFiles::exists(FileUtils::parentPath(dest())));
+}
+
+// A link out of the input is refused; modes that let others write, or run a program as its
+// owner, never reach an image, whatever the input's modes and the umask.
+TEST_F(PackSafety, LinksOutOfTheInputAreRefusedAndUnsafeModesDropped) {
+    const fs::path in = PackFiles::fsPath(input());
+    const tstring outside = FileUtils::joinPath(dir.path(), L"secret.txt");
+    testsupport::writeFile(outside, "secret");
+    fs::create_symlink(PackFiles::fsPath(outside), in / "notes.txt");
+    const ChildResult refused = pack(L"App", {});
+    EXPECT_EQ(refused.exitCode, 1u);
+    EXPECT_EQ(refused.err, "vantrel-pack: the symbolic link " + tstrings::toUtf8(input()) +
+                               "/notes.txt leads out of " + tstrings::toUtf8(input()) + ", to " +
+                               tstrings::toUtf8(outside) + "\n");
+    EXPECT_FALSE(PackFiles::exists(FileUtils::joinPath(dir.path(), L"new")));
+
+    fs::remove(in / "notes.txt");
+    fs::create_directory(in / "bin");
+    testsupport::writeFile(FileUtils::joinPath(input(), L"bin/tool"), "#!/bin/sh\n");
+    fs::permissions(in / "bin/tool", fs::perms(06777));
+    fs::permissions(in / "bin", fs::perms(01777));
+    fs::create_symlink("bin/tool", in / "tool");
+    const mode_t umaskBefore = umask(0);
+    const AtEndOfScope restoreUmask([&] { umask(umaskBefore); });
+    const ChildResult packed = pack(L"App", {});
+    ASSERT_EQ(packed.exitCode, 0u) << packed.err;
+    const fs::path root = PackFiles::fsPath(image(L"App"));
+    EXPECT_EQ(fs::status(root / "app/bin/tool").permissions(), fs::perms(0775));
+    EXPECT_EQ(testsupport::readFile(image(L"App") + L"/app/tool"), "#!/bin/sh\n");
+    const fs::perms unsafe =
+        fs::perms::set_uid | fs::perms::set_gid | fs::perms::sticky_bit | fs::perms::others_write;
+    EXPECT_EQ(fs::status(root).permissions() & unsafe, fs::perms::none);
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        EXPECT_EQ(entry.symlink_status().permissions() & unsafe, fs::perms::none) << entry.path();
+    }
+}
+
+// Two runs writing one package at once: one wins, the other says so, and the winner's file
+// stays as it wrote it.
+TEST_F(PackSafety, ConcurrentRunsNeverReplaceEachOthersPackage) {
+    const tstring tools = FileUtils::joinPath(dir.path(), L"tools");
+    const std::string arrived = tstrings::toUtf8(FileUtils::joinPath(dir.path(), L"arrived"));
+    testsupport::makeDirectories(tools);
+    testsupport::makeDirectories(tstrings::fromUtf8(arrived));
+    // Writes which run made the package, then waits for the other run to get as far.
+    const tstring dpkgDeb = FileUtils::joinPath(tools, L"dpkg-deb");
+    testsupport::writeFile(dpkgDeb,
+                           "#!/bin/sh\nfor last; do :; done\necho \"$VT_RUN\" > \"$last\"\n"
+                           "touch '" +
+                               arrived +
+                               "/'\"$VT_RUN\"\nfor i in $(seq 200); do\n"
+                               "  [ $(ls '" +
+                               arrived +
+                               "' | wc -l) -ge 2 ] && exit 0; sleep 0.05\n"
+                               "done\n");
+    fs::permissions(PackFiles::fsPath(dpkgDeb), fs::perms::owner_all);
+    ChildResult results[2];
+    const wchar_t* const runs[] = {L"a", L"b"};
+    std::thread other([&] {
+        results[1] = pack(L"App", {L"--type", L"deb"}, testruntime::builtDir(),
+                          {{L"PATH", tools + L":/usr/bin:/bin"}, {L"VT_RUN", runs[1]}});
+    });
+    results[0] = pack(L"App", {L"--type", L"deb"}, testruntime::builtDir(),
+                      {{L"PATH", tools + L":/usr/bin:/bin"}, {L"VT_RUN", runs[0]}});
+    other.join();
+    const int winner = results[0].exitCode == 0 ? 0 : 1;
+    const tstring deb = image(L"app_1.0_amd64.deb");
+    EXPECT_EQ(results[winner].exitCode, 0u) << results[winner].err;
+    EXPECT_EQ(results[1 - winner].exitCode, 1u);
+    EXPECT_EQ(results[1 - winner].err,
+              "vantrel-pack: " + tstrings::toUtf8(deb) + " already exists\n");
+    EXPECT_EQ(testsupport::readFile(deb), tstrings::toUtf8(runs[winner]) + "\n");
+    EXPECT_EQ(entries(dest()), std::vector<std::string>{"app_1.0_amd64.deb"});
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // the Debian package, Wine's msiexec the installer.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 
 #include "FileUtils.h"
 #include "PackFiles.h"
+#include "TestRuntime.h"
 #include "TestSupport.h"
 #include "Toolbox.h"
 
@@ -57,13 +59,15 @@ protected:
     }
 
     ChildResult pack(const tstring& dest, const tstring_array& options,
-                     const testsupport::EnvChanges& env = {}) const {
+                     const testsupport::EnvChanges& env = {},
+                     const tstring& workDir = tstring()) const {
         tstring_array args = {L"--input",    input(),      L"--dest", dest,
                               L"--main-jar", L"probe.jar", L"--quiet"};
         args.insert(args.end(), options.begin(), options.end());
-        testsupport::EnvChanges all = {{L"SOURCE_DATE_EPOCH", epoch}};
-        all.insert(env.begin(), env.end());
-        return tool(FileUtils::joinPath(testsupport::binaryDir(), L"vantrel-pack"), args, all);
+        testsupport::EnvChanges all = env;
+        all.insert({L"SOURCE_DATE_EPOCH", epoch});
+        return tool(FileUtils::joinPath(testsupport::binaryDir(), L"vantrel-pack"), args, all,
+                    workDir);
     }
 
     testsupport::TempDir dir;
@@ -165,14 +169,65 @@ TEST_F(Packages, DebInstallsRunsAndGoesAgain) {
     }
 }
 
+// What dpkg-shlibdeps can't resolve here is named and left out of Depends, and a big icon goes
+// where menus look. The same bytes come out whatever the umask and with an epoch ahead of now,
+// with the tools found through a relative PATH entry although the tool runs them elsewhere.
+TEST_F(Packages, DebOfUnresolvedLibrariesAndABigIconIsTheSameWhateverTheUmask) {
+    const tstring lib = FileUtils::joinPath(input(), L"lib");
+    testsupport::makeDirectories(lib);
+    std::string arm = testsupport::readFile(testruntime::jliPath());
+    arm[18] = '\xb7'; // the machine: 64-bit ARM
+    testsupport::writeFile(FileUtils::joinPath(lib, L"libarm.so"), arm);
+    PackFiles::copyFile(tstrings::fromUtf8(VANTREL_UNRESOLVED_LIBRARY),
+                        FileUtils::joinPath(lib, L"libunresolved.so"));
+    // Of a PNG, only the signature and the size are read.
+    testsupport::writeFile(path(L"big.png"),
+                           std::string("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR\0\0\x04\0\0\0\x04\0", 24));
+    testsupport::makeDirectories(path(L"tools"));
+    for (const char* name : {"dpkg-deb", "dpkg-shlibdeps"}) {
+        std::filesystem::create_symlink(std::string("/usr/bin/") + name,
+                                        PackFiles::fsPath(path(L"tools/")) / name);
+    }
+    const tstring_array options = {L"--name", L"Vt Big",        L"--type",
+                                   L"deb",    L"--runtime",     testruntime::builtDir(),
+                                   L"--icon", path(L"big.png"), L"--desktop-entry"};
+    const testsupport::EnvChanges env = {{L"SOURCE_DATE_EPOCH", L"4102444800"},
+                                         {L"PATH", L"tools:/usr/bin:/bin"}};
+    const mode_t umaskBefore = umask(0);
+    const AtEndOfScope restoreUmask([&] { umask(umaskBefore); });
+    for (const mode_t mask : {0, 022}) {
+        umask(mask);
+        const tstring dest = path(mask == 0 ? L"one" : L"two");
+        const ChildResult packed = pack(dest, options, env, dir.path());
+        ASSERT_EQ(packed.exitCode, 0u) << packed.err;
+        EXPECT_EQ(packed.err,
+                  "vantrel-pack: warning: app/lib/libarm.so is not for x86-64: Depends does not "
+                  "cover it\nvantrel-pack: warning: app/lib/libunresolved.so needs "
+                  "libvtmissingdep.so.1, which is not installed here: Depends does not cover it\n");
+    }
+    const tstring deb = path(L"one/vt-big_1.0_amd64.deb");
+    EXPECT_EQ(testsupport::readFile(deb), testsupport::readFile(path(L"two/vt-big_1.0_amd64.deb")));
+    EXPECT_TRUE(
+        contains(tool(L"/usr/bin/dpkg-deb", {L"--field", deb, L"Depends"}).out, "libc6 (>= "));
+    const ChildResult contents =
+        tool(L"/usr/bin/dpkg-deb", {L"--contents", deb}, {{L"TZ", L"UTC"}});
+    EXPECT_TRUE(contains(contents.out, " ./usr/share/icons/hicolor/512x512/apps/vt-big.png\n"))
+        << contents.out;
+    for (const tstring& line : tstrings::split(tstrings::fromUtf8(contents.out), L"\n")) {
+        EXPECT_TRUE(line.empty() || contains(tstrings::toUtf8(line), " 2100-01-01 00:00 "))
+            << tstrings::toUtf8(line);
+    }
+}
+
 TEST_F(Packages, FailuresSayWhatIsMissingAndLeaveNothing) {
     const tstring dest = path(L"dest");
     const tstring runtime = linkedRuntime();
-    const struct {
+    struct Case {
         tstring_array options;
         testsupport::EnvChanges env;
         std::string error;
-    } cases[] = {
+    };
+    const Case table[] = {
         {{L"--type", L"deb"},
          {{L"PATH", path(L"nothing")}},
          "dpkg-deb is needed for --type deb and is not installed (Debian package dpkg)"},
@@ -184,6 +239,14 @@ TEST_F(Packages, FailuresSayWhatIsMissingAndLeaveNothing) {
          "the icon " + tstrings::toUtf8(input()) +
              "/probe.jar holds no square PNG image for the Linux desktop"},
     };
+    std::vector<Case> cases(std::begin(table), std::end(table));
+    for (const tstring epoch : {L"abc", L"-5", L"1e9", L"253402300800"}) {
+        cases.push_back({{L"--type", L"zip"},
+                         {{L"SOURCE_DATE_EPOCH", epoch}},
+                         "SOURCE_DATE_EPOCH must be a decimal number of seconds from 0 to "
+                         "253402300799 (the end of the year 9999): \"" +
+                             tstrings::toUtf8(epoch) + "\""});
+    }
     for (const auto& c : cases) {
         tstring_array options = {L"--name", L"App", L"--runtime", runtime};
         options.insert(options.end(), c.options.begin(), c.options.end());

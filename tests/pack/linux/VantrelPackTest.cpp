@@ -167,12 +167,19 @@ TEST_F(Packing, FailuresLeaveNothingBehind) {
     EXPECT_EQ(interrupted.err, "vantrel-pack: interrupted\n");
     EXPECT_FALSE(PackFiles::exists(dest()));
 
-    // Links in the input are followed, but not round in a circle nor into the image.
-    std::filesystem::create_directory_symlink("..", PackFiles::fsPath(input()) / "loop");
+    // Links in the input are followed, but not round in a circle nor out of the input.
+    const std::filesystem::path loop = PackFiles::fsPath(input()) / "loop";
+    std::filesystem::create_directory_symlink(".", loop);
     const ChildResult looping =
         pack(L"App", {L"--main-jar", L"probe.jar", L"--add-modules", L"java.base"});
-    EXPECT_EQ(looping.err,
-              "vantrel-pack: cannot copy " + in + "/loop: it leads into the destination\n");
+    EXPECT_EQ(looping.err, "vantrel-pack: cannot copy " + in +
+                               "/loop: it links back to a directory that holds it\n");
+    std::filesystem::remove(loop);
+    std::filesystem::create_directory_symlink("..", loop);
+    const ChildResult leaving =
+        pack(L"App", {L"--main-jar", L"probe.jar", L"--add-modules", L"java.base"});
+    EXPECT_EQ(leaving.err, "vantrel-pack: the symbolic link " + in + "/loop leads out of " + in +
+                               ", to " + tstrings::toUtf8(dir.path()) + "\n");
     EXPECT_FALSE(PackFiles::exists(dest()));
 
     testsupport::makeDirectories(image(L"App"));

@@ -2,6 +2,8 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <stdio.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,6 +17,9 @@
 extern char** environ;
 
 namespace {
+
+// Where a child finds a secret handed to it: the first descriptor after the standard ones.
+const int secretChildFd = 3;
 
 volatile sig_atomic_t stopRequested = 0;
 
@@ -31,6 +36,7 @@ public:
             close(fd);
         }
     }
+    UniqueFd(UniqueFd&& other) noexcept : fd(other.fd) { other.fd = -1; }
     UniqueFd(const UniqueFd&) = delete;
     UniqueFd& operator=(const UniqueFd&) = delete;
     int get() const { return fd; }
@@ -64,6 +70,25 @@ std::string readAll(const UniqueFd& file) {
         result.append(buffer, static_cast<std::size_t>(n));
     }
     return result;
+}
+
+// The read end of a pipe that already holds all of secret, its write end closed: a reader
+// gets the secret and then the end of the file, and nothing of it is ever on a disk.
+UniqueFd makeSecretPipe(const tstring& program, const std::string& secret) {
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0) {
+        raiseSystemError("pipe2", program, errno, functionAddress(&pipe2));
+    }
+    UniqueFd reader(ends[0]);
+    const UniqueFd writer(ends[1]);
+    // Never blocks: a secret larger than the pipe holds is refused, not waited on.
+    fcntl(writer.get(), F_SETFL, O_NONBLOCK);
+    const ssize_t written = write(writer.get(), secret.data(), secret.size());
+    if (written < 0 || static_cast<std::size_t>(written) != secret.size()) {
+        VT_RAISE(tstrings::TextBuilder() << L"cannot pass the password to " << program
+                                         << L": it is longer than a pipe holds");
+    }
+    return reader;
 }
 
 class SpawnActions {
@@ -104,7 +129,12 @@ const PackTarget& defaultTarget() {
     return PackTargets::linux64;
 }
 
-ProcessResult runProcess(const tstring& program, const tstring_array& args) {
+} // namespace PackHost
+
+namespace {
+
+// secretFd, when not negative, becomes the child's descriptor 3.
+PackHost::ProcessResult runChild(const tstring& program, const tstring_array& args, int secretFd) {
     std::vector<std::string> texts{tstrings::toUtf8(program)};
     for (const tstring& arg : args) {
         texts.push_back(tstrings::toUtf8(arg));
@@ -121,6 +151,9 @@ ProcessResult runProcess(const tstring& program, const tstring_array& args) {
     posix_spawn_file_actions_addopen(actions.get(), 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(actions.get(), out.get(), 1);
     posix_spawn_file_actions_adddup2(actions.get(), err.get(), 2);
+    if (secretFd >= 0) {
+        posix_spawn_file_actions_adddup2(actions.get(), secretFd, secretChildFd);
+    }
     pid_t pid = 0;
     const int error = posix_spawn(&pid, argv[0], actions.get(), nullptr, argv.data(), environ);
     if (error != 0) {
@@ -138,7 +171,22 @@ ProcessResult runProcess(const tstring& program, const tstring_array& args) {
         }
     }
     const int exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return ProcessResult{exitCode, readAll(out), readAll(err)};
+    return PackHost::ProcessResult{exitCode, readAll(out), readAll(err)};
+}
+
+} // namespace
+
+namespace PackHost {
+
+ProcessResult runProcess(const tstring& program, const tstring_array& args) {
+    return runChild(program, args, -1);
+}
+
+ProcessResult runProcessWithSecret(const tstring& program, const std::string& secret,
+                                   const std::function<tstring_array(const tstring&)>& makeArgs) {
+    const UniqueFd reader = makeSecretPipe(program, secret);
+    return runChild(program, makeArgs(tstrings::format(L"/dev/fd/%d", secretChildFd)),
+                    reader.get());
 }
 
 } // namespace PackHost
@@ -151,6 +199,31 @@ std::filesystem::path fsPath(const tstring& path) {
 
 tstring fromFsPath(const std::filesystem::path& path) {
     return tstrings::fromUtf8(path.string());
+}
+
+void renameNoReplace(const tstring& from, const tstring& to, std::error_code& error) {
+    const std::string source = tstrings::toUtf8(from);
+    const std::string target = tstrings::toUtf8(to);
+    int result = renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE);
+    // File systems without the flag: a link never replaces a file. A folder can't have one,
+    // and a rename puts it only where nothing is or an empty folder was.
+    if (result != 0 && (errno == EINVAL || errno == ENOSYS)) {
+        result = link(source.c_str(), target.c_str());
+        if (result == 0) {
+            unlink(source.c_str());
+        } else if (errno == EPERM) {
+            result = rename(source.c_str(), target.c_str());
+        }
+    }
+    error = result == 0 ? std::error_code() : std::error_code(errno, std::generic_category());
+}
+
+void setModificationTime(const std::filesystem::path& path, std::int64_t time,
+                         std::error_code& error) {
+    const struct timespec times[2] = {{static_cast<time_t>(time), 0},
+                                      {static_cast<time_t>(time), 0}};
+    const int result = utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW);
+    error = result == 0 ? std::error_code() : std::error_code(errno, std::generic_category());
 }
 
 } // namespace PackFiles

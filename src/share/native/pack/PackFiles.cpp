@@ -27,7 +27,24 @@ struct CopyWalk {
     std::vector<fs::path> openDirs;
     fs::path receiver;
     tstring_array* danglingLinks;
+    tstring confinedTo; // links may not lead out of it; empty: anywhere
 };
+
+// Of the input, only what is in it goes into an image: a link could bring in any file that
+// the user can read (/etc/shadow, ~/.ssh).
+void checkLinkStaysWithin(const fs::path& from, const CopyWalk& walk) {
+    std::error_code error;
+    if (walk.confinedTo.empty() || !fs::is_symlink(from, error)) {
+        return;
+    }
+    const fs::path real = fs::weakly_canonical(from, error);
+    if (!error && PackFiles::isWithin(PackFiles::fromFsPath(real), walk.confinedTo)) {
+        return;
+    }
+    VT_RAISE(tstrings::TextBuilder()
+             << L"the symbolic link " << PackFiles::fromFsPath(from) << L" leads out of "
+             << walk.confinedTo << (error ? tstring() : L", to " + PackFiles::fromFsPath(real)));
+}
 
 bool isDanglingLink(const fs::path& path, const fs::file_status& status) {
     std::error_code ignored;
@@ -38,6 +55,7 @@ void copyEntry(const fs::path& from, const fs::path& to, CopyWalk& walk) {
     PackHost::checkNotStopped();
     std::error_code error;
     const tstring name = PackFiles::fromFsPath(from);
+    checkLinkStaysWithin(from, walk);
     const fs::file_status status = fs::status(from, error);
     if (walk.danglingLinks != nullptr && isDanglingLink(from, status)) {
         walk.danglingLinks->push_back(name);
@@ -121,13 +139,32 @@ bool isWithin(const tstring& path, const tstring& dir) {
     return false;
 }
 
-void copyTree(const tstring& from, const tstring& to, tstring_array* danglingLinks) {
+void copyTree(const tstring& from, const tstring& to, tstring_array* danglingLinks,
+              bool linksStayWithin) {
     CopyWalk walk;
     // The directory receiving the copy never goes into it.
     std::error_code ignored;
     walk.receiver = fs::canonical(fsPath(to).parent_path(), ignored);
     walk.danglingLinks = danglingLinks;
+    walk.confinedTo = linksStayWithin ? normalPath(from) : tstring();
     copyEntry(fsPath(from), fsPath(to), walk);
+}
+
+void removeUnsafeModes(const tstring& root) {
+    const fs::perms unsafe =
+        fs::perms::set_uid | fs::perms::set_gid | fs::perms::sticky_bit | fs::perms::others_write;
+    std::error_code error;
+    fs::permissions(fsPath(root), unsafe, fs::perm_options::remove, error);
+    for (fs::recursive_directory_iterator it(fsPath(root), error), end; !error && it != end;
+         it.increment(error)) {
+        // A link's own mode means nothing, and changing it would change its target's.
+        if (!it->is_symlink(error) && !error) {
+            fs::permissions(it->path(), unsafe, fs::perm_options::remove, error);
+        }
+    }
+    if (error) {
+        raiseFileError(L"set the modes in", root, error);
+    }
 }
 
 void copyFile(const tstring& from, const tstring& to) {

@@ -14,6 +14,14 @@ namespace PackFiles {
 std::filesystem::path fsPath(const tstring& path);
 tstring fromFsPath(const std::filesystem::path& path);
 
+// Renames from to to unless to exists, in one step: another run's file at to is never
+// replaced. Implemented per platform.
+void renameNoReplace(const tstring& from, const tstring& to, std::error_code& error);
+// Sets path's own modification time (a symbolic link's, not its target's) to time, in seconds
+// since 1970. Implemented per platform.
+void setModificationTime(const std::filesystem::path& path, std::int64_t time,
+                         std::error_code& error);
+
 // Also true for a dangling symbolic link: its name is taken.
 bool exists(const tstring& path);
 bool isDirectory(const tstring& path);
@@ -25,8 +33,12 @@ tstring normalPath(const tstring& path);
 bool isWithin(const tstring& path, const tstring& dir);
 
 // Symbolic links are followed. With danglingLinks, a link that leads nowhere is skipped and
-// listed there; without, it fails the copy.
-void copyTree(const tstring& from, const tstring& to, tstring_array* danglingLinks = nullptr);
+// listed there; without, it fails the copy. With linksStayWithin, a link that leads out of from
+// fails the copy, named.
+void copyTree(const tstring& from, const tstring& to, tstring_array* danglingLinks = nullptr,
+              bool linksStayWithin = false);
+// Removes the setuid, setgid, sticky and others' write bits of root and everything in it.
+void removeUnsafeModes(const tstring& root);
 void copyFile(const tstring& from, const tstring& to);
 void writeFile(const tstring& path, const std::string& bytes);
 std::string readFile(const tstring& path);

@@ -375,6 +375,11 @@ tstring_array pathEntries(const OptionValues& values, const PackOption& option) 
 // A[.B[.C[.D]]] and any qualifier, each number one the version resource can hold: what the
 // stamping accepts.
 void checkAppVersion(const tstring& version) {
+    // Package file names hold the version.
+    if (version.find_first_of(L"/\\") != tstring::npos) {
+        usageError(tstrings::TextBuilder()
+                   << L"--app-version takes no / or \\: \"" << printable(version) << L"\"");
+    }
     try {
         parseVersionNumber(version);
     } catch (const std::exception&) {

@@ -69,7 +69,7 @@ public:
         StagingImage staging(options.dest, options.name, existingTarget(options));
         stageImage(staging.root());
         ImageMark::write(staging.root());
-        PackHost::checkNotStopped();
+        finishImage(staging.root());
         staging.commit();
         summarize(staging.finalPath());
     }
@@ -80,8 +80,11 @@ public:
         PackageOutput output(options.dest, PackageNames::outputName(options));
         StagingImage staging(options.dest, options.name);
         stageImage(staging.root());
+        finishImage(staging.root());
         step(L"Writing " + output.finalPath());
-        Packages::write(options, staging.root(), output);
+        for (const tstring& warning : Packages::write(options, staging.root(), output)) {
+            writeErr("vantrel-pack: warning: " + tstrings::toUtf8(warning));
+        }
         PackHost::checkNotStopped();
         const std::uint64_t size = output.fileSize();
         output.commit();
@@ -95,7 +98,7 @@ public:
         }
         const tstring appDir = FileUtils::joinPath(root, L"app");
         step(L"Copying the input " + plan.input);
-        PackFiles::copyTree(plan.input, appDir);
+        PackFiles::copyTree(plan.input, appDir, nullptr, true);
         const tstring runtimeDir = FileUtils::joinPath(root, L"runtime");
         makeRuntime(runtimeDir);
         completeBaseArchive(runtimeDir);
@@ -108,6 +111,13 @@ public:
             applyWindowsResources(exe, options.name, options.resources);
             Signing::sign(options, exe);
         }
+    }
+
+    // Modes from the input, a runtime or the umask: no image lets others change it or runs
+    // as someone else.
+    void finishImage(const tstring& root) const {
+        PackFiles::removeUnsafeModes(root);
+        PackHost::checkNotStopped();
     }
 
 private:

@@ -134,7 +134,10 @@ void StagingImage::commit() {
         return;
     }
     std::error_code error;
-    rename(staging, target, error);
+    PackFiles::renameNoReplace(staging, target, error);
+    if (error && PackFiles::exists(target)) {
+        VT_RAISE(tstrings::TextBuilder() << target << L" already exists");
+    }
     if (error) {
         raiseFileError(L"move the image to", target, error);
     }
@@ -148,7 +151,7 @@ void StagingImage::replaceTarget() {
     if (error) {
         raiseFileError(L"move aside the image", target, error);
     }
-    rename(staging, target, error);
+    PackFiles::renameNoReplace(staging, target, error);
     if (error) {
         std::error_code restoreError;
         rename(old, target, restoreError);

@@ -7,6 +7,7 @@
 #include "Executor.h"
 #include "PackFiles.h"
 #include "PackHost.h"
+#include "Toolbox.h"
 #include "WinHandle.h"
 
 namespace {
@@ -42,6 +43,27 @@ UniqueFileHandle makeCaptureFile(const tstring& program) {
         raiseSystemError("CreateFileW", program, functionAddress(&CreateFileW));
     }
     return file;
+}
+
+// A new file in this user's own temporary folder (others can't open it) holding secret;
+// the caller removes it.
+tstring writeSecretFile(const tstring& program, const std::string& secret) {
+    wchar_t dir[MAX_PATH + 1] = {};
+    wchar_t path[MAX_PATH + 1] = {};
+    if (GetTempPathW(MAX_PATH + 1, dir) == 0 || GetTempFileNameW(dir, L"vtp", 0, path) == 0) {
+        raiseSystemError("GetTempFileNameW", program, functionAddress(&GetTempFileNameW));
+    }
+    const UniqueFileHandle file(CreateFileW(path, GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
+                                            FILE_ATTRIBUTE_TEMPORARY, nullptr));
+    DWORD written = 0;
+    if (!file ||
+        !WriteFile(file.get(), secret.data(), static_cast<DWORD>(secret.size()), &written,
+                   nullptr) ||
+        written != secret.size()) {
+        DeleteFileW(path);
+        raiseSystemError("WriteFile", program, functionAddress(&WriteFile));
+    }
+    return path;
 }
 
 std::string readAll(const UniqueFileHandle& file) {
@@ -107,6 +129,13 @@ ProcessResult runProcess(const tstring& program, const tstring_array& args) {
     return ProcessResult{static_cast<int>(exitCode), readAll(out), readAll(err)};
 }
 
+ProcessResult runProcessWithSecret(const tstring& program, const std::string& secret,
+                                   const std::function<tstring_array(const tstring&)>& makeArgs) {
+    const tstring path = writeSecretFile(program, secret);
+    const AtEndOfScope remove([&] { DeleteFileW(path.c_str()); });
+    return runProcess(program, makeArgs(path));
+}
+
 } // namespace PackHost
 
 namespace PackFiles {
@@ -117,6 +146,26 @@ std::filesystem::path fsPath(const tstring& path) {
 
 tstring fromFsPath(const std::filesystem::path& path) {
     return path.wstring();
+}
+
+// Without MOVEFILE_REPLACE_EXISTING the move fails when to exists.
+void renameNoReplace(const tstring& from, const tstring& to, std::error_code& error) {
+    error = MoveFileExW(from.c_str(), to.c_str(), 0)
+                ? std::error_code()
+                : std::error_code(static_cast<int>(GetLastError()), std::system_category());
+}
+
+void setModificationTime(const std::filesystem::path& path, std::int64_t time,
+                         std::error_code& error) {
+    const UniqueFileHandle file(CreateFileW(
+        path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    // FILETIME counts 100 ns from 1601.
+    const std::uint64_t ticks = (static_cast<std::uint64_t>(time) + 11644473600ull) * 10000000ull;
+    const FILETIME when = {static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+    error = file && SetFileTime(file.get(), nullptr, nullptr, &when)
+                ? std::error_code()
+                : std::error_code(static_cast<int>(GetLastError()), std::system_category());
 }
 
 } // namespace PackFiles

@@ -1,5 +1,6 @@
 #include "DebPackage.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -10,6 +11,7 @@
 #include "PackFiles.h"
 #include "PackOptions.h"
 #include "PackageTools.h"
+#include "SourceDate.h"
 
 namespace fs = std::filesystem;
 
@@ -32,35 +34,98 @@ void makeFolders(const fs::path& dir) {
     }
 }
 
-bool isElf(const fs::path& path) {
-    char magic[4] = {};
+// The start of an ELF file's header, up to its machine field.
+std::string elfHeader(const fs::path& path) {
+    char header[20] = {};
     std::ifstream stream(path, std::ios::binary);
-    return stream.read(magic, 4) && std::string(magic, 4) == "\x7f"
-                                                             "ELF";
+    stream.read(header, sizeof(header));
+    const std::string bytes(header, static_cast<std::size_t>(stream.gcount()));
+    return bytes.compare(0, 4,
+                         "\x7f"
+                         "ELF") == 0
+               ? bytes
+               : std::string();
 }
 
-// Modes as Debian packages carry them: folders and programs 0755, other files 0644.
-void normalizeModes(const fs::path& root) {
+// 64-bit, little-endian, x86-64: what the package's amd64 architecture runs.
+bool isForAmd64(const std::string& header) {
+    return header.size() == 20 && header[4] == 2 && header[5] == 1 && header[18] == 62 &&
+           header[19] == 0;
+}
+
+// The value of shlibs:Depends in dpkg-shlibdeps's output.
+std::string dependsLine(const std::string& out) {
+    const std::string key = "shlibs:Depends=";
+    for (const tstring& line : tstrings::split(tstrings::fromUtf8(out), L"\n")) {
+        const std::string text = tstrings::toUtf8(line);
+        if (text.compare(0, key.size(), key) == 0) {
+            return text.substr(key.size());
+        }
+    }
+    return std::string();
+}
+
+// Modes as Debian packages carry them, whatever the umask: folders (the root's included) and
+// programs 0755, other files 0644. With SOURCE_DATE_EPOCH, every entry's time is exactly it,
+// so that files older than the epoch, or all of them when it lies ahead, don't keep their own.
+void normalizeEntries(const fs::path& root) {
     std::error_code error;
+    fs::permissions(root, fs::perms(0755), error);
     for (fs::recursive_directory_iterator it(root, error), end; !error && it != end;
          it.increment(error)) {
-        if (it->is_symlink(error)) {
-            continue;
+        if (!it->is_symlink(error)) {
+            const fs::perms perms = it->status(error).permissions();
+            const bool program =
+                it->is_directory(error) || (perms & fs::perms::owner_exec) != fs::perms::none;
+            fs::permissions(it->path(), program ? fs::perms(0755) : fs::perms(0644), error);
         }
-        const fs::perms perms = it->status(error).permissions();
-        const bool program =
-            it->is_directory(error) || (perms & fs::perms::owner_exec) != fs::perms::none;
-        fs::permissions(it->path(), program ? fs::perms(0755) : fs::perms(0644), error);
+        if (!error && SourceDate::isSet()) {
+            PackFiles::setModificationTime(it->path(), SourceDate::epoch(), error);
+        }
+    }
+    if (!error && SourceDate::isSet()) {
+        PackFiles::setModificationTime(root, SourceDate::epoch(), error);
     }
     if (error) {
         VT_RAISE(tstrings::TextBuilder()
-                 << L"cannot set the modes in " << PackFiles::fromFsPath(root) << L": "
+                 << L"cannot set the modes and times in " << PackFiles::fromFsPath(root) << L": "
                  << error.message());
     }
 }
 
+// How far apart two sizes are, as a ratio: 2 for 256 against 512 and for 16 against 32.
+double sizeRatio(std::uint32_t a, std::uint32_t b) {
+    return static_cast<double>(std::max(a, b)) / std::min(a, b);
+}
+
+// Menus look icons up in the sizes that the hicolor theme indexes. An image of another size
+// goes to the nearest of them (the larger on a tie), unless one there fits better; the
+// desktop scales it.
+std::map<std::uint32_t, std::string>
+byThemeSize(const std::map<std::uint32_t, std::string>& images) {
+    static const std::uint32_t themeSizes[] = {16, 22, 24, 32, 48, 64, 96, 128, 192, 256, 512};
+    std::map<std::uint32_t, std::pair<std::uint32_t, std::string>> chosen;
+    for (const auto& image : images) {
+        std::uint32_t nearest = themeSizes[0];
+        for (const std::uint32_t size : themeSizes) {
+            nearest =
+                sizeRatio(size, image.first) <= sizeRatio(nearest, image.first) ? size : nearest;
+        }
+        const auto taken = chosen.find(nearest);
+        if (taken == chosen.end() ||
+            sizeRatio(image.first, nearest) <= sizeRatio(taken->second.first, nearest)) {
+            chosen[nearest] = image;
+        }
+    }
+    std::map<std::uint32_t, std::string> result;
+    for (const auto& entry : chosen) {
+        result[entry.first] = entry.second.second;
+    }
+    return result;
+}
+
 void installIcon(const PackOptions& options, const fs::path& root) {
-    for (const auto& image : pngIconsBySize(options.resources.icon)) {
+    for (const auto& image : byThemeSize(pngIconsBySize(options.resources.icon))) {
         const std::string size = std::to_string(image.first);
         const fs::path dir = root / "usr/share/icons/hicolor" / (size + "x" + size) / "apps";
         makeFolders(dir);
@@ -99,35 +164,83 @@ std::string percentEscaped(const std::string& text) {
     return result;
 }
 
-std::string sharedLibraryDepends(const fs::path& workDir, const fs::path& root) {
-    tstring_array args = {L"-O"};
+// The ELF files that dpkg-shlibdeps reads, relative to workDir; those of another machine are
+// left out with a warning.
+tstring_array elfFiles(const fs::path& workDir, const fs::path& image, tstring_array& warnings) {
     tstring_array files;
     std::error_code error;
-    std::map<tstring, bool> libraryDirs;
-    for (fs::recursive_directory_iterator it(root, error), end; !error && it != end;
+    for (fs::recursive_directory_iterator it(image, error), end; !error && it != end;
          it.increment(error)) {
-        if (it->is_regular_file(error) && !it->is_symlink(error) && isElf(it->path())) {
-            const fs::path relative = it->path().lexically_relative(workDir);
-            files.push_back(PackFiles::fromFsPath(relative));
-            libraryDirs[L"-l" + PackFiles::fromFsPath(relative.parent_path())] = true;
+        const std::string header = it->is_regular_file(error) && !it->is_symlink(error)
+                                       ? elfHeader(it->path())
+                                       : std::string();
+        if (header.empty()) {
+            continue;
+        }
+        if (isForAmd64(header)) {
+            files.push_back(PackFiles::fromFsPath(it->path().lexically_relative(workDir)));
+        } else {
+            warnings.push_back(PackFiles::fromFsPath(it->path().lexically_relative(image)) +
+                               L" is not for x86-64: Depends does not cover it");
         }
     }
-    if (files.empty()) {
-        return std::string();
+    if (error) {
+        VT_RAISE(tstrings::TextBuilder()
+                 << L"cannot read " << PackFiles::fromFsPath(image) << L": " << error.message());
     }
-    for (const auto& dir : libraryDirs) {
-        args.push_back(dir.first);
+    return files;
+}
+
+// The files that dpkg-shlibdeps names in "cannot find library LIB needed by FILE (...)", each
+// with the libraries it lacks.
+std::map<tstring, tstring> unresolvedFiles(const std::string& err) {
+    const tstring prefix = L"cannot find library ";
+    std::map<tstring, tstring> found;
+    for (const tstring& line : tstrings::split(tstrings::fromUtf8(err), L"\n")) {
+        const std::size_t start = line.find(prefix);
+        const std::size_t by = line.find(L" needed by ", start);
+        const std::size_t end = line.rfind(L" (ELF format:");
+        if (start == tstring::npos || by == tstring::npos || end == tstring::npos || end < by) {
+            continue;
+        }
+        const tstring library = line.substr(start + prefix.size(), by - start - prefix.size());
+        tstring& libraries = found[line.substr(by + 11, end - by - 11)];
+        libraries += (libraries.empty() ? L"" : L", ") + library;
     }
-    args.insert(args.end(), files.begin(), files.end());
+    return found;
+}
+
+// Depends from the ELF files of the image. A file whose libraries this machine doesn't have
+// is left out with a warning, so that the rest still counts.
+std::string sharedLibraryDepends(const fs::path& workDir, const fs::path& image,
+                                 tstring_array& warnings) {
+    tstring_array files = elfFiles(workDir, image, warnings);
     PackFiles::writeFile(PackFiles::fromFsPath(workDir / "debian/control"),
                          "Source: package\n\nPackage: package\nArchitecture: amd64\n");
-    const std::string out =
-        PackageTools::run(dpkgShlibdeps(), args, PackFiles::fromFsPath(workDir));
-    const std::string key = "shlibs:Depends=";
-    for (const tstring& line : tstrings::split(tstrings::fromUtf8(out), L"\n")) {
-        const std::string text = tstrings::toUtf8(line);
-        if (text.compare(0, key.size(), key) == 0) {
-            return text.substr(key.size());
+    const tstring imagePrefix =
+        PackFiles::fromFsPath(image.lexically_relative(workDir)) + FileUtils::pathSeparator;
+    for (int attempt = 0; !files.empty(); ++attempt) {
+        std::map<tstring, bool> libraryDirs;
+        for (const tstring& file : files) {
+            libraryDirs[L"-l" + FileUtils::parentPath(file)] = true;
+        }
+        tstring_array args = {L"-O"};
+        for (const auto& dir : libraryDirs) {
+            args.push_back(dir.first);
+        }
+        args.insert(args.end(), files.begin(), files.end());
+        const PackHost::ProcessResult result =
+            PackageTools::runUnchecked(dpkgShlibdeps(), args, PackFiles::fromFsPath(workDir));
+        const std::map<tstring, tstring> unresolved = unresolvedFiles(result.err);
+        if (result.exitCode == 0 || unresolved.empty() || attempt > 0) {
+            return dependsLine(PackageTools::checkedOutput(dpkgShlibdeps(), result));
+        }
+        for (const auto& file : unresolved) {
+            files.erase(std::remove(files.begin(), files.end(), file.first), files.end());
+            const bool inImage = tstrings::startsWith(file.first, imagePrefix);
+            warnings.push_back(file.first.substr(inImage ? imagePrefix.size() : 0) + L" needs " +
+                               file.second +
+                               L", which is not installed here: Depends does not cover it");
         }
     }
     return std::string();
@@ -186,8 +299,8 @@ std::string desktopEntry(const PackOptions& options, const tstring& iconName) {
     return text + "Terminal=false\nCategories=Utility;\n";
 }
 
-void write(const PackOptions& options, const tstring& imageDir, const tstring& workDir,
-           const tstring& debPath) {
+tstring_array write(const PackOptions& options, const tstring& imageDir, const tstring& workDir,
+                    const tstring& debPath) {
     const tstring& packageName = options.package.linuxPackageName;
     const fs::path work = PackFiles::fsPath(workDir);
     const fs::path root = work / "debian" / PackFiles::fsPath(packageName);
@@ -215,15 +328,18 @@ void write(const PackOptions& options, const tstring& imageDir, const tstring& w
                                  packageName + L".desktop",
                              desktopEntry(options, icon ? packageName : tstring()));
     }
-    normalizeModes(root);
-    const std::string depends = sharedLibraryDepends(work, root);
+    tstring_array warnings;
+    const std::string depends =
+        sharedLibraryDepends(work, root / "opt" / PackFiles::fsPath(packageName), warnings);
     const std::uint64_t size = PackFiles::treeSize(PackFiles::fromFsPath(root));
     PackFiles::writeFile(PackFiles::fromFsPath(root / "DEBIAN/control"),
                          controlText(options, depends, size));
+    normalizeEntries(root);
     // xz at its fastest level: a linked runtime takes six times as long at the default level,
     // for a package a seventh smaller.
     PackageTools::run(dpkgDeb(), {L"--root-owner-group", L"-Zxz", L"-z1", L"--build",
                                   PackFiles::fromFsPath(root), debPath});
+    return warnings;
 }
 
 } // namespace DebPackage

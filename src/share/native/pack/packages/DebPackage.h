@@ -18,9 +18,9 @@ void check(const PackOptions& options);
 std::string desktopEntry(const PackOptions& options, const tstring& iconName);
 
 // Moves the image at imageDir into a package tree in workDir and writes the package to
-// debPath.
-void write(const PackOptions& options, const tstring& imageDir, const tstring& workDir,
-           const tstring& debPath);
+// debPath; returns the warnings for the user.
+tstring_array write(const PackOptions& options, const tstring& imageDir, const tstring& workDir,
+                    const tstring& debPath);
 
 } // namespace DebPackage
 

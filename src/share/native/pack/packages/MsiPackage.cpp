@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 
 #include "ErrorHandling.h"
 #include "FileUtils.h"
@@ -134,6 +135,30 @@ std::string installFolders(const PackOptions& options, const std::string& tree) 
            "        </Directory>\n      </Directory>\n";
 }
 
+// wixl reports a failed write (a full disk) in a warning and exits 0 all the same: the
+// installer must be there, a compound file with its header and more.
+void checkWritten(const tstring& msiPath, const tstring& imageDir) {
+    const std::string signature("\xd0\xcf\x11\xe0\xa1\xb1\x1a\xe1", 8);
+    std::error_code error;
+    const std::uintmax_t size = fs::file_size(PackFiles::fsPath(msiPath), error);
+    std::string header(8, '\0');
+    std::ifstream(PackFiles::fsPath(msiPath), std::ios::binary).read(&header[0], 8);
+    if (!error && size >= 1536 && header == signature) {
+        return;
+    }
+    tstrings::TextBuilder text;
+    text << L"wixl wrote no whole installer " << FileUtils::lastComponent(msiPath);
+    const fs::space_info space =
+        fs::space(PackFiles::fsPath(FileUtils::parentPath(msiPath)), error);
+    const std::uint64_t needed = PackFiles::treeSize(imageDir);
+    if (!error && space.available < needed) {
+        text << tstrings::format(L": the disk is full (%.1f MiB free for an image of %.1f MiB)",
+                                 static_cast<double>(space.available) / (1 << 20),
+                                 static_cast<double>(needed) / (1 << 20));
+    }
+    VT_RAISE(text);
+}
+
 } // namespace
 
 namespace MsiPackage {
@@ -195,6 +220,7 @@ void write(const PackOptions& options, const tstring& imageDir, const tstring& w
     PackageTools::run(
         wixl, {L"-a", L"x64", L"-o", PackFiles::normalPath(msiPath), PackFiles::normalPath(source)},
         imageDir);
+    checkWritten(msiPath, imageDir);
 }
 
 } // namespace MsiPackage

@@ -28,11 +28,11 @@ std::uint64_t PackageOutput::fileSize() const {
 }
 
 void PackageOutput::commit() {
-    if (PackFiles::exists(target)) {
+    std::error_code error;
+    PackFiles::renameNoReplace(partialFile, target, error);
+    if (error && PackFiles::exists(target)) {
         VT_RAISE(tstrings::TextBuilder() << target << L" already exists");
     }
-    std::error_code error;
-    fs::rename(PackFiles::fsPath(partialFile), PackFiles::fsPath(target), error);
     if (error) {
         VT_RAISE(tstrings::TextBuilder()
                  << L"cannot move the package to " << target << L": " << error.message());

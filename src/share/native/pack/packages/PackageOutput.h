@@ -23,7 +23,7 @@ public:
     const tstring& file() const { return partialFile; }
     const tstring& finalPath() const { return target; }
     std::uint64_t fileSize() const;
-    // Refuses a DEST/fileName that has come to exist meanwhile.
+    // Refuses a DEST/fileName that has come to exist meanwhile, and never replaces it.
     void commit();
 
 private:

@@ -14,7 +14,8 @@ tstring find(const tstring& tool, const tstring& purpose, const tstring& debianP
     for (const tstring& dir : tstrings::split(path, tstring(1, FileUtils::pathListSeparator))) {
         const tstring candidate = FileUtils::joinPath(dir, tool + PackHost::executableSuffix);
         if (!dir.empty() && PackFiles::isFile(candidate)) {
-            return candidate;
+            // Absolute: some tools run in another working folder.
+            return PackFiles::fromFsPath(std::filesystem::absolute(PackFiles::fsPath(candidate)));
         }
     }
     VT_RAISE(tstrings::TextBuilder()
@@ -22,7 +23,17 @@ tstring find(const tstring& tool, const tstring& purpose, const tstring& debianP
              << debianPackage << L")");
 }
 
-std::string run(const tstring& program, const tstring_array& args, const tstring& dir) {
+std::string checkedOutput(const tstring& program, const PackHost::ProcessResult& result) {
+    PackHost::checkNotStopped();
+    if (result.exitCode != 0) {
+        VT_RAISE(tstrings::TextBuilder() << RuntimeLinker::toolFailureText(
+                     FileUtils::lastComponent(program), result.exitCode, result.out, result.err));
+    }
+    return result.out;
+}
+
+PackHost::ProcessResult runUnchecked(const tstring& program, const tstring_array& args,
+                                     const tstring& dir) {
     tstring_array command = args;
     tstring executable = program;
     if (!dir.empty()) {
@@ -31,13 +42,18 @@ std::string run(const tstring& program, const tstring_array& args, const tstring
         command.insert(command.end(), args.begin(), args.end());
         executable = L"/bin/sh";
     }
-    const PackHost::ProcessResult result = PackHost::runProcess(executable, command);
+    PackHost::ProcessResult result = PackHost::runProcess(executable, command);
     PackHost::checkNotStopped();
-    if (result.exitCode != 0) {
-        VT_RAISE(tstrings::TextBuilder() << RuntimeLinker::toolFailureText(
-                     FileUtils::lastComponent(program), result.exitCode, result.out, result.err));
-    }
-    return result.out;
+    return result;
+}
+
+std::string run(const tstring& program, const tstring_array& args, const tstring& dir) {
+    return checkedOutput(program, runUnchecked(program, args, dir));
+}
+
+std::string runWithSecret(const tstring& program, const std::string& secret,
+                          const std::function<tstring_array(const tstring&)>& makeArgs) {
+    return checkedOutput(program, PackHost::runProcessWithSecret(program, secret, makeArgs));
 }
 
 } // namespace PackageTools

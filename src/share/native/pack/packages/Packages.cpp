@@ -7,6 +7,7 @@
 #include "PackOptions.h"
 #include "PackageTools.h"
 #include "Signing.h"
+#include "SourceDate.h"
 #include "ZipArchive.h"
 
 namespace Packages {
@@ -26,23 +27,27 @@ void check(const PackOptions& options) {
         DebPackage::check(options);
     }
     Signing::check(options);
+    if (type != PackageType::Image) {
+        SourceDate::check();
+    }
 }
 
-void write(const PackOptions& options, const tstring& imageDir, const PackageOutput& output) {
+tstring_array write(const PackOptions& options, const tstring& imageDir,
+                    const PackageOutput& output) {
     switch (options.package.type) {
     case PackageType::Msi:
         MsiPackage::write(options, imageDir, output.workDir(), output.file());
         Signing::sign(options, output.file());
         break;
     case PackageType::Deb:
-        DebPackage::write(options, imageDir, output.workDir(), output.file());
-        break;
+        return DebPackage::write(options, imageDir, output.workDir(), output.file());
     case PackageType::Zip:
-        ZipArchive::write(imageDir, options.name, ZipArchive::entryTime(), output.file());
+        ZipArchive::write(imageDir, options.name, SourceDate::epochOrNow(), output.file());
         break;
     case PackageType::Image:
         break;
     }
+    return tstring_array();
 }
 
 } // namespace Packages

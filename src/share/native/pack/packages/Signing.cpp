@@ -1,7 +1,6 @@
 #include "Signing.h"
 
 #include <filesystem>
-#include <fstream>
 
 #include "ErrorHandling.h"
 #include "FileUtils.h"
@@ -27,23 +26,11 @@ tstring password(const PackOptions& options) {
         VT_RAISE(tstrings::TextBuilder() << L"the environment variable " << variable
                                          << L" named by --sign-password-env is not set");
     }
-    return value;
-}
-
-// The password goes to the tool through a file only its owner reads, never on a command line
-// that other users can list.
-void writePasswordFile(const tstring& path, const tstring& password) {
-    const fs::path file = PackFiles::fsPath(path);
-    { std::ofstream create(file, std::ios::binary | std::ios::trunc); }
-    std::error_code error;
-    fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write, error);
-    std::ofstream stream(file, std::ios::binary | std::ios::trunc);
-    const std::string bytes = tstrings::toUtf8(password);
-    stream.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    stream.close();
-    if (error || !stream) {
-        VT_RAISE(tstrings::TextBuilder() << L"cannot write the password file " << path);
+    if (value.empty()) {
+        VT_RAISE(tstrings::TextBuilder() << L"the environment variable " << variable
+                                         << L" named by --sign-password-env is empty");
     }
+    return value;
 }
 
 } // namespace
@@ -73,23 +60,29 @@ void sign(const PackOptions& options, const tstring& file) {
         return;
     }
     const tstring signedCopy = file + L".signed";
-    const tstring passwordFile = file + L".password";
     const AtEndOfScope cleanUp([&] {
         std::error_code ignored;
         fs::remove(PackFiles::fsPath(signedCopy), ignored);
-        fs::remove(PackFiles::fsPath(passwordFile), ignored);
     });
-    tstring_array args = {L"sign", L"-pkcs12", options.package.signPkcs12};
-    if (!options.package.signPasswordEnv.empty()) {
-        writePasswordFile(passwordFile, password(options));
-        args.insert(args.end(), {L"-readpass", passwordFile});
-    }
-    if (!options.package.timestampUrl.empty()) {
-        args.insert(args.end(), {L"-ts", options.package.timestampUrl});
-    }
-    args.insert(args.end(), {L"-in", file, L"-out", signedCopy});
+    const auto arguments = [&](const tstring& passwordPath) {
+        tstring_array args = {L"sign", L"-pkcs12", options.package.signPkcs12};
+        if (!passwordPath.empty()) {
+            args.insert(args.end(), {L"-readpass", passwordPath});
+        }
+        if (!options.package.timestampUrl.empty()) {
+            args.insert(args.end(), {L"-ts", options.package.timestampUrl});
+        }
+        args.insert(args.end(), {L"-in", file, L"-out", signedCopy});
+        return args;
+    };
     try {
-        PackageTools::run(signingTool(), args);
+        // The password is never on a command line that other users can list, nor in a file.
+        if (options.package.signPasswordEnv.empty()) {
+            PackageTools::run(signingTool(), arguments(tstring()));
+        } else {
+            PackageTools::runWithSecret(signingTool(), tstrings::toUtf8(password(options)),
+                                        arguments);
+        }
     } catch (const VtErrorBase& error) {
         VT_RAISE(tstrings::TextBuilder() << L"cannot sign " << FileUtils::lastComponent(file)
                                          << L": " << tstrings::fromUtf8(error.bareMessage()));

@@ -12,7 +12,6 @@
 #include "ErrorHandling.h"
 #include "PackFiles.h"
 #include "PackHost.h"
-#include "SysInfo.h"
 
 namespace fs = std::filesystem;
 
@@ -229,15 +228,6 @@ void write(const tstring& dir, const tstring& topName, std::int64_t time, const 
         zip.add(entry);
     }
     zip.finish();
-}
-
-std::int64_t entryTime() {
-    const tstring epoch = SysInfo::getEnvVariable(std::nothrow, L"SOURCE_DATE_EPOCH", tstring());
-    if (!epoch.empty() && epoch.find_first_not_of(L"0123456789") == tstring::npos &&
-        epoch.size() < 18) {
-        return std::stoll(epoch);
-    }
-    return static_cast<std::int64_t>(std::time(nullptr));
 }
 
 } // namespace ZipArchive

@@ -12,9 +12,6 @@ namespace ZipArchive {
 // and 0644, so the same tree always gives the same bytes.
 void write(const tstring& dir, const tstring& topName, std::int64_t time, const tstring& zipPath);
 
-// SOURCE_DATE_EPOCH when it is set to a number, else now.
-std::int64_t entryTime();
-
 } // namespace ZipArchive
 
 #endif
