@@ -106,7 +106,7 @@ TEST_F(LinkedRuntime, ClassPathWildcardsTakeTheJarsOfAFolderSortedByName) {
     EXPECT_EQ(testsupport::readFile(FileUtils::joinPath(image(L"Wild"), L"app/Wild.cfg")),
               "[Application]\napp.classpath=$APPDIR/top.jar\napp.classpath=$APPDIR/lib/b.JAR\n"
               "app.classpath=$APPDIR/lib/logdep.jar\napp.classpath=$APPDIR/app.jar\n"
-              "app.mainclass=hello.Main\n");
+              "app.mainclass=hello.Main\napp.cds=auto\n");
     EXPECT_EQ(run(L"Wild").exitCode, 0u);
 }
 
