@@ -9,6 +9,7 @@
 #include "ClassPathFiles.h"
 #include "ErrorHandling.h"
 #include "FileUtils.h"
+#include "InputNames.h"
 #include "JarManifest.h"
 #include "PackFiles.h"
 #include "PackHost.h"
@@ -342,6 +343,7 @@ PackPlan makePlan(const PackOptions& options, const tstring& toolPath) {
     PackPlan plan;
     plan.options = options;
     plan.input = checkInput(options);
+    InputNames::check(plan.input, options);
     // The configuration gets the jars that the wildcards find now, in a fixed order: the
     // runtime's own expansion takes them in the order the folder lists them, which differs
     // between file systems, and a class path order decides which of two classes wins.
