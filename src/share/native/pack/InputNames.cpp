@@ -48,6 +48,11 @@ std::string shownBytes(const std::string& bytes) {
     return shown;
 }
 
+// Stored exactly, but unpacked as a folder separator, or dropped.
+bool isZipUnsafe(wchar_t c) {
+    return c == L'\\' || c < 0x20 || c == 0x7F;
+}
+
 // Windows compares names without case, by each character's upper case.
 tstring caseless(const tstring& name) {
     static const std::locale unicode = [] {
@@ -88,7 +93,7 @@ public:
                 const auto other = seen.emplace(caseless(text), shown);
                 if (!other.second) {
                     refuse(std::min(shown, other.first->second),
-                           "beside " + std::max(shown, other.first->second) +
+                           " beside " + std::max(shown, other.first->second) +
                                ": Windows takes both for one name");
                 }
             }
@@ -108,8 +113,8 @@ private:
         if (windows && !InputNames::windowsCanHold(text)) {
             refuse(shown, ": Windows can't hold that name");
         }
-        if (zip && text.find(L'\\') != tstring::npos) {
-            refuse(shown, ": a zip's backslash is a folder separator to those who unpack it");
+        if (zip && std::any_of(text.begin(), text.end(), isZipUnsafe)) {
+            refuse(shown, ": unzip tools change a name with a backslash or a control character");
         }
     }
 

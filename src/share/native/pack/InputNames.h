@@ -15,7 +15,7 @@ bool windowsCanHold(const tstring& name);
 
 // Raises, naming the first file whose name the target or the package can't hold: for the
 // Windows targets what Windows can't create and names equal but for case; for a package a name
-// that isn't UTF-8; for a zip a backslash, which unpackers take for a separator. Links to
+// that isn't UTF-8; for a zip a backslash or a control character, which unpackers change. Links to
 // folders are followed, as the copy follows them.
 void check(const tstring& input, const PackOptions& options);
 

@@ -163,9 +163,18 @@ std::string iconIdOf(const tstring& icon) {
     return tstrings::endsWith(tstrings::toLower(icon), L".ico") ? "AppIcon.ico" : "AppIcon.exe";
 }
 
+tstring wixlTool() {
+    return PackageTools::find(L"wixl", L"--type msi", L"wixl");
+}
+
 } // namespace
 
 namespace MsiPackage {
+
+void check() {
+    wixlTool();
+    MsiTables::checkTools();
+}
 
 std::string wixSource(const PackOptions& options, const tstring& imageDir, const tstring& icon,
                       const tstring& sourceDir, MsiTables::Texts& texts) {
@@ -212,7 +221,7 @@ std::string wixSource(const PackOptions& options, const tstring& imageDir, const
 
 void write(const PackOptions& options, const tstring& imageDir, const tstring& workDir,
            const tstring& msiPath) {
-    const tstring wixl = PackageTools::find(L"wixl", L"--type msi", L"wixl");
+    const tstring wixl = wixlTool();
     // Without --icon the launcher, which carries the application's icon, gives it.
     const tstring icon = options.resources.icon.empty()
                              ? FileUtils::joinPath(imageDir, options.name + L".exe")

@@ -9,6 +9,9 @@ struct PackOptions;
 // The Windows installer of an image, from WiX source through msitools' wixl.
 namespace MsiPackage {
 
+// Raises when a tool it needs is missing.
+void check();
+
 // The WiX source for the image at imageDir with the icon (an .ico, or an executable that holds
 // one). wixl runs in sourceDir, which gets the files under names of ours; every text of ours is
 // a token of texts.

@@ -170,6 +170,11 @@ bool Texts::allAscii() const {
     return true;
 }
 
+void checkTools() {
+    msiinfo();
+    msibuild();
+}
+
 void finish(const tstring& msiPath, const Texts& texts, const tstring& workDir) {
     std::map<std::string, std::string> changed;
     const std::string tables = PackageTools::run(msiinfo(), {L"tables", msiPath});

@@ -30,6 +30,9 @@ private:
     std::map<std::string, std::string> byText;
 };
 
+// Raises when msiinfo or msibuild is missing.
+void checkTools();
+
 // Puts the texts into every table of the installer at msiPath (the summary included), with
 // UTF-8 as the database's code page when one is outside ASCII, and lets a package of the same
 // version replace the one installed. Checks that the database holds what was written; workDir
