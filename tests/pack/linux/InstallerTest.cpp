@@ -336,7 +336,8 @@ TEST_F(Installers, InstallUpgradeRefusedDowngradeAndUninstall) {
     EXPECT_TRUE(contains(conditions, "A newer version of VtPkgTest is already installed."))
         << conditions;
 
-    const AtEndOfScope uninstall([&] { msiexec(L"/x", v2); });
+    tstring installedMsi = v2;
+    const AtEndOfScope uninstall([&] { msiexec(L"/x", installedMsi); });
     const tstring installed = driveC(L"Program Files/VtPkgTest");
     const tstring startMenu =
         userProfile(L"AppData/Roaming/Microsoft/Windows/Start Menu/Programs/VtPkgTest.lnk");
@@ -369,7 +370,28 @@ TEST_F(Installers, InstallUpgradeRefusedDowngradeAndUninstall) {
     EXPECT_NE(msiexec(L"/i", v1), 0u);
     EXPECT_TRUE(contains(uninstallEntries(), "DisplayVersion    REG_SZ    2.0.0\n"));
 
-    EXPECT_EQ(msiexec(L"/x", v2), 0u);
+    // The same version rebuilt, another fourth number, a release after its snapshot: each
+    // replaces the one installed, files included.
+    const std::pair<tstring, std::string> versions[] = {{L"2.0", "2.0.0"},
+                                                        {L"2.0.0.1", "2.0.0.1"},
+                                                        {L"2.0.1-SNAPSHOT", "2.0.1"},
+                                                        {L"2.0.1", "2.0.1"}};
+    for (const auto& version : versions) {
+        SCOPED_TRACE(tstrings::toUtf8(version.first));
+        testsupport::writeFile(path(L"in/build.txt"), tstrings::toUtf8(version.first));
+        const tstring dest = path(L"rebuilt-" + version.first);
+        ASSERT_EQ(pack(L"VtPkgTest", version.first, {L"--vendor", L"Us & Co"}, {}, dest).exitCode,
+                  0u);
+        installedMsi = FileUtils::joinPath(dest, L"VtPkgTest-" + version.first + L".msi");
+        ASSERT_EQ(msiexec(L"/i", installedMsi), 0u);
+        const std::string entries = uninstallEntries();
+        EXPECT_EQ(count(entries, "DisplayName    REG_SZ    VtPkgTest\n"), 1u) << entries;
+        EXPECT_TRUE(contains(entries, "DisplayVersion    REG_SZ    " + version.second + "\n"));
+        EXPECT_EQ(testsupport::readFile(FileUtils::joinPath(installed, L"app/build.txt")),
+                  tstrings::toUtf8(version.first));
+    }
+
+    EXPECT_EQ(msiexec(L"/x", installedMsi), 0u);
     EXPECT_FALSE(contains(uninstallEntries(), "VtPkgTest"));
     for (const tstring& gone : {installed, startMenu, desktop}) {
         EXPECT_FALSE(PackFiles::exists(gone)) << tstrings::toUtf8(gone);
