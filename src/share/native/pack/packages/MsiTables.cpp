@@ -21,30 +21,21 @@ tstring msibuild() {
     return PackageTools::find(L"msibuild", L"--type msi", L"msitools");
 }
 
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> result;
+typedef std::vector<std::string> Row;
+
+// Every piece between separators, so that joined() gives the text back.
+Row split(const std::string& text, const std::string& separator) {
+    Row result;
     std::size_t start = 0;
-    for (std::size_t end = text.find("\r\n"); end != std::string::npos;
-         start = end + 2, end = text.find("\r\n", start)) {
+    for (std::size_t end = text.find(separator); end != std::string::npos;
+         start = end + separator.size(), end = text.find(separator, start)) {
         result.push_back(text.substr(start, end - start));
     }
+    result.push_back(text.substr(start));
     return result;
 }
 
-std::vector<std::string> fields(const std::string& line) {
-    std::vector<std::string> result;
-    std::size_t start = 0;
-    for (std::size_t end = line.find('\t');; start = end + 1, end = line.find('\t', start)) {
-        result.push_back(line.substr(start, end == std::string::npos ? end : end - start));
-        if (end == std::string::npos) {
-            return result;
-        }
-    }
-}
-
-typedef std::vector<std::string> Row;
-
-std::string joined(const Row& parts, const char* separator) {
+std::string joined(const Row& parts, const std::string& separator) {
     std::string result;
     for (std::size_t i = 0; i < parts.size(); ++i) {
         result += (i == 0 ? "" : separator) + parts[i];
@@ -56,23 +47,20 @@ std::string joined(const Row& parts, const char* separator) {
 // change(row, column) gets each row and the index of a column by its name.
 template <class Change>
 std::string withRows(const std::string& table, Change change) {
-    std::vector<std::string> rows = lines(table);
-    if (rows.size() < 3) {
-        return table;
-    }
-    const Row names = fields(rows[0]);
+    Row rows = split(table, "\r\n");
+    const Row names = split(rows[0], "\t");
     const auto column = [&names](const char* name) {
         return static_cast<std::size_t>(std::find(names.begin(), names.end(), name) -
                                         names.begin());
     };
     for (std::size_t i = 3; i < rows.size(); ++i) {
-        Row row = fields(rows[i]);
+        Row row = split(rows[i], "\t");
         if (row.size() == names.size()) {
             change(row, column);
             rows[i] = joined(row, "\t");
         }
     }
-    return joined(rows, "\r\n") + "\r\n";
+    return joined(rows, "\r\n");
 }
 
 // Windows Installer compares three numbers of a version: a rebuild, another fourth number or
