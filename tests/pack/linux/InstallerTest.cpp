@@ -136,8 +136,10 @@ protected:
             args.insert(args.end(), {L"--linux-package-name", L"vt-names", L"--desktop-entry"});
         }
         args.insert(args.end(), options.begin(), options.end());
+        // In a folder of its own, where it must leave nothing.
+        testsupport::makeDirectories(path(L"cwd"));
         return testsupport::runChild(FileUtils::joinPath(testsupport::binaryDir(), L"vantrel-pack"),
-                                     args, env);
+                                     args, env, path(L"cwd"));
     }
 
     // Add/Remove Programs as a registry export (UTF-16) holds it, exactly.
@@ -533,6 +535,7 @@ TEST_F(Installers, NamesAndTextsReachEveryPackageExactlyOrAreRefused) {
             expectInstalledExactly(batch, names, files);
         }
     }
+    EXPECT_TRUE(std::filesystem::is_empty(PackFiles::fsPath(path(L"cwd"))));
 }
 
 } // namespace

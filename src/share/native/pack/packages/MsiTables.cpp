@@ -98,8 +98,9 @@ std::string finishedTable(const std::string& name, const std::string& table,
     return result;
 }
 
-std::string exported(const tstring& msiPath, const std::string& table) {
-    return PackageTools::run(msiinfo(), {L"export", msiPath, tstrings::fromUtf8(table)});
+// Run in the work folder: msiinfo writes a table's streams (an icon) beside it.
+std::string exported(const tstring& msiPath, const std::string& table, const tstring& workDir) {
+    return PackageTools::run(msiinfo(), {L"export", msiPath, tstrings::fromUtf8(table)}, workDir);
 }
 
 } // namespace
@@ -163,7 +164,8 @@ void checkTools() {
     msibuild();
 }
 
-void finish(const tstring& msiPath, const Texts& texts, const tstring& workDir) {
+void finish(const tstring& msiFile, const Texts& texts, const tstring& workDir) {
+    const tstring msiPath = PackFiles::normalPath(msiFile);
     std::map<std::string, std::string> changed;
     const std::string tables = PackageTools::run(msiinfo(), {L"tables", msiPath});
     for (const tstring& line : tstrings::split(tstrings::fromUtf8(tables), L"\n")) {
@@ -171,7 +173,7 @@ void finish(const tstring& msiPath, const Texts& texts, const tstring& workDir) 
         if (name.empty() || name == "_ForceCodepage") {
             continue;
         }
-        const std::string table = exported(msiPath, name);
+        const std::string table = exported(msiPath, name, workDir);
         const std::string finished = finishedTable(name, table, texts);
         if (finished != table) {
             changed[name] = finished;
@@ -192,7 +194,7 @@ void finish(const tstring& msiPath, const Texts& texts, const tstring& workDir) 
     }
     PackageTools::run(msibuild(), args);
     for (const auto& table : changed) {
-        if (exported(msiPath, table.first) != table.second) {
+        if (exported(msiPath, table.first, workDir) != table.second) {
             VT_RAISE(tstrings::TextBuilder()
                      << L"msibuild did not write the table " << tstrings::fromUtf8(table.first)
                      << L" of " << msiPath << L" as it was given");

@@ -33,11 +33,11 @@ private:
 // Raises when msiinfo or msibuild is missing.
 void checkTools();
 
-// Puts the texts into every table of the installer at msiPath (the summary included), with
+// Puts the texts into every table of the installer at msiFile (the summary included), with
 // UTF-8 as the database's code page when one is outside ASCII, and lets a package of the same
 // version replace the one installed. Checks that the database holds what was written; workDir
 // takes the tables' text files.
-void finish(const tstring& msiPath, const Texts& texts, const tstring& workDir);
+void finish(const tstring& msiFile, const Texts& texts, const tstring& workDir);
 
 } // namespace MsiTables
 
