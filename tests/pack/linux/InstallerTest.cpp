@@ -491,6 +491,11 @@ TEST_F(Installers, NamesAndTextsReachEveryPackageExactlyOrAreRefused) {
           "one name",
           "", ""}},
         {"", "Not\xff.txt", {notUtf8, notUtf8, notUtf8}},
+        {"",
+         "refused.CFG",
+         {"the input already holds refused.CFG, which Windows takes for Refused.cfg, a file the "
+          "image writes itself",
+          "", ""}},
     };
     const tstring types[] = {L"msi", L"zip", L"deb"};
     for (std::size_t t = 0; t < 3; ++t) {

@@ -71,7 +71,7 @@ tstring caseless(const tstring& name) {
 
 class NameWalk {
 public:
-    NameWalk(const PackOptions& options)
+    explicit NameWalk(const PackOptions& options)
         : windows(options.target->windows), package(options.package.type != PackageType::Image),
           zip(options.package.type == PackageType::Zip) {}
 
@@ -140,6 +140,18 @@ bool windowsCanHold(const tstring& name) {
             usable && c >= 0x20 && c != 0x7F && tstring(L"<>:\"/\\|?*").find(c) == tstring::npos;
     }
     return usable && name.back() != L'.' && name.back() != L' ' && !isWindowsDeviceName(name);
+}
+
+tstring windowsTwin(const tstring& dir, const tstring& name) {
+    std::error_code error;
+    for (fs::directory_iterator it(PackFiles::fsPath(dir), error), end; !error && it != end;
+         it.increment(error)) {
+        const tstring entry = PackFiles::fromFsPath(it->path().filename());
+        if (entry != name && caseless(entry) == caseless(name)) {
+            return entry;
+        }
+    }
+    return tstring();
 }
 
 void check(const tstring& input, const PackOptions& options) {

@@ -246,6 +246,13 @@ void checkNoClash(const PackOptions& options, const tstring& input) {
             VT_RAISE(tstrings::TextBuilder()
                      << L"the input already holds " << name << L", which the image writes itself");
         }
+        const tstring twin =
+            options.target->windows ? InputNames::windowsTwin(input, name) : tstring();
+        if (!twin.empty()) {
+            VT_RAISE(tstrings::TextBuilder()
+                     << L"the input already holds " << twin << L", which Windows takes for " << name
+                     << L", a file the image writes itself");
+        }
     }
 }
 
