@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 
 #include "FileUtils.h"
 #include "PackFiles.h"
@@ -50,6 +52,29 @@ std::size_t count(const std::string& text, const std::string& part) {
     return found;
 }
 
+// UTF-16 bytes (a registry export, a shortcut) and UTF-8 text.
+std::string fromUtf16Bytes(const std::string& bytes) {
+    std::u16string units(bytes.size() / 2, u'\0');
+    std::memcpy(&units[0], bytes.data(), units.size() * 2);
+    return tstrings::toUtf8(tstrings::fromUtf16(units));
+}
+
+std::vector<std::string> splitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (std::size_t end = text.find('\n');; start = end + 1, end = text.find('\n', start)) {
+        lines.push_back(text.substr(start, end == std::string::npos ? end : end - start));
+        if (end == std::string::npos) {
+            return lines;
+        }
+    }
+}
+
+std::string utf16Bytes(const std::string& text) {
+    const std::u16string units = tstrings::toUtf16(tstrings::fromUtf8(text));
+    return std::string(reinterpret_cast<const char*>(units.data()), units.size() * 2);
+}
+
 class Installers : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -92,6 +117,42 @@ protected:
             FileUtils::parentPath(msi));
         testsupport::runChild(L"/usr/bin/wineserver", {L"-w"}, wineEnv);
         return result.exitCode;
+    }
+
+    // Packs the input with a test runtime: for Windows for msi, else for Linux.
+    ChildResult packAs(const tstring& type, const tstring& input, const tstring& dest,
+                       const tstring_array& options, const testsupport::EnvChanges& env) const {
+        tstring_array args = {L"--input",    input,      L"--dest",       dest,
+                              L"--main-jar", L"app.jar", L"--main-class", L"app.Main",
+                              L"--type",     type,       L"--quiet"};
+        if (type == L"msi") {
+            args.insert(args.end(),
+                        {L"--target", L"windows", L"--launcher", windowsBuild(L"bin/vantrel.exe"),
+                         L"--runtime", windowsBuild(L"testruntime")});
+        } else {
+            testsupport::makeDirectories(path(L"rt/lib"));
+            testsupport::writeFile(path(L"rt/lib/libjli.so"), "");
+            args.insert(args.end(), {L"--runtime", path(L"rt")});
+        }
+        if (type == L"deb") {
+            args.insert(args.end(), {L"--linux-package-name", L"vt-names", L"--desktop-entry"});
+        }
+        args.insert(args.end(), options.begin(), options.end());
+        // In a folder of its own, where it must leave nothing.
+        testsupport::makeDirectories(path(L"cwd"));
+        return testsupport::runChild(FileUtils::joinPath(testsupport::binaryDir(), L"vantrel-pack"),
+                                     args, env, path(L"cwd"));
+    }
+
+    // Add/Remove Programs as a registry export (UTF-16) holds it, exactly.
+    std::string uninstallExport() const {
+        const tstring file = path(L"uninstall.reg");
+        testsupport::runChild(L"/usr/bin/wine",
+                              {L"reg", L"export",
+                               L"HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall",
+                               L"Z:" + tstrings::replace(file, L"/", L"\\"), L"/y"},
+                              wineEnv);
+        return fromUtf16Bytes(testsupport::readFile(file));
     }
 
     std::string uninstallEntries() const {
@@ -147,7 +208,134 @@ protected:
         return found;
     }
 
+    tstring makeInput(const tstring& name, const std::vector<std::string>& files) const {
+        const tstring input = path(name);
+        testsupport::makeDirectories(input);
+        testsupport::writeFile(FileUtils::joinPath(input, L"app.jar"), "");
+        for (const std::string& file : files) {
+            const std::size_t slash = file.rfind('/');
+            if (slash != std::string::npos) {
+                testsupport::makeDirectories(input + L"/" +
+                                             tstrings::fromUtf8(file.substr(0, slash)));
+            }
+            // Bytes as they are: some names aren't UTF-8.
+            std::ofstream(tstrings::toUtf8(input) + "/" + file).put('x');
+        }
+        return input;
+    }
+
+    // Refused before anything is built: one line, and DEST never made.
+    void expectRefused(const tstring& type, const std::string& option,
+                       const std::vector<std::string>& files, const std::string& text,
+                       const std::string& refusal, const testsupport::EnvChanges& env) {
+        SCOPED_TRACE(tstrings::toUtf8(type) + " " + option + " " + text);
+        const tstring input = makeInput(type + L"-refused" + std::to_wstring(++refusedRuns), files);
+        tstring_array options = {L"--name",
+                                 option == "--name" ? tstrings::fromUtf8(text) : L"Refused"};
+        if (!option.empty() && option != "--name") {
+            options.insert(options.end(), {tstrings::fromUtf8(option), tstrings::fromUtf8(text)});
+        }
+        const tstring dest = path(L"refused");
+        const ChildResult result = packAs(type, input, dest, options, env);
+        const std::string usage =
+            option.empty() ? ""
+                           : "\nUsage: vantrel-pack --name NAME --input DIR --dest DIR "
+                             "[options]\nTry 'vantrel-pack --help' for more information.";
+        EXPECT_EQ(result.exitCode, option.empty() ? 1u : 2u);
+        EXPECT_EQ(result.err, "vantrel-pack: " + refusal + usage + "\n");
+        EXPECT_FALSE(PackFiles::exists(dest));
+    }
+
+    // The summary holds the name exactly; no environment variable's value is in the installer.
+    // A copy of it, under a plain name, waits in batch/ to be installed with the others.
+    void expectMsiExactly(const tstring& msi, const std::string& name, const std::string& secret,
+                          tstring_array& batch) const {
+        EXPECT_FALSE(contains(testsupport::readFile(msi), secret));
+        const std::string summary =
+            testsupport::runChild(L"/usr/bin/msiinfo", {L"suminfo", msi}).out;
+        EXPECT_TRUE(contains(summary, "Subject: " + name + "\nAuthor: " + name + "\n")) << summary;
+        testsupport::makeDirectories(path(L"batch"));
+        batch.push_back(path(L"batch/n" + std::to_wstring(batch.size()) + L".msi"));
+        PackFiles::copyFile(msi, batch.back());
+    }
+
+    // Every installer in one Wine session: each start of Wine costs seconds.
+    std::uint32_t msiexecAll(const tstring& action, const tstring_array& msis) const {
+        tstring commands;
+        for (const tstring& msi : msis) {
+            commands += (commands.empty() ? L"" : L" && ") + tstring(L"msiexec ") + action + L" " +
+                        FileUtils::lastComponent(msi) + L" /qn";
+        }
+        const ChildResult result = testsupport::runChild(
+            L"/usr/bin/wine", {L"cmd", L"/c", commands}, wineEnv, path(L"batch"));
+        testsupport::runChild(L"/usr/bin/wineserver", {L"-w"}, wineEnv);
+        return result.exitCode;
+    }
+
+    // Add/Remove Programs, Program Files and the shortcuts show each name exactly.
+    void expectInstalledExactly(const tstring_array& msis, const std::vector<std::string>& names,
+                                const std::vector<std::string>& files) {
+        const AtEndOfScope uninstall([&] { msiexecAll(L"/x", msis); });
+        ASSERT_EQ(msiexecAll(L"/i", msis), 0u);
+        const std::string entries = uninstallExport();
+        for (const std::string& name : names) {
+            SCOPED_TRACE(name);
+            EXPECT_TRUE(contains(entries, "\"DisplayName\"=\"" + name + "\"\r\n")) << entries;
+            EXPECT_TRUE(contains(entries, "\"Publisher\"=\"" + name + "\"\r\n"));
+            const tstring installed = driveC(L"Program Files/" + tstrings::fromUtf8(name));
+            EXPECT_TRUE(PackFiles::isFile(installed + L"/" + tstrings::fromUtf8(name) + L".exe"));
+            for (const std::string& file : files) {
+                EXPECT_TRUE(PackFiles::isFile(installed + L"/app/" + tstrings::fromUtf8(file)))
+                    << file;
+            }
+            const tstring shortcut =
+                userProfile(L"AppData/Roaming/Microsoft/Windows/Start Menu/Programs/" +
+                            tstrings::fromUtf8(name) + L".lnk");
+            EXPECT_TRUE(contains(testsupport::readFile(shortcut), utf16Bytes(name + ".exe")));
+        }
+        EXPECT_EQ(msiexecAll(L"/x", msis), 0u);
+        const std::string left = uninstallExport();
+        for (const std::string& name : names) {
+            EXPECT_FALSE(contains(left, name)) << name;
+        }
+    }
+
+    void expectUnzippedExactly(const tstring& zip, const std::string& name,
+                               const std::vector<std::string>& files) const {
+        const tstring unpacked = path(L"unzipped");
+        const AtEndOfScope clean([&] { std::filesystem::remove_all(PackFiles::fsPath(unpacked)); });
+        const ChildResult result =
+            testsupport::runChild(L"/usr/bin/unzip", {L"-q", zip, L"-d", unpacked});
+        ASSERT_EQ(result.exitCode, 0u) << result.err;
+        const tstring top = unpacked + L"/" + tstrings::fromUtf8(name);
+        EXPECT_TRUE(PackFiles::isFile(top + L"/" + tstrings::fromUtf8(name)));
+        for (const std::string& file : files) {
+            EXPECT_TRUE(PackFiles::isFile(top + L"/app/" + tstrings::fromUtf8(file))) << file;
+        }
+    }
+
+    // The control file, the desktop entry and the files hold the name exactly.
+    void expectDebExactly(const tstring& deb, const std::string& name,
+                          const std::vector<std::string>& files) const {
+        const std::string fields =
+            testsupport::runChild(L"/usr/bin/dpkg-deb", {L"--field", deb}).out;
+        EXPECT_TRUE(contains(fields, "\nMaintainer: " + name + "\n")) << fields;
+        EXPECT_TRUE(contains(fields, "\nDescription: " + name + "\n")) << fields;
+        const tstring unpacked = path(L"unpacked");
+        const AtEndOfScope clean([&] { std::filesystem::remove_all(PackFiles::fsPath(unpacked)); });
+        ASSERT_EQ(testsupport::runChild(L"/usr/bin/dpkg-deb", {L"-x", deb, unpacked}).exitCode, 0u);
+        EXPECT_TRUE(
+            contains(testsupport::readFile(unpacked + L"/usr/share/applications/vt-names.desktop"),
+                     "\nName=" + name + "\nComment=" + name + "\n"));
+        const tstring top = unpacked + L"/opt/vt-names";
+        EXPECT_TRUE(PackFiles::isFile(top + L"/" + tstrings::fromUtf8(name)));
+        for (const std::string& file : files) {
+            EXPECT_TRUE(PackFiles::isFile(top + L"/app/" + tstrings::fromUtf8(file))) << file;
+        }
+    }
+
     testsupport::TempDir dir;
+    int refusedRuns = 0;
 };
 
 TEST_F(Installers, InstallUpgradeRefusedDowngradeAndUninstall) {
@@ -176,7 +364,8 @@ TEST_F(Installers, InstallUpgradeRefusedDowngradeAndUninstall) {
     EXPECT_TRUE(contains(conditions, "A newer version of VtPkgTest is already installed."))
         << conditions;
 
-    const AtEndOfScope uninstall([&] { msiexec(L"/x", v2); });
+    tstring installedMsi = v2;
+    const AtEndOfScope uninstall([&] { msiexec(L"/x", installedMsi); });
     const tstring installed = driveC(L"Program Files/VtPkgTest");
     const tstring startMenu =
         userProfile(L"AppData/Roaming/Microsoft/Windows/Start Menu/Programs/VtPkgTest.lnk");
@@ -209,7 +398,28 @@ TEST_F(Installers, InstallUpgradeRefusedDowngradeAndUninstall) {
     EXPECT_NE(msiexec(L"/i", v1), 0u);
     EXPECT_TRUE(contains(uninstallEntries(), "DisplayVersion    REG_SZ    2.0.0\n"));
 
-    EXPECT_EQ(msiexec(L"/x", v2), 0u);
+    // The same version rebuilt, another fourth number, a release after its snapshot: each
+    // replaces the one installed, files included.
+    const std::pair<tstring, std::string> versions[] = {{L"2.0", "2.0.0"},
+                                                        {L"2.0.0.1", "2.0.0.1"},
+                                                        {L"2.0.1-SNAPSHOT", "2.0.1"},
+                                                        {L"2.0.1", "2.0.1"}};
+    for (const auto& version : versions) {
+        SCOPED_TRACE(tstrings::toUtf8(version.first));
+        testsupport::writeFile(path(L"in/build.txt"), tstrings::toUtf8(version.first));
+        const tstring dest = path(L"rebuilt-" + version.first);
+        ASSERT_EQ(pack(L"VtPkgTest", version.first, {L"--vendor", L"Us & Co"}, {}, dest).exitCode,
+                  0u);
+        installedMsi = FileUtils::joinPath(dest, L"VtPkgTest-" + version.first + L".msi");
+        ASSERT_EQ(msiexec(L"/i", installedMsi), 0u);
+        const std::string entries = uninstallEntries();
+        EXPECT_EQ(count(entries, "DisplayName    REG_SZ    VtPkgTest\n"), 1u) << entries;
+        EXPECT_TRUE(contains(entries, "DisplayVersion    REG_SZ    " + version.second + "\n"));
+        EXPECT_EQ(testsupport::readFile(FileUtils::joinPath(installed, L"app/build.txt")),
+                  tstrings::toUtf8(version.first));
+    }
+
+    EXPECT_EQ(msiexec(L"/x", installedMsi), 0u);
     EXPECT_FALSE(contains(uninstallEntries(), "VtPkgTest"));
     for (const tstring& gone : {installed, startMenu, desktop}) {
         EXPECT_FALSE(PackFiles::exists(gone)) << tstrings::toUtf8(gone);
@@ -292,6 +502,111 @@ TEST_F(Installers, PerUserInstallAndFailuresThatLeaveNothing) {
         EXPECT_EQ(result.err, "vantrel-pack: " + c.error + "\n");
         EXPECT_FALSE(PackFiles::exists(dest)) << c.error;
     }
+}
+
+// One table of names and texts through the installer (installed under Wine), the Debian package
+// and the zip (unpacked): each reaches the package exactly, or is refused before anything is
+// built, in one line.
+TEST_F(Installers, NamesAndTextsReachEveryPackageExactlyOrAreRefused) {
+    const std::string secret = "hunter2";
+    const testsupport::EnvChanges env = {{L"VT_SECRET", tstrings::fromUtf8(secret)}};
+    const auto windows = [](const std::string& shown) {
+        return "cannot pack " + shown + " from the input: Windows can't hold that name";
+    };
+    const auto unzip = [](const std::string& shown) {
+        return "cannot pack " + shown +
+               " from the input: unzip tools change a name with a backslash or a control "
+               "character";
+    };
+    const std::string notUtf8 = "cannot pack Not\\xFF.txt from the input: its name isn't UTF-8";
+    const std::string none = "n/a";
+    // option: --name takes the text as name, vendor and description too (the zip takes the name
+    // only); empty: the text names files of the input, one a line. The refusals of the msi, the
+    // zip and the deb: empty where the text reaches the package.
+    const struct {
+        std::string option;
+        std::string text;
+        std::string refusals[3];
+    } rows[] = {
+        {"--name", "Программа", {"", "", ""}},
+        {"--name", "Ελληνικά", {"", "", ""}},
+        {"--name", "日本語アプリ", {"", "", ""}},
+        {"--name", "Emoji 😀", {"", "", ""}},
+        {"--name", "$(env.VT_SECRET)", {"", "", ""}},
+        {"--name", "Costs $(5) only", {"", "", ""}},
+        {"--name", "App [x] {y}", {"", "", ""}},
+        {"--name", "q?", {"--name is not usable as a file name: \"q?\"", "", ""}},
+        {"--description",
+         "Tab\there",
+         {"--description takes no control character (0x09)", none,
+          "--description takes no control character (0x09)"}},
+        {"--vendor",
+         "Esc \x1b[31m",
+         {"--vendor takes no control character (0x1B)", none,
+          "--vendor takes no control character (0x1B)"}},
+        {"", "Программа.txt\nΕλληνικά/α.txt\nドキュメント/日本語.txt\na😀.txt", {"", "", ""}},
+        {"", "$(env.VT_SECRET).txt\n$(5) [x] {y}.txt", {"", "", ""}},
+        {"", "q?.txt", {windows("q?.txt"), "", ""}},
+        {"", "aux.txt", {windows("aux.txt"), "", ""}},
+        {"", "Dot.", {windows("Dot."), "", ""}},
+        {"", "a\\b", {windows("a\\b"), unzip("a\\b"), ""}},
+        {"", "Tab\t.txt", {windows("Tab\\x09.txt"), unzip("Tab\\x09.txt"), ""}},
+        {"",
+         "Case/README\nCase/readme",
+         {"cannot pack Case/README from the input beside Case/readme: Windows takes both for "
+          "one name",
+          "", ""}},
+        {"", "Not\xff.txt", {notUtf8, notUtf8, notUtf8}},
+        {"",
+         "refused.CFG",
+         {"the input already holds refused.CFG, which Windows takes for Refused.cfg, a file the "
+          "image writes itself",
+          "", ""}},
+    };
+    const tstring types[] = {L"msi", L"zip", L"deb"};
+    for (std::size_t t = 0; t < 3; ++t) {
+        const tstring& type = types[t];
+        std::vector<std::string> names;
+        std::vector<std::string> files;
+        for (const auto& row : rows) {
+            const std::string& refusal = row.refusals[t];
+            const std::vector<std::string> lines = splitLines(row.text);
+            if (refusal.empty()) {
+                (row.option.empty() ? files : names)
+                    .insert((row.option.empty() ? files : names).end(), lines.begin(), lines.end());
+            } else if (refusal != none) {
+                expectRefused(type, row.option,
+                              row.option.empty() ? lines : std::vector<std::string>(), row.text,
+                              refusal, env);
+            }
+        }
+        const tstring input = makeInput(type + L"-in", files);
+        tstring_array batch;
+        for (const std::string& name : names) {
+            SCOPED_TRACE(tstrings::toUtf8(type) + " " + name);
+            const tstring text = tstrings::fromUtf8(name);
+            const tstring dest = path(type + L"-" + std::to_wstring(&name - &names[0]));
+            tstring_array options = {L"--name", text};
+            if (type != L"zip") {
+                options.insert(options.end(), {L"--vendor", text, L"--description", text});
+            }
+            const ChildResult packed = packAs(type, input, dest, options, env);
+            ASSERT_EQ(packed.exitCode, 0u) << packed.err;
+            EXPECT_EQ(packed.err, "");
+            if (type == L"msi") {
+                expectMsiExactly(FileUtils::joinPath(dest, text + L"-1.0.msi"), name, secret,
+                                 batch);
+            } else if (type == L"zip") {
+                expectUnzippedExactly(FileUtils::joinPath(dest, text + L"-1.0.zip"), name, files);
+            } else {
+                expectDebExactly(FileUtils::joinPath(dest, L"vt-names_1.0_amd64.deb"), name, files);
+            }
+        }
+        if (!batch.empty()) {
+            expectInstalledExactly(batch, names, files);
+        }
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(PackFiles::fsPath(path(L"cwd"))));
 }
 
 } // namespace

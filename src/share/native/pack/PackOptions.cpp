@@ -5,6 +5,7 @@
 #include <map>
 
 #include "FileUtils.h"
+#include "InputNames.h"
 #include "VersionInfo.h"
 
 tstring PackTarget::runtimeLibrary() const {
@@ -311,18 +312,6 @@ tstring required(const OptionValues& values, const PackOption& option) {
     return value;
 }
 
-bool isWindowsDeviceName(const tstring& value) {
-    // "CON.txt" and "con .txt" name the device too.
-    tstring base = tstrings::toLower(value.substr(0, value.find(L'.')));
-    base.erase(base.find_last_not_of(L' ') + 1);
-    if (base == L"con" || base == L"prn" || base == L"aux" || base == L"nul") {
-        return true;
-    }
-    return base.size() == 4 &&
-           (base.compare(0, 3, L"com") == 0 || base.compare(0, 3, L"lpt") == 0) &&
-           base[3] >= L'1' && base[3] <= L'9';
-}
-
 // Names a file or directory of its own: the image, its launcher, the per-user configuration
 // directory. Everywhere: no control character, no '/' nor '\' (the launcher splits paths at
 // both), no ':' (it would split the class path list on Linux and is a drive or stream on
@@ -333,15 +322,8 @@ void checkFileName(const PackOption& option, const tstring& value, const PackTar
     bool usable = !value.empty() && value != L"." && value != L"..";
     for (const wchar_t c : value) {
         usable = usable && c >= 0x20 && c != 0x7F && tstring(L"/\\:").find(c) == tstring::npos;
-        if (target.windows) {
-            usable = usable && tstring(L"<>\"|?*").find(c) == tstring::npos;
-        }
     }
-    if (target.windows && usable &&
-        (value.back() == L'.' || value.back() == L' ' || isWindowsDeviceName(value))) {
-        usable = false;
-    }
-    if (!usable) {
+    if (!usable || (target.windows && !InputNames::windowsCanHold(value))) {
         usageError(tstrings::TextBuilder() << option.name << L" is not usable as a file name: \""
                                            << printable(value) << L"\"");
     }

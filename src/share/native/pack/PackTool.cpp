@@ -9,6 +9,7 @@
 #include "ClassPathFiles.h"
 #include "ErrorHandling.h"
 #include "FileUtils.h"
+#include "InputNames.h"
 #include "JarManifest.h"
 #include "PackFiles.h"
 #include "PackHost.h"
@@ -254,6 +255,13 @@ void checkNoClash(const PackOptions& options, const tstring& input) {
             VT_RAISE(tstrings::TextBuilder()
                      << L"the input already holds " << name << L", which the image writes itself");
         }
+        const tstring twin =
+            options.target->windows ? InputNames::windowsTwin(input, name) : tstring();
+        if (!twin.empty()) {
+            VT_RAISE(tstrings::TextBuilder()
+                     << L"the input already holds " << twin << L", which Windows takes for " << name
+                     << L", a file the image writes itself");
+        }
     }
 }
 
@@ -351,6 +359,7 @@ PackPlan makePlan(const PackOptions& options, const tstring& toolPath) {
     PackPlan plan;
     plan.options = options;
     plan.input = checkInput(options);
+    InputNames::check(plan.input, options);
     // The configuration gets the jars that the wildcards find now, in a fixed order: the
     // runtime's own expansion takes them in the order the folder lists them, which differs
     // between file systems, and a class path order decides which of two classes wins.

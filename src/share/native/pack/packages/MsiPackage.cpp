@@ -6,6 +6,7 @@
 
 #include "ErrorHandling.h"
 #include "FileUtils.h"
+#include "MsiTables.h"
 #include "PackFiles.h"
 #include "PackOptions.h"
 #include "PackageTools.h"
@@ -14,43 +15,59 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string xmlText(const tstring& text) {
-    std::string result;
-    for (const char c : tstrings::toUtf8(text)) {
-        switch (c) {
-        case '&':
-            result += "&amp;";
-            break;
-        case '<':
-            result += "&lt;";
-            break;
-        case '>':
-            result += "&gt;";
-            break;
-        case '"':
-            result += "&quot;";
-            break;
-        case '\'':
-            result += "&apos;";
-            break;
-        default:
-            result += c;
-        }
-    }
-    return result;
+std::string attr(const char* name, const std::string& value) {
+    return std::string(" ") + name + "=\"" + value + "\"";
 }
 
 std::string attr(const char* name, const tstring& value) {
-    return std::string(" ") + name + "=\"" + xmlText(value) + "\"";
+    return attr(name, tstrings::toUtf8(value));
 }
+
+// wixl reads its sources by names of ours, beside which it runs: no name of the input reaches
+// its preprocessor.
+class SourceFolder {
+public:
+    explicit SourceFolder(const tstring& dir) : dir(PackFiles::fsPath(dir)) {
+        std::error_code error;
+        fs::create_directory(this->dir, error);
+        if (error) {
+            raise(this->dir, error);
+        }
+    }
+
+    // A link to file, else a copy, under sourceName.
+    std::string add(const fs::path& file, const std::string& sourceName) const {
+        const fs::path source = dir / sourceName;
+        std::error_code error;
+        fs::create_hard_link(file, source, error);
+        if (error) {
+            error.clear();
+            fs::copy_file(file, source, error);
+        }
+        if (error) {
+            raise(file, error);
+        }
+        return sourceName;
+    }
+
+    fs::path dir;
+
+private:
+    [[noreturn]] static void raise(const fs::path& path, const std::error_code& error) {
+        VT_RAISE(tstrings::TextBuilder() << L"cannot stage " << PackFiles::fromFsPath(path)
+                                         << L" for wixl: " << error.message());
+    }
+};
 
 // Writes the Directory, Component and File elements of the installed tree. Each file is its
 // component's key path, and a component's GUID follows from the upgrade code and the file's
 // path, so every version of the application gives a file the same one.
 class TreeWriter {
 public:
-    TreeWriter(const tstring& imageDir, const tstring& upgradeCode)
-        : root(PackFiles::fsPath(imageDir)), upgradeCode(upgradeCode) {}
+    TreeWriter(const tstring& imageDir, const tstring& upgradeCode, MsiTables::Texts& texts,
+               const SourceFolder& sources)
+        : root(PackFiles::fsPath(imageDir)), upgradeCode(upgradeCode), texts(texts),
+          sources(sources) {}
 
     void folder(const fs::path& dir, const std::string& indent) {
         std::vector<fs::path> children;
@@ -67,17 +84,18 @@ public:
             component(dir, indent, indent + "  <CreateFolder/>\n");
         }
         for (const fs::path& child : children) {
+            const std::string name = texts.plain(PackFiles::fromFsPath(child.filename()));
             if (fs::is_directory(child, error)) {
                 out += indent + "<Directory Id=\"d" + std::to_string(++directories) + "\"" +
-                       attr("Name", PackFiles::fromFsPath(child.filename())) + ">\n";
+                       attr("Name", name) + ">\n";
                 folder(child, indent + "  ");
                 out += indent + "</Directory>\n";
             } else {
                 const std::string id = std::to_string(components + 1);
                 component(child, indent,
-                          indent + "  <File Id=\"f" + id + "\"" +
-                              attr("Name", PackFiles::fromFsPath(child.filename())) +
-                              attr("Source", relative(child)) + " KeyPath=\"yes\"/>\n");
+                          indent + "  <File Id=\"f" + id + "\"" + attr("Name", name) +
+                              attr("Source", sources.add(child, "f" + id)) +
+                              " KeyPath=\"yes\"/>\n");
             }
         }
     }
@@ -100,31 +118,37 @@ private:
 
     fs::path root;
     tstring upgradeCode;
+    MsiTables::Texts& texts;
+    const SourceFolder& sources;
     std::size_t directories = 0;
 };
 
+tstring vendorOf(const PackOptions& options) {
+    return options.resources.vendor.empty() ? options.name : options.resources.vendor;
+}
+
 // A shortcut in a folder of the user's shell; a registry value is its component's key path.
-std::string shortcutFolder(const PackOptions& options, const char* folderId, const tstring& id,
-                           const std::string& iconId) {
+std::string shortcutFolder(const PackOptions& options, MsiTables::Texts& texts,
+                           const char* folderId, const tstring& id, const std::string& iconId) {
     const tstring& name = options.name;
-    const tstring key = L"Software\\" +
-                        (options.resources.vendor.empty() ? name : options.resources.vendor) +
-                        L"\\" + name;
+    const tstring key = L"Software\\" + vendorOf(options) + L"\\" + name;
     return std::string("      <Directory Id=\"") + folderId + "\">\n" + "        <Component Id=\"" +
            tstrings::toUtf8(id) + "\"" +
            attr("Guid", PackageNames::nameBasedUuid(options.package.upgradeCode + L"\n" + id)) +
            " Win64=\"yes\">\n" + "          <Shortcut Id=\"" + tstrings::toUtf8(id) + "Link\"" +
-           attr("Name", name) + attr("Target", L"[INSTALLDIR]" + name + L".exe") +
+           attr("Name", texts.plain(name)) +
+           attr("Target", "[INSTALLDIR]" + texts.formatted(name + L".exe")) +
            " WorkingDirectory=\"INSTALLDIR\" Icon=\"" + iconId + "\"/>\n" +
            "          <RegistryValue Root=\"" + (options.package.perUser ? "HKCU" : "HKLM") + "\"" +
-           attr("Key", key) + attr("Name", id) +
+           attr("Key", texts.formatted(key)) + attr("Name", id) +
            " Type=\"integer\" Value=\"1\" KeyPath=\"yes\"/>\n" + "        </Component>\n" +
            "      </Directory>\n";
 }
 
-std::string installFolders(const PackOptions& options, const std::string& tree) {
+std::string installFolders(const PackOptions& options, MsiTables::Texts& texts,
+                           const std::string& tree) {
     const std::string install =
-        "<Directory Id=\"INSTALLDIR\"" + attr("Name", options.name) + ">\n" + tree;
+        "<Directory Id=\"INSTALLDIR\"" + attr("Name", texts.plain(options.name)) + ">\n" + tree;
     if (options.package.perUser) {
         return "      <Directory Id=\"LocalAppDataFolder\">\n"
                "        <Directory Id=\"UserPrograms\" Name=\"Programs\">\n"
@@ -159,68 +183,83 @@ void checkWritten(const tstring& msiPath, const tstring& imageDir) {
     VT_RAISE(text);
 }
 
+// The icon's file kind is in its id: Windows Installer extracts it by that name.
+std::string iconIdOf(const tstring& icon) {
+    return tstrings::endsWith(tstrings::toLower(icon), L".ico") ? "AppIcon.ico" : "AppIcon.exe";
+}
+
+tstring wixlTool() {
+    return PackageTools::find(L"wixl", L"--type msi", L"wixl");
+}
+
 } // namespace
 
 namespace MsiPackage {
 
-std::string wixSource(const PackOptions& options, const tstring& imageDir,
-                      const tstring& iconSource) {
+void check() {
+    wixlTool();
+    MsiTables::checkTools();
+}
+
+std::string wixSource(const PackOptions& options, const tstring& imageDir, const tstring& icon,
+                      const tstring& sourceDir, MsiTables::Texts& texts) {
     const tstring& name = options.name;
-    TreeWriter tree(imageDir, options.package.upgradeCode);
+    const SourceFolder sources(sourceDir);
+    TreeWriter tree(imageDir, options.package.upgradeCode, texts, sources);
     tree.folder(PackFiles::fsPath(imageDir),
                 options.package.perUser ? "            " : "          ");
-    // The icon's file kind is in its id: Windows Installer extracts it by that name.
-    const std::string iconId =
-        tstrings::endsWith(tstrings::toLower(iconSource), L".ico") ? "AppIcon.ico" : "AppIcon.exe";
-    const tstring vendor = options.resources.vendor.empty() ? name : options.resources.vendor;
+    const std::string iconId = iconIdOf(icon);
     std::string refs;
     for (std::size_t i = 1; i <= tree.components; ++i) {
         refs += "      <ComponentRef Id=\"c" + std::to_string(i) + "\"/>\n";
     }
     std::string shortcuts =
-        shortcutFolder(options, "ProgramMenuFolder", L"StartMenuShortcut", iconId);
+        shortcutFolder(options, texts, "ProgramMenuFolder", L"StartMenuShortcut", iconId);
     refs += "      <ComponentRef Id=\"StartMenuShortcut\"/>\n";
     if (options.package.desktopShortcut) {
-        shortcuts += shortcutFolder(options, "DesktopFolder", L"DesktopShortcut", iconId);
+        shortcuts += shortcutFolder(options, texts, "DesktopFolder", L"DesktopShortcut", iconId);
         refs += "      <ComponentRef Id=\"DesktopShortcut\"/>\n";
     }
     return "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
            "<Wix xmlns=\"http://schemas.microsoft.com/wix/2006/wi\">\n"
            "  <Product Id=\"*\"" +
-           attr("Name", name) + " Language=\"1033\"" +
+           attr("Name", texts.plain(name)) + " Language=\"1033\"" +
            attr("Version", PackageNames::msiProductVersion(PackageNames::versionText(options))) +
-           attr("Manufacturer", vendor) + attr("UpgradeCode", options.package.upgradeCode) +
+           attr("Manufacturer", texts.plain(vendorOf(options))) +
+           attr("UpgradeCode", options.package.upgradeCode) +
            ">\n    <Package InstallerVersion=\"500\" Compressed=\"yes\" InstallScope=\"" +
            (options.package.perUser ? "perUser" : "perMachine") + "\"" +
-           attr("Description",
-                options.resources.description.empty() ? name : options.resources.description) +
+           attr("Description", texts.plain(options.resources.description.empty()
+                                               ? name
+                                               : options.resources.description)) +
            "/>\n    <MajorUpgrade" +
            attr("DowngradeErrorMessage",
-                L"A newer version of " + name + L" is already installed.") +
+                texts.formatted(L"A newer version of " + name + L" is already installed.")) +
            "/>\n    <Media Id=\"1\" Cabinet=\"app.cab\" EmbedCab=\"yes\"/>\n    <Icon Id=\"" +
-           iconId + "\"" + attr("SourceFile", iconSource) +
+           iconId + "\"" + attr("SourceFile", sources.add(PackFiles::fsPath(icon), iconId)) +
            "/>\n    <Property Id=\"ARPPRODUCTICON\" Value=\"" + iconId +
            "\"/>\n    <Directory Id=\"TARGETDIR\" Name=\"SourceDir\">\n" +
-           installFolders(options, tree.out) + shortcuts +
+           installFolders(options, texts, tree.out) + shortcuts +
            "    </Directory>\n    <Feature Id=\"Complete\" Level=\"1\">\n" + refs +
            "    </Feature>\n  </Product>\n</Wix>\n";
 }
 
 void write(const PackOptions& options, const tstring& imageDir, const tstring& workDir,
            const tstring& msiPath) {
-    const tstring wixl = PackageTools::find(L"wixl", L"--type msi", L"wixl");
+    const tstring wixl = wixlTool();
     // Without --icon the launcher, which carries the application's icon, gives it.
-    tstring icon = options.name + L".exe";
-    if (!options.resources.icon.empty()) {
-        const fs::path absolute = fs::absolute(PackFiles::fsPath(options.resources.icon));
-        icon = PackFiles::fromFsPath(absolute.lexically_relative(PackFiles::fsPath(imageDir)));
-    }
-    const tstring source = FileUtils::joinPath(workDir, options.name + L".wxs");
-    PackFiles::writeFile(source, wixSource(options, imageDir, icon));
+    const tstring icon = options.resources.icon.empty()
+                             ? FileUtils::joinPath(imageDir, options.name + L".exe")
+                             : options.resources.icon;
+    const tstring sourceDir = FileUtils::joinPath(workDir, L"sources");
+    const tstring source = FileUtils::joinPath(workDir, L"package.wxs");
+    MsiTables::Texts texts;
+    PackFiles::writeFile(source, wixSource(options, imageDir, icon, sourceDir, texts));
     PackageTools::run(
         wixl, {L"-a", L"x64", L"-o", PackFiles::normalPath(msiPath), PackFiles::normalPath(source)},
-        imageDir);
+        sourceDir);
     checkWritten(msiPath, imageDir);
+    MsiTables::finish(msiPath, texts, workDir);
 }
 
 } // namespace MsiPackage

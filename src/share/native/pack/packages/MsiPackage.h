@@ -1,6 +1,7 @@
 #ifndef VANTREL_MSIPACKAGE_H
 #define VANTREL_MSIPACKAGE_H
 
+#include "MsiTables.h"
 #include "tstrings.h"
 
 struct PackOptions;
@@ -8,10 +9,14 @@ struct PackOptions;
 // The Windows installer of an image, from WiX source through msitools' wixl.
 namespace MsiPackage {
 
-// The WiX source for the image at imageDir. File sources are relative to imageDir, where
-// wixl runs; iconSource is the icon's path relative to it as well.
-std::string wixSource(const PackOptions& options, const tstring& imageDir,
-                      const tstring& iconSource);
+// Raises when a tool it needs is missing.
+void check();
+
+// The WiX source for the image at imageDir with the icon (an .ico, or an executable that holds
+// one). wixl runs in sourceDir, which gets the files under names of ours; every text of ours is
+// a token of texts.
+std::string wixSource(const PackOptions& options, const tstring& imageDir, const tstring& icon,
+                      const tstring& sourceDir, MsiTables::Texts& texts);
 
 // Writes the installer of the image at imageDir to msiPath, using workDir for its source.
 void write(const PackOptions& options, const tstring& imageDir, const tstring& workDir,

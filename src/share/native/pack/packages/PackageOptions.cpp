@@ -117,6 +117,31 @@ void checkSigning(const PackOptions& options, const std::function<bool(const Pac
     }
 }
 
+// A package's control file, desktop entry and installer database hold these texts as they are:
+// a tab or an escape there is another format's syntax, or nothing a user can see.
+void checkTexts(const PackOptions& options) {
+    if (options.package.type != PackageType::Msi && options.package.type != PackageType::Deb) {
+        return;
+    }
+    const WindowsResources& resources = options.resources;
+    const std::pair<const PackOption*, const tstring*> texts[] = {
+        {&PackOpt::vendor, &resources.vendor},
+        {&PackOpt::description, &resources.description},
+        {&PackOpt::copyright, &resources.copyright},
+        {&PackOpt::appVersion, &resources.appVersion},
+        {&PackOpt::maintainer, &options.package.maintainer}};
+    for (const auto& text : texts) {
+        for (const wchar_t c : *text.second) {
+            if (c < 0x20 || (c >= 0x7F && c < 0xA0)) {
+                usageError(tstrings::TextBuilder()
+                           << text.first->name
+                           << tstrings::format(L" takes no control character (0x%02X)",
+                                               static_cast<unsigned>(c)));
+            }
+        }
+    }
+}
+
 // FNV-1a over the UTF-8 bytes from a chosen start, then mixed so that every bit counts.
 std::uint64_t hash64(const std::string& bytes, std::uint64_t state) {
     for (const unsigned char c : bytes) {
@@ -154,6 +179,7 @@ void resolvePackageOptions(PackOptions& options,
                   {&PackOpt::linuxPackageName, &PackOpt::maintainer, &PackOpt::desktopEntry},
                   given);
     checkSigning(options, given);
+    checkTexts(options);
     checkVersion(options);
     if (type == PackageType::Msi) {
         resolveUpgradeCode(options, given(PackOpt::upgradeCode));
@@ -225,28 +251,30 @@ tstring debianVersion(const tstring& version) {
 }
 
 tstring msiProductVersion(const tstring& version) {
-    const unsigned long limits[] = {255, 255, 65535};
-    unsigned long parts[] = {0, 0, 0};
+    const unsigned long limits[] = {255, 255, 65535, 65535};
+    unsigned long parts[] = {0, 0, 0, 0};
     if (version.empty() || !isDigit(version[0])) {
         return tstring();
     }
     std::size_t pos = 0;
-    for (std::size_t i = 0; i < 3; ++i) {
+    std::size_t count = 0;
+    for (; count < 4; ++count) {
         // The numbers end at anything but ".digit": 1.2-SNAPSHOT gives 1.2.0.
-        if (i > 0) {
+        if (count > 0) {
             if (pos + 1 >= version.size() || version[pos] != L'.' || !isDigit(version[pos + 1])) {
                 break;
             }
             ++pos;
         }
         for (; pos < version.size() && isDigit(version[pos]); ++pos) {
-            parts[i] = parts[i] * 10 + static_cast<unsigned long>(version[pos] - L'0');
-            if (parts[i] > limits[i]) {
+            parts[count] = parts[count] * 10 + static_cast<unsigned long>(version[pos] - L'0');
+            if (parts[count] > limits[count]) {
                 return tstring();
             }
         }
     }
-    return tstrings::format(L"%lu.%lu.%lu", parts[0], parts[1], parts[2]);
+    const tstring three = tstrings::format(L"%lu.%lu.%lu", parts[0], parts[1], parts[2]);
+    return count == 4 ? three + tstrings::format(L".%lu", parts[3]) : three;
 }
 
 tstring nameBasedUuid(const tstring& text) {

@@ -51,8 +51,9 @@ bool isDebianPackageName(const tstring& name);
 // 1.2.3~SNAPSHOT, which sorts before 1.2.3), other refused characters become '.'; empty when
 // the text does not start with a digit.
 tstring debianVersion(const tstring& version);
-// The leading numbers A[.B[.C]] as A.B.C, within what Windows Installer compares (A and B up
-// to 255, C up to 65535); empty when the text has no leading number or exceeds them.
+// The leading numbers A[.B[.C[.D]]] as A.B.C[.D], within what Windows Installer takes (A and B
+// up to 255, C and D up to 65535; it compares A.B.C); empty when the text has no leading number
+// or exceeds them.
 tstring msiProductVersion(const tstring& version);
 // A name-based UUID (version 8, our own hash): stable for the same text.
 tstring nameBasedUuid(const tstring& text);

@@ -21,7 +21,7 @@ void check(const PackOptions& options) {
                  << L" needs the Linux build of vantrel-pack");
     }
     if (type == PackageType::Msi) {
-        PackageTools::find(L"wixl", L"--type msi", L"wixl");
+        MsiPackage::check();
     }
     if (type == PackageType::Deb) {
         DebPackage::check(options);

@@ -48,6 +48,23 @@ public:
     std::string bytes;
 };
 
+// The path's own components joined with '/': a backslash inside a Linux name is no separator
+// (the input's names were checked to hold none).
+std::string entryName(const fs::path& relative) {
+    std::string name;
+    for (const fs::path& part : relative) {
+        const tstring text = PackFiles::fromFsPath(part);
+        if (text.empty()) {
+            // Never dropped: the input was checked, a given runtime was not.
+            VT_RAISE(tstrings::TextBuilder() << L"cannot put a name that isn't UTF-8 into the "
+                                                L"zip, below "
+                                             << tstrings::fromUtf8(name));
+        }
+        name += (name.empty() ? "" : "/") + tstrings::toUtf8(text);
+    }
+    return name;
+}
+
 std::vector<Entry> collectEntries(const tstring& dir, const tstring& topName) {
     std::vector<Entry> entries;
     const std::string top = tstrings::toUtf8(topName) + "/";
@@ -57,10 +74,8 @@ std::vector<Entry> collectEntries(const tstring& dir, const tstring& topName) {
     for (fs::recursive_directory_iterator it(root, error), end; !error && it != end;
          it.increment(error)) {
         const bool folder = it->is_directory(error);
-        const std::string relative =
-            tstrings::toUtf8(PackFiles::fromFsPath(it->path().lexically_relative(root)));
-        std::string name = top + relative + (folder ? "/" : "");
-        std::replace(name.begin(), name.end(), '\\', '/');
+        std::string name =
+            top + entryName(it->path().lexically_relative(root)) + (folder ? "/" : "");
         const fs::perms perms = it->status(error).permissions();
         const bool executable = (perms & fs::perms::owner_exec) != fs::perms::none;
         entries.push_back(Entry{name, it->path(), executable});

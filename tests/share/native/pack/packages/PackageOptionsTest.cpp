@@ -35,11 +35,12 @@ TEST(PackageNames, DebianNamesAndVersions) {
 
 TEST(PackageNames, InstallerVersionsTakeTheLeadingNumbersWithinTheirLimits) {
     const std::pair<const wchar_t*, const wchar_t*> versions[] = {
-        {L"1", L"1.0.0"},       {L"1.2", L"1.2.0"},
-        {L"1.2.3.4", L"1.2.3"}, {L"1.2.3-SNAPSHOT", L"1.2.3"},
-        {L"2.5-rc1", L"2.5.0"}, {L"255.255.65535", L"255.255.65535"},
-        {L"256.0", L""},        {L"1.256", L""},
-        {L"1.2.65536", L""},    {L"x1", L""},
+        {L"1", L"1.0.0"},         {L"1.2", L"1.2.0"},
+        {L"1.2.3.4", L"1.2.3.4"}, {L"1.2.3.4.5", L"1.2.3.4"},
+        {L"1.0.0.65536", L""},    {L"1.2.3-SNAPSHOT", L"1.2.3"},
+        {L"2.5-rc1", L"2.5.0"},   {L"255.255.65535", L"255.255.65535"},
+        {L"256.0", L""},          {L"1.256", L""},
+        {L"1.2.65536", L""},      {L"x1", L""},
         {L"1.", L"1.0.0"},
     };
     for (const auto& version : versions) {
