@@ -22,6 +22,8 @@ pack=${VANTREL_PACK:-$build/bin/vantrel-pack}
 
 work=$(mktemp -d /tmp/vantrel-linux-demo-XXXXXX)
 trap 'rm -rf "$work"' EXIT
+# The start-up archive goes to a cache of the demo's own, not the user's.
+export XDG_CACHE_HOME=$work/cache
 mkdir -p "$work/input"
 cp "$build/launcherjava/hello.jar" "$work/input/"
 
