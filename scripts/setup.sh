@@ -12,7 +12,9 @@ packages=(cmake ninja-build g++ clang libclang-rt-14-dev googletest libbenchmark
           libmaven-jar-plugin-java libmaven-dependency-plugin-java libexec-maven-plugin-java
           libsurefire-java libcommons-lang3-java
           # Installable packages and their signatures.
-          wixl msitools dpkg-dev desktop-file-utils osslsigncode openssl zip unzip)
+          wixl msitools dpkg-dev desktop-file-utils osslsigncode openssl zip unzip
+          # A signed apt repository for the release site.
+          apt-utils gnupg)
 
 missing=()
 for p in "${packages[@]}"; do

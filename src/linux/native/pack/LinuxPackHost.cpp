@@ -218,6 +218,12 @@ void renameNoReplace(const tstring& from, const tstring& to, std::error_code& er
     error = result == 0 ? std::error_code() : std::error_code(errno, std::generic_category());
 }
 
+void exchange(const tstring& from, const tstring& to, std::error_code& error) {
+    const int result = renameat2(AT_FDCWD, tstrings::toUtf8(from).c_str(), AT_FDCWD,
+                                 tstrings::toUtf8(to).c_str(), RENAME_EXCHANGE);
+    error = result == 0 ? std::error_code() : std::error_code(errno, std::generic_category());
+}
+
 void setModificationTime(const std::filesystem::path& path, std::int64_t time,
                          std::error_code& error) {
     const struct timespec times[2] = {{static_cast<time_t>(time), 0},

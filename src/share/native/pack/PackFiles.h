@@ -17,6 +17,9 @@ tstring fromFsPath(const std::filesystem::path& path);
 // Renames from to to unless to exists, in one step: another run's file at to is never
 // replaced. Implemented per platform.
 void renameNoReplace(const tstring& from, const tstring& to, std::error_code& error);
+// Swaps from and to, both existing, in one step, so that readers of to see the old or the new
+// one and never neither. Fails where the platform can't (Windows). Implemented per platform.
+void exchange(const tstring& from, const tstring& to, std::error_code& error);
 // Sets path's own modification time (a symbolic link's, not its target's) to time, in seconds
 // since 1970. Implemented per platform.
 void setModificationTime(const std::filesystem::path& path, std::int64_t time,

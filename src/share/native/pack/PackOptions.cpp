@@ -129,6 +129,14 @@ const PackOption signPasswordEnv = {L"--sign-password-env", "VAR",
                                     "the environment variable that holds the password", K::Single};
 const PackOption timestampUrl = {L"--timestamp-url", "URL",
                                  "a time-stamping server for the signatures", K::Single};
+const PackOption publish = {L"--publish", "SITE",
+                            "adds the package to the release site SITE, a folder for any\n"
+                            "static web server (deb: the apt repository SITE/apt)",
+                            K::Single};
+const PackOption aptSigningKey = {L"--apt-signing-key", "KEYID",
+                                  "deb: the gpg key that signs the apt repository, exported\n"
+                                  "as SITE/apt/KEY.gpg",
+                                  K::Single};
 const PackOption quiet = {L"--quiet", nullptr, "prints nothing but errors", K::Flag};
 const PackOption help = {L"--help", nullptr, nullptr, K::Flag, K::SameLine};
 const PackOption version = {L"--version", nullptr, "", K::Flag};
@@ -137,27 +145,28 @@ const PackOption version = {L"--version", nullptr, "", K::Flag};
 namespace {
 
 const PackOption* const optionTable[] = {
-    &PackOpt::name,         &PackOpt::input,
-    &PackOpt::dest,         &PackOpt::replace,
-    &PackOpt::mainJar,      &PackOpt::mainClass,
-    &PackOpt::module,       &PackOpt::modulePath,
-    &PackOpt::classPath,    &PackOpt::javaOptions,
-    &PackOpt::arguments,    &PackOpt::package,
-    &PackOpt::splash,       &PackOpt::noRestart,
-    &PackOpt::cds,          &PackOpt::noCds,
-    &PackOpt::runtime,      &PackOpt::jlinkFrom,
-    &PackOpt::jmods,        &PackOpt::addModules,
-    &PackOpt::extraModules, &PackOpt::noProviderModules,
-    &PackOpt::target,       &PackOpt::launcher,
-    &PackOpt::icon,         &PackOpt::appVersion,
-    &PackOpt::vendor,       &PackOpt::description,
-    &PackOpt::copyright,    &PackOpt::type,
-    &PackOpt::perUser,      &PackOpt::desktopShortcut,
-    &PackOpt::upgradeCode,  &PackOpt::linuxPackageName,
-    &PackOpt::maintainer,   &PackOpt::desktopEntry,
-    &PackOpt::signPkcs12,   &PackOpt::signPasswordEnv,
-    &PackOpt::timestampUrl, &PackOpt::quiet,
-    &PackOpt::help,         &PackOpt::version,
+    &PackOpt::name,          &PackOpt::input,
+    &PackOpt::dest,          &PackOpt::replace,
+    &PackOpt::mainJar,       &PackOpt::mainClass,
+    &PackOpt::module,        &PackOpt::modulePath,
+    &PackOpt::classPath,     &PackOpt::javaOptions,
+    &PackOpt::arguments,     &PackOpt::package,
+    &PackOpt::splash,        &PackOpt::noRestart,
+    &PackOpt::cds,           &PackOpt::noCds,
+    &PackOpt::runtime,       &PackOpt::jlinkFrom,
+    &PackOpt::jmods,         &PackOpt::addModules,
+    &PackOpt::extraModules,  &PackOpt::noProviderModules,
+    &PackOpt::target,        &PackOpt::launcher,
+    &PackOpt::icon,          &PackOpt::appVersion,
+    &PackOpt::vendor,        &PackOpt::description,
+    &PackOpt::copyright,     &PackOpt::type,
+    &PackOpt::perUser,       &PackOpt::desktopShortcut,
+    &PackOpt::upgradeCode,   &PackOpt::linuxPackageName,
+    &PackOpt::maintainer,    &PackOpt::desktopEntry,
+    &PackOpt::signPkcs12,    &PackOpt::signPasswordEnv,
+    &PackOpt::timestampUrl,  &PackOpt::publish,
+    &PackOpt::aptSigningKey, &PackOpt::quiet,
+    &PackOpt::help,          &PackOpt::version,
 };
 
 const std::size_t helpColumn = 27;
@@ -460,6 +469,8 @@ void readPackage(const OptionValues& values, PackOptions& options) {
     package.signPkcs12 = single(values, PackOpt::signPkcs12);
     package.signPasswordEnv = single(values, PackOpt::signPasswordEnv);
     package.timestampUrl = single(values, PackOpt::timestampUrl);
+    package.publish = single(values, PackOpt::publish);
+    package.aptSigningKey = single(values, PackOpt::aptSigningKey);
 }
 
 } // namespace

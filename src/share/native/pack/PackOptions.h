@@ -51,7 +51,8 @@ extern const PackOption name, input, dest, replace, mainJar, mainClass, module, 
     classPath, javaOptions, arguments, package, splash, noRestart, cds, noCds, runtime, jlinkFrom,
     jmods, addModules, extraModules, noProviderModules, target, launcher, icon, appVersion, vendor,
     description, copyright, type, perUser, desktopShortcut, upgradeCode, linuxPackageName,
-    maintainer, desktopEntry, signPkcs12, signPasswordEnv, timestampUrl, quiet, help, version;
+    maintainer, desktopEntry, signPkcs12, signPasswordEnv, timestampUrl, publish, aptSigningKey,
+    quiet, help, version;
 } // namespace PackOpt
 
 struct PackOptions {

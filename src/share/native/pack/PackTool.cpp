@@ -14,6 +14,7 @@
 #include "PackFiles.h"
 #include "PackHost.h"
 #include "Packages.h"
+#include "ReleaseSite.h"
 #include "Reporter.h"
 #include "RuntimeArchive.h"
 #include "RuntimeLinker.h"
@@ -91,6 +92,10 @@ public:
         output.commit();
         step(tstrings::format(L"Packed %ls (%.1f MiB)", output.finalPath().c_str(),
                               static_cast<double>(size) / (1 << 20)));
+        if (!options.package.publish.empty()) {
+            step(L"Publishing to " + options.package.publish);
+            ReleaseSite::publish(options, output.finalPath());
+        }
     }
 
     void stageImage(const tstring& root) const {
@@ -366,6 +371,7 @@ PackPlan makePlan(const PackOptions& options, const tstring& toolPath) {
     plan.options.classPath =
         ClassPathFiles::expand(plan.input, options.classPath, options.mainJar, plan.emptyWildcards);
     plan.options.dest = checkDestination(options, plan.input);
+    ReleaseSite::check(options);
     plan.launcher = findLauncher(options, toolPath);
     if (options.target->windows) {
         checkWindowsResources(plan.launcher, options.name, options.resources);

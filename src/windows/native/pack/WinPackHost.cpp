@@ -155,6 +155,11 @@ void renameNoReplace(const tstring& from, const tstring& to, std::error_code& er
                 : std::error_code(static_cast<int>(GetLastError()), std::system_category());
 }
 
+// Windows moves no folder over another in one step.
+void exchange(const tstring&, const tstring&, std::error_code& error) {
+    error = std::make_error_code(std::errc::operation_not_supported);
+}
+
 void setModificationTime(const std::filesystem::path& path, std::int64_t time,
                          std::error_code& error) {
     const UniqueFileHandle file(CreateFileW(

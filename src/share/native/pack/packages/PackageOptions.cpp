@@ -109,11 +109,35 @@ void checkSigning(const PackOptions& options, const std::function<bool(const Pac
         {&PackOpt::signPkcs12, &package.signPkcs12},
         {&PackOpt::signPasswordEnv, &package.signPasswordEnv},
         {&PackOpt::timestampUrl, &package.timestampUrl},
-        {&PackOpt::maintainer, &package.maintainer}};
+        {&PackOpt::maintainer, &package.maintainer},
+        {&PackOpt::publish, &package.publish},
+        {&PackOpt::aptSigningKey, &package.aptSigningKey}};
     for (const auto& value : values) {
         if (given(*value.first) && value.second->empty()) {
             usageError(tstrings::TextBuilder() << value.first->name << L" needs a value");
         }
+    }
+}
+
+// Publishing needs a package and the key that signs the site, both known before anything is
+// built.
+void checkPublish(const PackOptions& options, const std::function<bool(const PackOption&)>& given) {
+    const PackageType type = options.package.type;
+    if (given(PackOpt::aptSigningKey) && !given(PackOpt::publish)) {
+        usageError("--apt-signing-key needs --publish");
+    }
+    if (!given(PackOpt::publish)) {
+        return;
+    }
+    if (type == PackageType::Image) {
+        usageError("--publish needs a package: --type msi, deb or zip");
+    }
+    checkOnlyWith(type, PackageType::Deb, L"deb", {&PackOpt::aptSigningKey}, given);
+    if (type == PackageType::Deb && options.package.aptSigningKey.empty()) {
+        usageError("--publish with --type deb needs --apt-signing-key KEYID");
+    }
+    if (type != PackageType::Deb) {
+        usageError("--publish is only built for --type deb so far");
     }
 }
 
@@ -179,6 +203,7 @@ void resolvePackageOptions(PackOptions& options,
                   {&PackOpt::linuxPackageName, &PackOpt::maintainer, &PackOpt::desktopEntry},
                   given);
     checkSigning(options, given);
+    checkPublish(options, given);
     checkTexts(options);
     checkVersion(options);
     if (type == PackageType::Msi) {

@@ -22,6 +22,8 @@ struct PackageOptions {
     tstring signPkcs12;
     tstring signPasswordEnv;
     tstring timestampUrl;
+    tstring publish;       // the release site's folder
+    tstring aptSigningKey; // a gpg key id, for a deb's site
 };
 
 // Null for an unknown --type text.

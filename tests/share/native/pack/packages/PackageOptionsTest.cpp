@@ -102,6 +102,17 @@ TEST(PackageOptions, UsageErrorsNameTheProblem) {
         {{L"--type", L"deb", L"--copyright", L"(c) Us"},
          "--copyright: only for the Windows targets"},
         {{L"--type", L"zip", L"--icon", L"a.png"}, "--icon: only for the Windows targets"},
+        {{L"--publish", L"site"}, "--publish needs a package: --type msi, deb or zip"},
+        {{L"--type", L"deb", L"--apt-signing-key", L"K"}, "--apt-signing-key needs --publish"},
+        {{L"--type", L"deb", L"--publish", L"site"},
+         "--publish with --type deb needs --apt-signing-key KEYID"},
+        {{L"--type", L"deb", L"--publish=", L"--apt-signing-key", L"K"}, "--publish needs a value"},
+        {{L"--type", L"deb", L"--publish", L"s", L"--apt-signing-key="},
+         "--apt-signing-key needs a value"},
+        {{L"--type", L"zip", L"--publish", L"site", L"--apt-signing-key", L"K"},
+         "--apt-signing-key: only with --type deb"},
+        {{L"--type", L"zip", L"--publish", L"site"},
+         "--publish is only built for --type deb so far"},
     };
     for (const auto& c : cases) {
         try {
