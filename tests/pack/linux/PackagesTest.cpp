@@ -387,6 +387,8 @@ protected:
                               L"-o", L"Dir::State::Lists=" + state + L"/lists",
                               L"-o", L"Dir::Cache=" + state,
                               L"-o", L"Dir::Cache::archives=" + state + L"/archives",
+                              L"-o", L"Dir::State::extended_states=" + state + L"/extended_states",
+                              L"-o", L"Dir::Log=" + state,
                               L"-o", L"APT::Sandbox::User=root",
                               L"-y"};
         args.insert(args.end(), command.begin(), command.end());
