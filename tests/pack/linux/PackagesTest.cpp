@@ -493,6 +493,14 @@ TEST_F(AptSites, AFailedPublishLeavesTheSiteAsItWas) {
         EXPECT_EQ(result.err, "vantrel-pack: " + c.error + "\n");
         EXPECT_EQ(snapshot(site()), before) << c.error;
     }
+    // Another run that publishes holds the site.
+    testsupport::makeDirectories(site() + L"/.apt.lock");
+    std::filesystem::remove_all(PackFiles::fsPath(path(L"out-2.0")));
+    EXPECT_EQ(publish(L"Vt Probe", L"2.0").err,
+              "vantrel-pack: cannot lock the site with " + tstrings::toUtf8(site()) +
+                  "/.apt.lock: another run is publishing (remove it if none is)\n");
+    std::filesystem::remove(PackFiles::fsPath(site() + L"/.apt.lock"));
+    EXPECT_EQ(snapshot(site()), before);
     // Refused before anything is built: a usage error.
     const ChildResult refused =
         pack(path(L"dest"), {L"--name", L"Vt Probe", L"--type", L"deb", L"--publish", site()});

@@ -141,6 +141,30 @@ void sign(const tstring& apt, const tstring& fingerprint) {
     PackFiles::writeFile(FileUtils::joinPath(apt, L"KEY.gpg"), key);
 }
 
+// One publish at a time: a second one would swap in a state without the first one's version.
+// A folder, since creating one either succeeds or finds it there, on every file system.
+class SiteLock {
+public:
+    explicit SiteLock(const tstring& site) : path(FileUtils::joinPath(site, L".apt.lock")) {
+        std::error_code error;
+        if (!fs::create_directory(PackFiles::fsPath(path), error)) {
+            VT_RAISE(tstrings::TextBuilder()
+                     << L"cannot lock the site with " << path << L": "
+                     << (error ? tstrings::fromUtf8(error.message())
+                               : tstring(L"another run is publishing (remove it if none is)")));
+        }
+    }
+    ~SiteLock() {
+        std::error_code ignored;
+        fs::remove(PackFiles::fsPath(path), ignored);
+    }
+    SiteLock(const SiteLock&) = delete;
+    SiteLock& operator=(const SiteLock&) = delete;
+
+private:
+    tstring path;
+};
+
 // Swapped in one step; the staging folder then holds the old state and goes with it.
 void commit(StagingImage& staging) {
     if (!PackFiles::exists(staging.finalPath())) {
@@ -168,10 +192,11 @@ void check(const PackOptions& options) {
 
 void publish(const PackOptions& options, const tstring& deb) {
     const tstring apt = siteApt(options);
+    StagingImage staging(FileUtils::parentPath(apt), L"apt");
+    const SiteLock lock(FileUtils::parentPath(apt));
     const tstring fingerprint = signingKey(options);
     checkSiteKey(apt, fingerprint);
     checkNotPublished(options, apt);
-    StagingImage staging(PackFiles::normalPath(options.package.publish), L"apt");
     linkPool(apt, staging.root());
     const tstring pooled = FileUtils::joinPath(staging.root(), poolPath(options));
     fs::create_directories(PackFiles::fsPath(FileUtils::parentPath(pooled)));
