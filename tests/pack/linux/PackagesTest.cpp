@@ -2,12 +2,7 @@
 // the Debian package, Wine's msiexec the installer.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <signal.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -260,6 +255,7 @@ TEST_F(Packages, FailuresSayWhatIsMissingAndLeaveNothing) {
         options.insert(options.end(), c.options.begin(), c.options.end());
         const ChildResult result = pack(dest, options, c.env);
         EXPECT_EQ(result.exitCode, 1u) << c.error;
+        EXPECT_EQ(result.exitCode, 1u);
         EXPECT_EQ(result.err, "vantrel-pack: " + c.error + "\n");
         EXPECT_FALSE(PackFiles::exists(dest)) << c.error;
     }
@@ -273,284 +269,207 @@ TEST_F(Packages, FailuresSayWhatIsMissingAndLeaveNothing) {
     EXPECT_EQ(testsupport::readFile(path(L"dest/App-1.0.zip")), before);
 }
 
-// A folder served on a loopback port by python's http.server, stopped at the end.
+// A folder served on a loopback port by python's http.server until the end of the scope.
 class LoopbackServer {
 public:
-    explicit LoopbackServer(const tstring& root) : port(freePort()) {
-        const std::string dir = tstrings::toUtf8(root);
-        const std::string portText = std::to_string(port);
-        pid = fork();
-        if (pid == 0) {
-            // Its request log is no part of the test's output.
-            const int devNull = open("/dev/null", O_WRONLY);
-            dup2(devNull, 1);
-            dup2(devNull, 2);
-            execl("/usr/bin/python3", "python3", "-m", "http.server", "--bind", "127.0.0.1",
-                  portText.c_str(), "--directory", dir.c_str(), static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        for (int tries = 0; tries < 100 && !answers(); ++tries) {
+    LoopbackServer(const tstring& root, const tstring& log)
+        : pid(tool(L"/bin/sh", {L"-c",
+                                L"python3 -u -m http.server --bind 127.0.0.1 0 "
+                                L"--directory \"$1\" >\"$2\" 2>&1 & echo $!",
+                                L"sh", root, log})
+                  .out) {
+        for (int tries = 0; tries < 100 && port.empty(); ++tries) {
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            const std::string text = testsupport::readFile(log);
+            const std::size_t at = text.find(" port ");
+            port =
+                at == std::string::npos ? "" : text.substr(at + 6, text.find(' ', at + 6) - at - 6);
         }
     }
-    ~LoopbackServer() {
-        kill(pid, SIGTERM);
-        waitpid(pid, nullptr, 0);
-    }
-    LoopbackServer(const LoopbackServer&) = delete;
-    LoopbackServer& operator=(const LoopbackServer&) = delete;
-
-    tstring url() const { return tstrings::format(L"http://127.0.0.1:%d", port); }
+    ~LoopbackServer() { tool(L"/bin/kill", {tstrings::fromUtf8(pid.substr(0, pid.find('\n')))}); }
+    tstring url() const { return L"http://127.0.0.1:" + tstrings::fromUtf8(port); }
 
 private:
-    static sockaddr_in address(int port) {
-        sockaddr_in address = {};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        address.sin_port = htons(static_cast<std::uint16_t>(port));
-        return address;
-    }
-    static int freePort() {
-        const int s = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in bound = address(0);
-        socklen_t size = sizeof bound;
-        bind(s, reinterpret_cast<sockaddr*>(&bound), size);
-        getsockname(s, reinterpret_cast<sockaddr*>(&bound), &size);
-        close(s);
-        return ntohs(bound.sin_port);
-    }
-    bool answers() const {
-        const int s = socket(AF_INET, SOCK_STREAM, 0);
-        const sockaddr_in to = address(port);
-        const bool connected = connect(s, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0;
-        close(s);
-        return connected;
-    }
-
-    int port;
-    pid_t pid;
+    std::string pid, port;
 };
 
-typedef std::map<std::string, std::string> Snapshot; // relative path: bytes
-
-Snapshot snapshot(const tstring& root) {
-    Snapshot files;
+// Every file of a folder and its bytes, by relative path.
+std::map<std::string, std::string> snapshot(const tstring& root) {
+    std::map<std::string, std::string> files;
     const std::filesystem::path base = PackFiles::fsPath(root);
     for (const auto& entry : std::filesystem::recursive_directory_iterator(base)) {
         files[entry.path().lexically_relative(base).string()] =
             entry.is_regular_file() ? testsupport::readFile(PackFiles::fromFsPath(entry.path()))
-                                    : std::string("<dir>");
+                                    : "/";
     }
     return files;
 }
 
-// Release sites made with a throwaway gpg key in a key ring of the test's own.
+// Release sites signed with throwaway gpg keys in a key ring of the test's own.
 class AptSites : public Packages {
 protected:
     AptSites() {
-        testsupport::makeDirectories(gnupgHome());
-        chmod(tstrings::toUtf8(gnupgHome()).c_str(), 0700);
+        testsupport::makeDirectories(path(L"gnupg"));
+        chmod(tstrings::toUtf8(path(L"gnupg")).c_str(), 0700);
         for (const tstring uid : {L"Test <t@example.org>", L"Other <o@example.org>"}) {
-            const ChildResult made = tool(L"/usr/bin/gpg",
-                                          {L"--batch", L"--passphrase", L"", L"--quick-gen-key",
-                                           uid, L"default", L"default", L"never"},
-                                          gpgEnv());
-            EXPECT_EQ(made.exitCode, 0u) << made.err;
+            EXPECT_EQ(tool(L"/usr/bin/gpg",
+                           {L"--batch", L"--passphrase", L"", L"--quick-gen-key", uid, L"default",
+                            L"default", L"never"},
+                           gpgEnv)
+                          .exitCode,
+                      0u);
         }
     }
-    ~AptSites() override { tool(L"/usr/bin/gpgconf", {L"--kill", L"gpg-agent"}, gpgEnv()); }
+    ~AptSites() override { tool(L"/usr/bin/gpgconf", {L"--kill", L"gpg-agent"}, gpgEnv); }
 
-    tstring gnupgHome() const { return path(L"gnupg"); }
-    testsupport::EnvChanges gpgEnv() const { return {{L"GNUPGHOME", gnupgHome()}}; }
-    tstring site() const { return path(L"site"); }
+    tstring site(const tstring& file = L"") const { return path(L"site/apt/" + file); }
 
     ChildResult publish(const tstring& name, const tstring& version, const tstring& key = L"t@",
-                        const testsupport::EnvChanges& env = {}) {
-        testsupport::EnvChanges all = gpgEnv();
-        all.insert(env.begin(), env.end());
+                        const tstring& tools = L"/usr/bin:/bin") {
+        testsupport::EnvChanges env = gpgEnv;
+        env.insert({L"PATH", tools});
         return pack(path(L"out-" + version),
                     {L"--name", name, L"--type", L"deb", L"--runtime", linkedRuntime(),
-                     L"--app-version", version, L"--publish", site(), L"--apt-signing-key", key},
-                    all);
+                     L"--app-version", version, L"--publish", path(L"site"), L"--apt-signing-key",
+                     key},
+                    env);
     }
 
-    // apt with a state of its own and only the site as a source, as root.
-    ChildResult apt(const tstring_array& command, const tstring& siteUrl) const {
+    // apt with a state, logs and sources of its own, as root.
+    ChildResult apt(const tstring_array& command, const tstring& url) const {
         const tstring state = path(L"apt-state");
         testsupport::makeDirectories(state + L"/lists/partial");
-        testsupport::makeDirectories(state + L"/archives/partial");
         testsupport::writeFile(state + L"/sources.list",
-                               "deb [signed-by=" + tstrings::toUtf8(site()) + "/apt/KEY.gpg] " +
-                                   tstrings::toUtf8(siteUrl) + "/apt stable main\n");
-        tstring_array args = {L"-o", L"Dir::Etc::sourcelist=" + state + L"/sources.list",
-                              L"-o", L"Dir::Etc::sourceparts=-",
-                              L"-o", L"Dir::State::Lists=" + state + L"/lists",
-                              L"-o", L"Dir::Cache=" + state,
-                              L"-o", L"Dir::Cache::archives=" + state + L"/archives",
-                              L"-o", L"Dir::State::extended_states=" + state + L"/extended_states",
-                              L"-o", L"Dir::Log=" + state,
-                              L"-o", L"APT::Sandbox::User=root",
-                              L"-y"};
+                               "deb [signed-by=" + tstrings::toUtf8(site(L"KEY.gpg")) + "] " +
+                                   tstrings::toUtf8(url) + "/apt stable main\n");
+        tstring_array args = {L"-y"};
+        for (const tstring& option :
+             {L"Dir::Etc::sourcelist=" + state + L"/sources.list",
+              tstring(L"Dir::Etc::sourceparts=-"), L"Dir::State::Lists=" + state + L"/lists",
+              L"Dir::State::extended_states=" + state + L"/extended_states", L"Dir::Cache=" + state,
+              L"Dir::Log=" + state, tstring(L"APT::Sandbox::User=root")}) {
+            args.insert(args.end(), {L"-o", option});
+        }
         args.insert(args.end(), command.begin(), command.end());
         return tool(L"/usr/bin/apt-get", args, {{L"DEBIAN_FRONTEND", L"noninteractive"}});
     }
+
+    const testsupport::EnvChanges gpgEnv = {{L"GNUPGHOME", path(L"gnupg")}};
 };
 
 TEST_F(AptSites, HoldEveryVersionOfEveryApplicationSigned) {
-    for (const auto& release :
-         {std::make_pair(L"Vt Probe", L"1.0"), std::make_pair(L"Vt Probe", L"2.0"),
-          std::make_pair(L"Vt Other", L"3.1")}) {
-        const Snapshot before = PackFiles::exists(site()) ? snapshot(site()) : Snapshot();
-        const ChildResult published = publish(release.first, release.second);
-        ASSERT_EQ(published.exitCode, 0u) << published.err;
-        // What was published stays, byte for byte.
-        const Snapshot after = snapshot(site());
-        for (const auto& file : before) {
-            if (file.first.find("/pool/") != std::string::npos) {
-                EXPECT_EQ(after.at(file.first), file.second) << file.first;
-            }
-        }
+    const struct {
+        const wchar_t *name, *package, *version;
+    } releases[] = {{L"Vt Probe", L"vt-probe", L"1.0"},
+                    {L"Vt Probe", L"vt-probe", L"2.0"},
+                    {L"Vt Other", L"vt-other", L"3.1"}};
+    for (const auto& release : releases) {
+        ASSERT_EQ(publish(release.name, release.version).exitCode, 0u);
     }
+    // Every version as it was written, named in Packages; nothing left beside the repository.
     const std::string packages =
-        testsupport::readFile(site() + L"/apt/dists/stable/main/binary-amd64/Packages");
-    for (const char* stanza : {"Package: vt-probe\nArchitecture: amd64\nVersion: 1.0\n",
-                               "Package: vt-probe\nArchitecture: amd64\nVersion: 2.0\n",
-                               "Package: vt-other\nArchitecture: amd64\nVersion: 3.1\n",
-                               "Filename: pool/main/v/vt-probe/vt-probe_1.0_amd64.deb\n",
-                               "Filename: pool/main/v/vt-other/vt-other_3.1_amd64.deb\n"}) {
-        EXPECT_TRUE(contains(packages, stanza)) << stanza << packages;
+        testsupport::readFile(site(L"dists/stable/main/binary-amd64/Packages"));
+    for (const auto& release : releases) {
+        const tstring deb = tstring(release.package) + L"_" + release.version + L"_amd64.deb";
+        const tstring pooled = L"pool/main/v/" + tstring(release.package) + L"/" + deb;
+        EXPECT_EQ(testsupport::readFile(site(pooled)),
+                  testsupport::readFile(path(L"out-" + tstring(release.version) + L"/" + deb)));
+        EXPECT_TRUE(contains(packages, "Filename: " + tstrings::toUtf8(pooled) + "\n")) << packages;
     }
-    EXPECT_EQ(testsupport::readFile(site() + L"/apt/pool/main/v/vt-probe/vt-probe_2.0_amd64.deb"),
-              testsupport::readFile(path(L"out-2.0/vt-probe_2.0_amd64.deb")));
-    const std::string release = testsupport::readFile(site() + L"/apt/dists/stable/Release");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(PackFiles::fsPath(path(L"site"))),
+                            std::filesystem::directory_iterator()),
+              1);
+    const std::string release = testsupport::readFile(site(L"dists/stable/Release"));
     for (const char* field :
          {"\nCodename: stable\n", "\nComponents: main\n", "\nSuite: stable\n"}) {
         EXPECT_TRUE(contains(release, field)) << field << release;
     }
-    EXPECT_TRUE(contains(release, " main/binary-amd64/Packages\n")) << release;
-    // KEY.gpg is the one key, binary, and verifies both signatures with nothing else.
-    const ChildResult shown =
-        tool(L"/usr/bin/gpg",
-             {L"--batch", L"--with-colons", L"--show-keys", site() + L"/apt/KEY.gpg"}, gpgEnv());
-    const tstring_array lines = tstrings::split(tstrings::fromUtf8(shown.out), L"\n");
-    EXPECT_EQ(
-        std::count_if(lines.begin(), lines.end(),
-                      [](const tstring& line) { return tstrings::startsWith(line, L"pub:"); }),
-        1)
-        << shown.out;
-    EXPECT_TRUE(contains(shown.out, "Test <t@example.org>")) << shown.out;
-    EXPECT_FALSE(contains(shown.out, "Other")) << shown.out;
-    for (const tstring_array& verify : {tstring_array{site() + L"/apt/dists/stable/InRelease"},
-                                        tstring_array{site() + L"/apt/dists/stable/Release.gpg",
-                                                      site() + L"/apt/dists/stable/Release"}}) {
-        tstring_array args = {L"--keyring", site() + L"/apt/KEY.gpg"};
-        args.insert(args.end(), verify.begin(), verify.end());
-        const ChildResult verified = tool(L"/usr/bin/gpgv", args);
-        EXPECT_EQ(verified.exitCode, 0u) << verified.err;
+    // KEY.gpg: the signing key alone, which verifies both signatures by itself.
+    const std::string keys =
+        tool(L"/usr/bin/gpg", {L"--with-colons", L"--show-keys", site(L"KEY.gpg")}, gpgEnv).out;
+    EXPECT_TRUE(keys.rfind("pub:", 0) == 0 && !contains(keys, "\npub:") && contains(keys, "<t@"))
+        << keys;
+    for (const tstring_array& signature :
+         {tstring_array{site(L"dists/stable/InRelease")},
+          tstring_array{site(L"dists/stable/Release.gpg"), site(L"dists/stable/Release")}}) {
+        tstring_array args = {L"--keyring", site(L"KEY.gpg")};
+        args.insert(args.end(), signature.begin(), signature.end());
+        EXPECT_EQ(tool(L"/usr/bin/gpgv", args).exitCode, 0u);
     }
-    // Nothing but the repository: no staging folder left beside it.
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(PackFiles::fsPath(site())),
-                            std::filesystem::directory_iterator()),
-              1);
 }
 
 TEST_F(AptSites, AFailedPublishLeavesTheSiteAsItWas) {
     ASSERT_EQ(publish(L"Vt Probe", L"1.0").exitCode, 0u);
-    const Snapshot before = snapshot(site());
+    const auto before = snapshot(path(L"site"));
     testsupport::makeDirectories(path(L"failing"));
     testsupport::writeFile(path(L"failing/apt-ftparchive"), "#!/bin/sh\necho broken >&2\nexit 3\n");
     chmod(tstrings::toUtf8(path(L"failing/apt-ftparchive")).c_str(), 0755);
-    const std::string apt = tstrings::toUtf8(site()) + "/apt";
+    const std::string apt = tstrings::toUtf8(path(L"site/apt"));
     const struct {
-        const wchar_t* version;
-        const wchar_t* key;
-        testsupport::EnvChanges env;
+        const wchar_t *version, *key;
+        bool locked, brokenTool;
         std::string error;
     } cases[] = {
-        {L"2.0",
-         L"nobody@example.org",
-         {},
-         "--apt-signing-key nobody@example.org names no secret key in the gpg key ring"},
-        {L"2.0",
-         L"example.org",
-         {},
+        {L"2.0", L"nobody@", false, false,
+         "--apt-signing-key nobody@ names no secret key in the gpg key ring"},
+        {L"2.0", L"example.org", false, false,
          "--apt-signing-key example.org names 2 secret keys: give a fingerprint"},
-        {L"2.0",
-         L"o@example.org",
-         {},
+        {L"2.0", L"o@", false, false,
          "the site's key " + apt + "/KEY.gpg is not the --apt-signing-key, which would sign it"},
-        {L"1.0", L"t@", {}, "vt-probe 1.0 is already published in " + apt},
-        // Fails after the package is written, while the new state is made.
-        {L"2.0",
-         L"t@",
-         {{L"PATH", path(L"failing") + L":/usr/bin:/bin"}},
-         "apt-ftparchive failed with exit code 3: broken"},
+        {L"1.0", L"t@", false, false, "vt-probe 1.0 is already published in " + apt},
+        // These two fail after the package is written.
+        {L"2.0", L"t@", true, false,
+         "cannot lock the site with " + tstrings::toUtf8(path(L"site")) +
+             "/.apt.lock: another run is publishing (remove it if none is)"},
+        {L"2.0", L"t@", false, true, "apt-ftparchive failed with exit code 3: broken"},
     };
     for (const auto& c : cases) {
         std::filesystem::remove_all(PackFiles::fsPath(path(tstring(L"out-") + c.version)));
-        const ChildResult result = publish(L"Vt Probe", c.version, c.key, c.env);
-        EXPECT_EQ(result.exitCode, 1u) << c.error;
+        if (c.locked) {
+            testsupport::makeDirectories(path(L"site/.apt.lock"));
+        }
+        const ChildResult result =
+            publish(L"Vt Probe", c.version, c.key,
+                    (c.brokenTool ? path(L"failing:") : tstring()) + L"/usr/bin:/bin");
+        EXPECT_EQ(result.exitCode, 1u);
         EXPECT_EQ(result.err, "vantrel-pack: " + c.error + "\n");
-        EXPECT_EQ(snapshot(site()), before) << c.error;
+        std::filesystem::remove(PackFiles::fsPath(path(L"site/.apt.lock")));
+        EXPECT_EQ(snapshot(path(L"site")), before) << c.error;
     }
-    // Another run that publishes holds the site.
-    testsupport::makeDirectories(site() + L"/.apt.lock");
-    std::filesystem::remove_all(PackFiles::fsPath(path(L"out-2.0")));
-    EXPECT_EQ(publish(L"Vt Probe", L"2.0").err,
-              "vantrel-pack: cannot lock the site with " + tstrings::toUtf8(site()) +
-                  "/.apt.lock: another run is publishing (remove it if none is)\n");
-    std::filesystem::remove(PackFiles::fsPath(site() + L"/.apt.lock"));
-    EXPECT_EQ(snapshot(site()), before);
-    // Refused before anything is built: a usage error.
-    const ChildResult refused =
-        pack(path(L"dest"), {L"--name", L"Vt Probe", L"--type", L"deb", L"--publish", site()});
-    EXPECT_EQ(refused.exitCode, 2u);
-    EXPECT_TRUE(contains(refused.err,
-                         "vantrel-pack: --publish with --type deb needs --apt-signing-key KEYID\n"))
-        << refused.err;
-    EXPECT_FALSE(PackFiles::exists(path(L"dest")));
 }
 
 TEST_F(AptSites, AptInstallsAndUpgradesFromTheSiteAndRefusesAChangedIndex) {
     if (geteuid() != 0) {
         GTEST_SKIP() << "installing with apt needs root";
     }
-    ASSERT_EQ(publish(L"Vt Probe", L"1.0").exitCode, 0u);
-    const LoopbackServer server(dir.path());
+    const LoopbackServer server(dir.path(), path(L"server.log"));
     const tstring url = server.url() + L"/site";
     const AtEndOfScope remove([] { tool(L"/usr/bin/dpkg", {L"--purge", L"vt-probe"}); });
-    const auto installedVersion = [] {
+    const auto installed = [] {
         return tool(L"/usr/bin/dpkg-query", {L"-W", L"-f=${Version}", L"vt-probe"}).out;
     };
-    for (const tstring_array& command :
-         {tstring_array{L"--error-on=any", L"update"}, tstring_array{L"install", L"vt-probe"}}) {
-        const ChildResult result = apt(command, url);
-        ASSERT_EQ(result.exitCode, 0u) << result.out << result.err;
+    for (const tstring version : {L"1.0", L"2.0"}) {
+        ASSERT_EQ(publish(L"Vt Probe", version).exitCode, 0u);
+        for (const tstring_array& command :
+             {tstring_array{L"--error-on=any", L"update"},
+              tstring_array{L"install", L"--only-upgrade", L"vt-probe"}}) {
+            const tstring_array first = {L"install", L"vt-probe"};
+            const ChildResult result =
+                apt(version == L"1.0" && command[0] == L"install" ? first : command, url);
+            ASSERT_EQ(result.exitCode, 0u) << result.out << result.err;
+        }
+        EXPECT_EQ(installed(), tstrings::toUtf8(version));
     }
-    EXPECT_EQ(installedVersion(), "1.0");
-
-    ASSERT_EQ(publish(L"Vt Probe", L"2.0").exitCode, 0u);
-    for (const tstring_array& command :
-         {tstring_array{L"--error-on=any", L"update"},
-          tstring_array{L"install", L"--only-upgrade", L"vt-probe"}}) {
-        const ChildResult result = apt(command, url);
-        ASSERT_EQ(result.exitCode, 0u) << result.out << result.err;
-    }
-    EXPECT_EQ(installedVersion(), "2.0");
-
     // A Packages changed after signing no longer matches the signed Release.
-    const tstring packages = site() + L"/apt/dists/stable/main/binary-amd64/Packages";
-    std::string changed = testsupport::readFile(packages);
-    changed.replace(changed.find("Version: 2.0"), 12, "Version: 9.0");
-    testsupport::writeFile(packages, changed);
+    std::string changed = testsupport::readFile(site(L"dists/stable/main/binary-amd64/Packages"));
+    testsupport::writeFile(site(L"dists/stable/main/binary-amd64/Packages"),
+                           changed.replace(changed.find("Version: 2.0"), 12, "Version: 9.0"));
     std::filesystem::remove_all(PackFiles::fsPath(path(L"apt-state/lists")));
     const ChildResult refused = apt({L"--error-on=any", L"update"}, url);
-    EXPECT_NE(refused.exitCode, 0u) << refused.out;
-    EXPECT_TRUE(contains(refused.out + refused.err, "Hash Sum mismatch") ||
-                contains(refused.out + refused.err, "unexpected size"))
+    EXPECT_NE(refused.exitCode, 0u);
+    EXPECT_TRUE(contains(refused.out + refused.err, "Hash Sum mismatch"))
         << refused.out << refused.err;
-    EXPECT_FALSE(contains(apt({L"install", L"--only-upgrade", L"vt-probe"}, url).out, "9.0"));
-    EXPECT_EQ(installedVersion(), "2.0");
+    EXPECT_EQ(installed(), "2.0");
 }
 
 } // namespace
