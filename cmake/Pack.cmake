@@ -10,14 +10,15 @@ else()
 endif()
 
 file(GLOB VANTREL_PACK_SOURCES CONFIGURE_DEPENDS ${SRC}/share/native/pack/*.cpp
-  ${SRC}/share/native/pack/packages/*.cpp)
+  ${SRC}/share/native/pack/packages/*.cpp ${SRC}/share/native/pack/site/*.cpp)
 add_library(vtpack STATIC ${VANTREL_PACK_SOURCES})
 # The host is the pack floor's platform file; the entry is the executable's alone.
 vantrel_platform_sources(vtpack pack)
 get_target_property(pack_sources vtpack SOURCES)
 list(REMOVE_ITEM pack_sources ${pack_main})
 set_property(TARGET vtpack PROPERTY SOURCES ${pack_sources})
-target_include_directories(vtpack PUBLIC ${SRC}/share/native/pack ${SRC}/share/native/pack/packages)
+target_include_directories(vtpack PUBLIC ${SRC}/share/native/pack ${SRC}/share/native/pack/packages
+  ${SRC}/share/native/pack/site)
 target_link_libraries(vtpack PUBLIC vtapplauncher vtpe)
 target_compile_definitions(vtpack PRIVATE VANTREL_VERSION="${VANTREL_VERSION}")
 

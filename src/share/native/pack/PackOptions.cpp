@@ -129,6 +129,13 @@ const PackOption signPasswordEnv = {L"--sign-password-env", "VAR",
                                     "the environment variable that holds the password", K::Single};
 const PackOption timestampUrl = {L"--timestamp-url", "URL",
                                  "a time-stamping server for the signatures", K::Single};
+// The release site
+const PackOption publish = {L"--publish", "SITE",
+                            "also adds the package to this release site folder", K::Single};
+const PackOption updateKey = {L"--update-key", "FILE",
+                              "msi, zip: the ECDSA P-256 private key (PEM) that signs the\n"
+                              "site's update metadata",
+                              K::Single};
 const PackOption quiet = {L"--quiet", nullptr, "prints nothing but errors", K::Flag};
 const PackOption help = {L"--help", nullptr, nullptr, K::Flag, K::SameLine};
 const PackOption version = {L"--version", nullptr, "", K::Flag};
@@ -156,7 +163,8 @@ const PackOption* const optionTable[] = {
     &PackOpt::upgradeCode,  &PackOpt::linuxPackageName,
     &PackOpt::maintainer,   &PackOpt::desktopEntry,
     &PackOpt::signPkcs12,   &PackOpt::signPasswordEnv,
-    &PackOpt::timestampUrl, &PackOpt::quiet,
+    &PackOpt::timestampUrl, &PackOpt::publish,
+    &PackOpt::updateKey,    &PackOpt::quiet,
     &PackOpt::help,         &PackOpt::version,
 };
 
@@ -460,6 +468,9 @@ void readPackage(const OptionValues& values, PackOptions& options) {
     package.signPkcs12 = single(values, PackOpt::signPkcs12);
     package.signPasswordEnv = single(values, PackOpt::signPasswordEnv);
     package.timestampUrl = single(values, PackOpt::timestampUrl);
+    // The release site
+    package.publish = single(values, PackOpt::publish);
+    package.updateKey = single(values, PackOpt::updateKey);
 }
 
 } // namespace

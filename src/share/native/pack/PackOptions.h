@@ -52,6 +52,8 @@ extern const PackOption name, input, dest, replace, mainJar, mainClass, module, 
     jmods, addModules, extraModules, noProviderModules, target, launcher, icon, appVersion, vendor,
     description, copyright, type, perUser, desktopShortcut, upgradeCode, linuxPackageName,
     maintainer, desktopEntry, signPkcs12, signPasswordEnv, timestampUrl, quiet, help, version;
+// The release site
+extern const PackOption publish, updateKey;
 } // namespace PackOpt
 
 struct PackOptions {

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "PackOptions.h"
+#include "UpdateSite.h"
 
 namespace {
 
@@ -179,6 +180,7 @@ void resolvePackageOptions(PackOptions& options,
                   {&PackOpt::linuxPackageName, &PackOpt::maintainer, &PackOpt::desktopEntry},
                   given);
     checkSigning(options, given);
+    UpdateSite::checkOptions(options, given);
     checkTexts(options);
     checkVersion(options);
     if (type == PackageType::Msi) {

@@ -22,6 +22,9 @@ struct PackageOptions {
     tstring signPkcs12;
     tstring signPasswordEnv;
     tstring timestampUrl;
+    // The release site
+    tstring publish;
+    tstring updateKey;
 };
 
 // Null for an unknown --type text.

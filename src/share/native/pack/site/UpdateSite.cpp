@@ -1,0 +1,275 @@
+#include "UpdateSite.h"
+
+#include <ctime>
+#include <filesystem>
+
+#include "ErrorHandling.h"
+#include "FileUtils.h"
+#include "PackFiles.h"
+#include "PackOptions.h"
+#include "PackageTools.h"
+#include "StagingImage.h"
+#include "Toolbox.h"
+#include "UpdateMetadata.h"
+
+namespace fs = std::filesystem;
+using UpdateMetadata::Document;
+
+namespace {
+
+[[noreturn]] void usageError(const tstrings::TextBuilder& message) {
+    VT_RAISE(UsageError(message.utf8()));
+}
+
+[[noreturn]] void usageError(const char* message) {
+    VT_RAISE(UsageError(message));
+}
+
+bool isWindowsPackage(PackageType type) {
+    return type == PackageType::Msi || type == PackageType::Zip;
+}
+
+bool asked(const PackOptions& options) {
+    return isWindowsPackage(options.package.type) && !options.package.publish.empty();
+}
+
+tstring openssl() {
+    return PackageTools::find(L"openssl", L"--update-key", L"openssl");
+}
+
+// A SubjectPublicKeyInfo of a P-256 key holds exactly this before its uncompressed point.
+const std::string p256Prefix("\x30\x59\x30\x13\x06\x07\x2a\x86\x48\xce\x3d\x02\x01\x06\x08\x2a"
+                             "\x86\x48\xce\x3d\x03\x01\x07\x03\x42\x00\x04",
+                             27);
+
+// The private key stays in the user's file: only openssl reads it, and only its public half
+// is kept.
+class UpdateKey {
+public:
+    explicit UpdateKey(const tstring& file) : file(file) {
+        try {
+            publicDer = PackageTools::run(openssl(), {L"pkey", L"-in", file, L"-passin", L"pass:",
+                                                      L"-pubout", L"-outform", L"DER"});
+        } catch (const VtErrorBase& error) {
+            VT_RAISE(tstrings::TextBuilder() << L"cannot read the key of --update-key " << file
+                                             << L": " << tstrings::fromUtf8(error.bareMessage()));
+        }
+        if (publicDer.size() != p256Prefix.size() + 64 || publicDer.compare(0, 27, p256Prefix)) {
+            VT_RAISE(tstrings::TextBuilder()
+                     << L"the key of --update-key is no ECDSA P-256 key: " << file);
+        }
+    }
+
+    // r||s of the SHA-256 signature of the file's bytes.
+    std::string sign(const tstring& signedFile) const {
+        return UpdateMetadata::derToRaw(PackageTools::run(
+            openssl(), {L"dgst", L"-sha256", L"-sign", file, L"-passin", L"pass:", signedFile}));
+    }
+
+    bool verifies(const std::string& bytes, const std::string& rawSignature,
+                  const tstring& workDir) const {
+        const tstring data = FileUtils::joinPath(workDir, L"signed");
+        const tstring signature = FileUtils::joinPath(workDir, L"signature");
+        const tstring key = FileUtils::joinPath(workDir, L"public.der");
+        PackFiles::writeFile(data, bytes);
+        PackFiles::writeFile(signature, UpdateMetadata::rawToDer(rawSignature));
+        PackFiles::writeFile(key, publicDer);
+        return PackageTools::runUnchecked(openssl(),
+                                          {L"dgst", L"-sha256", L"-verify", key, L"-keyform",
+                                           L"DER", L"-signature", signature, data})
+                   .exitCode == 0;
+    }
+
+private:
+    tstring file;
+    std::string publicDer;
+};
+
+// A URL path segment: UTF-8, every byte but the unreserved ones as %XX.
+tstring urlSegment(const tstring& text) {
+    tstring result;
+    for (const unsigned char c : tstrings::toUtf8(text)) {
+        const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                           (c >= '0' && c <= '9') || tstring(L"-._~").find(c) != tstring::npos;
+        result += plain ? tstring(1, c) : tstrings::format(L"%%%02X", c);
+    }
+    return result;
+}
+
+struct SitePaths {
+    tstring dir;
+    tstring fileName;
+    tstring package;
+    tstring metadata;
+    tstring url;
+};
+
+SitePaths sitePaths(const PackOptions& options) {
+    SitePaths paths;
+    paths.dir = FileUtils::PathBuilder() << options.package.publish << L"windows" << options.name;
+    paths.fileName = PackageNames::outputName(options);
+    paths.package = FileUtils::joinPath(paths.dir, paths.fileName);
+    const tstring type = options.package.type == PackageType::Msi ? L"msi" : L"zip";
+    paths.metadata = FileUtils::joinPath(paths.dir, L"update-" + type + L".txt");
+    paths.url = L"windows/" + urlSegment(options.name) + L"/" + urlSegment(paths.fileName);
+    return paths;
+}
+
+// The metadata that the site has for the application, verified with the key; sequence 0 when
+// there is none.
+Document newestPublished(const PackOptions& options, const UpdateKey& key, const SitePaths& paths) {
+    if (!PackFiles::exists(paths.metadata)) {
+        return Document();
+    }
+    const UpdateMetadata::Signed found =
+        UpdateMetadata::parse(PackFiles::readFile(paths.metadata), paths.metadata);
+    const StagingImage work(paths.dir, L"verify");
+    if (!key.verifies(found.signedPart, found.rawSignature, work.root())) {
+        VT_RAISE(tstrings::TextBuilder()
+                 << paths.metadata << L" is not signed with the key of --update-key");
+    }
+    if (found.document.name != options.name) {
+        VT_RAISE(tstrings::TextBuilder()
+                 << paths.metadata << L" is the metadata of " << found.document.name);
+    }
+    return found.document;
+}
+
+// A site never goes back to an older version, nor to another with the same numbers.
+void checkNewer(const PackOptions& options, const Document& newest) {
+    UpdateMetadata::VersionOrder next;
+    UpdateMetadata::VersionOrder last;
+    const tstring version = PackageNames::versionText(options);
+    if (newest.sequence == 0 || !UpdateMetadata::versionOrder(version, next) ||
+        !UpdateMetadata::versionOrder(newest.version, last)) {
+        return;
+    }
+    if (next < last || (next == last && version != newest.version)) {
+        VT_RAISE(tstrings::TextBuilder()
+                 << L"the site's newest " << options.name << L" is " << newest.version << L": "
+                 << version << L" is not newer and is not published");
+    }
+}
+
+std::string sha256(const tstring& file) {
+    const std::string out = PackageTools::run(openssl(), {L"dgst", L"-sha256", L"-r", file});
+    return out.substr(0, 64);
+}
+
+// Puts a copy of file at target unless the same bytes are there; true when it added one.
+bool placePackage(const tstring& file, const tstring& target, const tstring& workDir) {
+    if (PackFiles::exists(target)) {
+        if (PackFiles::readFile(target) != PackFiles::readFile(file)) {
+            VT_RAISE(tstrings::TextBuilder()
+                     << target << L" already exists with other contents and is not replaced");
+        }
+        return false;
+    }
+    const tstring copy = FileUtils::joinPath(workDir, FileUtils::lastComponent(target));
+    PackFiles::copyFile(file, copy);
+    std::error_code error;
+    PackFiles::renameNoReplace(copy, target, error);
+    if (error) {
+        VT_RAISE(tstrings::TextBuilder()
+                 << L"cannot add " << target << L" to the site: " << error.message());
+    }
+    return true;
+}
+
+Document nextDocument(const PackOptions& options, const SitePaths& paths, const Document& newest) {
+    Document next;
+    next.name = options.name;
+    next.type = options.package.type == PackageType::Msi ? L"msi" : L"zip";
+    next.version = PackageNames::versionText(options);
+    UpdateMetadata::VersionOrder order;
+    UpdateMetadata::versionOrder(next.version, order);
+    next.order = UpdateMetadata::orderText(order);
+    next.sequence = newest.sequence + 1;
+    next.published = std::max<std::int64_t>(std::time(nullptr), newest.published);
+    next.url = paths.url;
+    next.size = fs::file_size(PackFiles::fsPath(paths.package));
+    next.sha256 = sha256(paths.package);
+    return next;
+}
+
+void writeMetadata(const UpdateKey& key, const Document& document, const SitePaths& paths,
+                   const tstring& workDir) {
+    const std::string signedPart = UpdateMetadata::signedPart(document);
+    const tstring signedFile = FileUtils::joinPath(workDir, L"signed");
+    PackFiles::writeFile(signedFile, signedPart);
+    const tstring written = FileUtils::joinPath(workDir, FileUtils::lastComponent(paths.metadata));
+    PackFiles::writeFile(written, UpdateMetadata::withSignature(signedPart, key.sign(signedFile)));
+    std::error_code error;
+    fs::rename(PackFiles::fsPath(written), PackFiles::fsPath(paths.metadata), error);
+    if (error) {
+        VT_RAISE(tstrings::TextBuilder()
+                 << L"cannot write " << paths.metadata << L": " << error.message());
+    }
+}
+
+} // namespace
+
+namespace UpdateSite {
+
+void checkOptions(const PackOptions& options, const std::function<bool(const PackOption&)>& given) {
+    const PackageType type = options.package.type;
+    const std::pair<const PackOption*, const tstring*> values[] = {
+        {&PackOpt::publish, &options.package.publish},
+        {&PackOpt::updateKey, &options.package.updateKey}};
+    for (const auto& value : values) {
+        if (given(*value.first) && value.second->empty()) {
+            usageError(tstrings::TextBuilder() << value.first->name << L" needs a value");
+        }
+    }
+    if (given(PackOpt::publish) && type == PackageType::Image) {
+        usageError("--publish needs --type msi, deb or zip");
+    }
+    if (given(PackOpt::updateKey) && !isWindowsPackage(type)) {
+        usageError("--update-key: only with --type msi or zip");
+    }
+    if (given(PackOpt::publish) && isWindowsPackage(type) && !given(PackOpt::updateKey)) {
+        usageError("--publish with --type msi or zip needs --update-key");
+    }
+    if (given(PackOpt::updateKey) && !given(PackOpt::publish)) {
+        usageError("--update-key needs --publish");
+    }
+    UpdateMetadata::VersionOrder order;
+    if (asked(options) &&
+        !UpdateMetadata::versionOrder(PackageNames::versionText(options), order)) {
+        usageError(tstrings::TextBuilder()
+                   << L"--app-version must start with A[.B[.C]] to be published, A and B up to "
+                      L"255, C up to 65535: \""
+                   << PackageNames::versionText(options) << L"\"");
+    }
+}
+
+void check(const PackOptions& options) {
+    if (!asked(options)) {
+        return;
+    }
+    const UpdateKey key(options.package.updateKey);
+    checkNewer(options, newestPublished(options, key, sitePaths(options)));
+}
+
+void publish(const PackOptions& options, const tstring& file) {
+    if (!asked(options)) {
+        return;
+    }
+    const UpdateKey key(options.package.updateKey);
+    const SitePaths paths = sitePaths(options);
+    // Makes the folders that are missing, and removes them again when they stay empty.
+    const StagingImage work(paths.dir, L"publish");
+    const Document newest = newestPublished(options, key, paths);
+    checkNewer(options, newest);
+    bool added = placePackage(file, paths.package, work.root());
+    const AtEndOfScope undo([&] {
+        std::error_code ignored;
+        if (added) {
+            fs::remove(PackFiles::fsPath(paths.package), ignored);
+        }
+    });
+    writeMetadata(key, nextDocument(options, paths, newest), paths, work.root());
+    added = false;
+}
+
+} // namespace UpdateSite

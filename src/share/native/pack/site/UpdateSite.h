@@ -1,0 +1,26 @@
+#ifndef VANTREL_UPDATESITE_H
+#define VANTREL_UPDATESITE_H
+
+#include <functional>
+
+#include "tstrings.h"
+
+struct PackOptions;
+struct PackOption;
+
+// The Windows packages (msi, zip) of a release site: SITE/windows/NAME/ holds every version
+// published and update-TYPE.txt, the signed metadata naming the newest (UpdateMetadata).
+namespace UpdateSite {
+
+// Usage errors of --publish and --update-key, from the command line alone.
+void checkOptions(const PackOptions& options, const std::function<bool(const PackOption&)>& given);
+// Before anything is built: openssl is there, the key is ECDSA P-256, and the site takes this
+// version (its metadata verifies with the key and names no newer one).
+void check(const PackOptions& options);
+// Adds the finished package at file to the site, then the metadata naming it; a failure
+// leaves the site as it was.
+void publish(const PackOptions& options, const tstring& file);
+
+} // namespace UpdateSite
+
+#endif
