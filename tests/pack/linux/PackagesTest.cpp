@@ -409,14 +409,18 @@ TEST_F(Site, RefusalsAreUsageErrorsBeforeAnything) {
     } table[] = {
         {{L"--type", L"zip", L"--publish", site()},
          "--publish with --type msi or zip needs --update-key"},
-        {{L"--type", L"zip", L"--update-key", key}, "--update-key needs --publish"},
+        {{L"--type", L"zip", L"--update-key", key}, "--update-key needs --publish or --update-url"},
+        {{L"--type", L"zip", L"--update-url", L"https://example.com/", L"--update-key", key},
+         "--update-url: only with --type msi"},
+        {{L"--type", L"zip", L"--publish", site(), L"--update-key", key, L"--update-mode", L"auto"},
+         "--update-mode needs --update-url"},
         {{L"--publish", site(), L"--update-key", key}, "--publish needs --type msi, deb or zip"},
         {{L"--type", L"deb", L"--publish", site(), L"--update-key", key},
          "--update-key: only with --type msi or zip"},
         {{L"--type", L"zip", L"--publish", L"", L"--update-key", key}, "--publish needs a value"},
         {{L"--type", L"zip", L"--publish", site(), L"--update-key", key, L"--app-version",
           L"1000.0"},
-         "--app-version must start with A[.B[.C]] to be published, A and B up to 255, C up to "
+         "--app-version must start with A[.B[.C]] for updates, A and B up to 255, C up to "
          "65535: \"1000.0\""},
     };
     for (const auto& c : table) {

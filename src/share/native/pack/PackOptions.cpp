@@ -136,6 +136,14 @@ const PackOption updateKey = {L"--update-key", "FILE",
                               "msi, zip: the ECDSA P-256 private key (PEM) that signs the\n"
                               "site's update metadata",
                               K::Single};
+const PackOption updateUrl = {
+    L"--update-url", "URL", "msi: the site's address that the launcher checks (https)", K::Single};
+const PackOption updateCheck = {L"--update-check", "every-start|daily|weekly|never", nullptr,
+                                K::Single, K::NextLine};
+const PackOption updateMode = {L"--update-mode", "auto|ask",
+                               "how often, and whether to install without asking\n"
+                               "(default: daily, ask)",
+                               K::Single};
 const PackOption quiet = {L"--quiet", nullptr, "prints nothing but errors", K::Flag};
 const PackOption help = {L"--help", nullptr, nullptr, K::Flag, K::SameLine};
 const PackOption version = {L"--version", nullptr, "", K::Flag};
@@ -164,8 +172,10 @@ const PackOption* const optionTable[] = {
     &PackOpt::maintainer,   &PackOpt::desktopEntry,
     &PackOpt::signPkcs12,   &PackOpt::signPasswordEnv,
     &PackOpt::timestampUrl, &PackOpt::publish,
-    &PackOpt::updateKey,    &PackOpt::quiet,
-    &PackOpt::help,         &PackOpt::version,
+    &PackOpt::updateKey,    &PackOpt::updateUrl,
+    &PackOpt::updateCheck,  &PackOpt::updateMode,
+    &PackOpt::quiet,        &PackOpt::help,
+    &PackOpt::version,
 };
 
 const std::size_t helpColumn = 27;
@@ -471,6 +481,9 @@ void readPackage(const OptionValues& values, PackOptions& options) {
     // The release site
     package.publish = single(values, PackOpt::publish);
     package.updateKey = single(values, PackOpt::updateKey);
+    package.updateUrl = single(values, PackOpt::updateUrl);
+    package.updateCheck = single(values, PackOpt::updateCheck);
+    package.updateMode = single(values, PackOpt::updateMode);
 }
 
 } // namespace

@@ -53,7 +53,7 @@ extern const PackOption name, input, dest, replace, mainJar, mainClass, module, 
     description, copyright, type, perUser, desktopShortcut, upgradeCode, linuxPackageName,
     maintainer, desktopEntry, signPkcs12, signPasswordEnv, timestampUrl, quiet, help, version;
 // The release site
-extern const PackOption publish, updateKey;
+extern const PackOption publish, updateKey, updateUrl, updateCheck, updateMode;
 } // namespace PackOpt
 
 struct PackOptions {

@@ -180,7 +180,7 @@ void resolvePackageOptions(PackOptions& options,
                   {&PackOpt::linuxPackageName, &PackOpt::maintainer, &PackOpt::desktopEntry},
                   given);
     checkSigning(options, given);
-    UpdateSite::checkOptions(options, given);
+    UpdateSite::resolveOptions(options, given);
     checkTexts(options);
     checkVersion(options);
     if (type == PackageType::Msi) {

@@ -25,6 +25,11 @@ struct PackageOptions {
     // The release site
     tstring publish;
     tstring updateKey;
+    tstring updateUrl;       // resolved: ends with '/'
+    tstring updateCheck;     // resolved: the default when not given
+    tstring updateMode;      // resolved: the default when not given
+    tstring updateMetadata;  // resolved: its URL relative to --update-url
+    tstring updatePublicKey; // hex of the key's X and Y, found before building
 };
 
 // Null for an unknown --type text.

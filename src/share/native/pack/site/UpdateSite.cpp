@@ -80,6 +80,9 @@ public:
                    .exitCode == 0;
     }
 
+    // X||Y, 32 bytes each: what CNG's BCRYPT_ECCPUBLIC_BLOB holds after its header.
+    std::string point() const { return publicDer.substr(p256Prefix.size()); }
+
 private:
     tstring file;
     std::string publicDer;
@@ -96,6 +99,19 @@ tstring urlSegment(const tstring& text) {
     return result;
 }
 
+tstring typeName(PackageType type) {
+    return type == PackageType::Msi ? L"msi" : L"zip";
+}
+
+// Relative to the site.
+tstring appUrl(const PackOptions& options) {
+    return L"windows/" + urlSegment(options.name) + L"/";
+}
+
+tstring metadataName(PackageType type) {
+    return L"update-" + typeName(type) + L".txt";
+}
+
 struct SitePaths {
     tstring dir;
     tstring fileName;
@@ -109,9 +125,8 @@ SitePaths sitePaths(const PackOptions& options) {
     paths.dir = FileUtils::PathBuilder() << options.package.publish << L"windows" << options.name;
     paths.fileName = PackageNames::outputName(options);
     paths.package = FileUtils::joinPath(paths.dir, paths.fileName);
-    const tstring type = options.package.type == PackageType::Msi ? L"msi" : L"zip";
-    paths.metadata = FileUtils::joinPath(paths.dir, L"update-" + type + L".txt");
-    paths.url = L"windows/" + urlSegment(options.name) + L"/" + urlSegment(paths.fileName);
+    paths.metadata = FileUtils::joinPath(paths.dir, metadataName(options.package.type));
+    paths.url = appUrl(options) + urlSegment(paths.fileName);
     return paths;
 }
 
@@ -179,7 +194,7 @@ bool placePackage(const tstring& file, const tstring& target, const tstring& wor
 Document nextDocument(const PackOptions& options, const SitePaths& paths, const Document& newest) {
     Document next;
     next.name = options.name;
-    next.type = options.package.type == PackageType::Msi ? L"msi" : L"zip";
+    next.type = typeName(options.package.type);
     next.version = PackageNames::versionText(options);
     UpdateMetadata::VersionOrder order;
     UpdateMetadata::versionOrder(next.version, order);
@@ -207,20 +222,22 @@ void writeMetadata(const UpdateKey& key, const Document& document, const SitePat
     }
 }
 
-} // namespace
-
-namespace UpdateSite {
-
-void checkOptions(const PackOptions& options, const std::function<bool(const PackOption&)>& given) {
-    const PackageType type = options.package.type;
+void checkValues(const PackageOptions& package,
+                 const std::function<bool(const PackOption&)>& given) {
     const std::pair<const PackOption*, const tstring*> values[] = {
-        {&PackOpt::publish, &options.package.publish},
-        {&PackOpt::updateKey, &options.package.updateKey}};
+        {&PackOpt::publish, &package.publish},
+        {&PackOpt::updateKey, &package.updateKey},
+        {&PackOpt::updateUrl, &package.updateUrl},
+        {&PackOpt::updateCheck, &package.updateCheck},
+        {&PackOpt::updateMode, &package.updateMode}};
     for (const auto& value : values) {
         if (given(*value.first) && value.second->empty()) {
             usageError(tstrings::TextBuilder() << value.first->name << L" needs a value");
         }
     }
+}
+
+void checkCombinations(PackageType type, const std::function<bool(const PackOption&)>& given) {
     if (given(PackOpt::publish) && type == PackageType::Image) {
         usageError("--publish needs --type msi, deb or zip");
     }
@@ -230,17 +247,106 @@ void checkOptions(const PackOptions& options, const std::function<bool(const Pac
     if (given(PackOpt::publish) && isWindowsPackage(type) && !given(PackOpt::updateKey)) {
         usageError("--publish with --type msi or zip needs --update-key");
     }
-    if (given(PackOpt::updateKey) && !given(PackOpt::publish)) {
-        usageError("--update-key needs --publish");
+    if (given(PackOpt::updateKey) && !given(PackOpt::publish) && !given(PackOpt::updateUrl)) {
+        usageError("--update-key needs --publish or --update-url");
     }
-    UpdateMetadata::VersionOrder order;
-    if (asked(options) &&
-        !UpdateMetadata::versionOrder(PackageNames::versionText(options), order)) {
+    // The launcher's updates run the installer.
+    if (given(PackOpt::updateUrl) && type != PackageType::Msi) {
+        usageError("--update-url: only with --type msi");
+    }
+    if (given(PackOpt::updateUrl) && !given(PackOpt::updateKey)) {
+        usageError("--update-url needs --update-key");
+    }
+    for (const PackOption* option : {&PackOpt::updateCheck, &PackOpt::updateMode}) {
+        if (given(*option) && !given(PackOpt::updateUrl)) {
+            usageError(tstrings::TextBuilder() << option->name << L" needs --update-url");
+        }
+    }
+}
+
+// One of choices; the first when none is given.
+tstring choice(const PackOption& option, const tstring& value,
+               std::initializer_list<const wchar_t*> choices) {
+    if (value.empty()) {
+        return *choices.begin();
+    }
+    tstring names;
+    for (const wchar_t* name : choices) {
+        if (value == name) {
+            return value;
+        }
+        names += (names.empty() ? L"" : L", ") + tstring(name);
+    }
+    usageError(tstrings::TextBuilder()
+               << option.name << L" must be one of " << names << L": \"" << value << L"\"");
+}
+
+tstring lowerAscii(tstring text) {
+    for (wchar_t& c : text) {
+        c = c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c;
+    }
+    return text;
+}
+
+// https://HOST[:PORT][/PATH], or http to a loopback host, which no one else can answer; no
+// user name or password, which would lie in the configuration for all to read. Ends with '/',
+// so that the metadata's relative URLs resolve below it.
+tstring checkedUrl(const tstring& url) {
+    const std::size_t schemeEnd = url.find(L"://");
+    const tstring scheme = lowerAscii(url.substr(0, schemeEnd));
+    const std::size_t hostStart = schemeEnd == tstring::npos ? 0 : schemeEnd + 3;
+    const std::size_t hostEnd = std::min(url.find_first_of(L"/?#", hostStart), url.size());
+    const tstring authority = lowerAscii(url.substr(hostStart, hostEnd - hostStart));
+    const tstring host = authority.substr(0, authority.rfind(L':'));
+    const tstring port = authority.substr(std::min(host.size() + 1, authority.size()));
+    bool usable = schemeEnd != tstring::npos && !host.empty() &&
+                  authority.find(L'@') == tstring::npos &&
+                  port.find_first_not_of(L"0123456789") == tstring::npos &&
+                  (scheme == L"https" ||
+                   (scheme == L"http" && (host == L"127.0.0.1" || host == L"localhost")));
+    for (const wchar_t c : url) {
+        usable = usable && c > 0x20 && c < 0x7F;
+    }
+    if (!usable) {
         usageError(tstrings::TextBuilder()
-                   << L"--app-version must start with A[.B[.C]] to be published, A and B up to "
-                      L"255, C up to 65535: \""
-                   << PackageNames::versionText(options) << L"\"");
+                   << L"--update-url must be https://HOST/PATH (http only to 127.0.0.1 or "
+                      L"localhost), ASCII without spaces or a user name: \""
+                   << url << L"\"");
     }
+    return url.back() == L'/' ? url : url + L'/';
+}
+
+} // namespace
+
+namespace UpdateSite {
+
+void resolveOptions(PackOptions& options, const std::function<bool(const PackOption&)>& given) {
+    PackageOptions& package = options.package;
+    checkValues(package, given);
+    checkCombinations(package.type, given);
+    if (given(PackOpt::updateUrl)) {
+        package.updateUrl = checkedUrl(package.updateUrl);
+        package.updateMetadata = appUrl(options) + metadataName(package.type);
+    }
+    package.updateCheck = choice(PackOpt::updateCheck, package.updateCheck,
+                                 {L"daily", L"every-start", L"weekly", L"never"});
+    package.updateMode = choice(PackOpt::updateMode, package.updateMode, {L"ask", L"auto"});
+    UpdateMetadata::VersionOrder order;
+    const tstring version = PackageNames::versionText(options);
+    if ((asked(options) || given(PackOpt::updateUrl)) &&
+        !UpdateMetadata::versionOrder(version, order)) {
+        usageError(tstrings::TextBuilder()
+                   << L"--app-version must start with A[.B[.C]] for updates, A and B up to "
+                      L"255, C up to 65535: \""
+                   << version << L"\"");
+    }
+}
+
+tstring publicKey(const PackOptions& options) {
+    if (options.package.updateUrl.empty()) {
+        return tstring();
+    }
+    return tstrings::fromUtf8(UpdateMetadata::hex(UpdateKey(options.package.updateKey).point()));
 }
 
 void check(const PackOptions& options) {

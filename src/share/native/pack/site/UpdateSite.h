@@ -12,8 +12,11 @@ struct PackOption;
 // published and update-TYPE.txt, the signed metadata naming the newest (UpdateMetadata).
 namespace UpdateSite {
 
-// Usage errors of --publish and --update-key, from the command line alone.
-void checkOptions(const PackOptions& options, const std::function<bool(const PackOption&)>& given);
+// Usage errors of --publish and the --update-* options, from the command line alone; fills in
+// their defaults.
+void resolveOptions(PackOptions& options, const std::function<bool(const PackOption&)>& given);
+// The public key of --update-key as the launcher's configuration holds it, when it needs one.
+tstring publicKey(const PackOptions& options);
 // Before anything is built: openssl is there, the key is ECDSA P-256, and the site takes this
 // version (its metadata verifies with the key and names no newer one).
 void check(const PackOptions& options);
