@@ -282,10 +282,11 @@ protected:
 
     ChildResult publish(const tstring& name, const tstring& version, const tstring& key,
                         const testsupport::EnvChanges& env = {}) const {
+        // The site as a relative path, as users give it.
         return pack(path(L"dest" + std::to_wstring(++runs)),
                     {L"--name", name, L"--runtime", linkedRuntime(), L"--type", L"zip",
-                     L"--app-version", version, L"--publish", site(), L"--update-key", key},
-                    env);
+                     L"--app-version", version, L"--publish", L"site", L"--update-key", key},
+                    env, dir.path());
     }
 
     std::map<std::string, std::string> listing() const {

@@ -122,7 +122,8 @@ struct SitePaths {
 
 SitePaths sitePaths(const PackOptions& options) {
     SitePaths paths;
-    paths.dir = FileUtils::PathBuilder() << options.package.publish << L"windows" << options.name;
+    paths.dir = FileUtils::PathBuilder()
+                << PackFiles::normalPath(options.package.publish) << L"windows" << options.name;
     paths.fileName = PackageNames::outputName(options);
     paths.package = FileUtils::joinPath(paths.dir, paths.fileName);
     paths.metadata = FileUtils::joinPath(paths.dir, metadataName(options.package.type));
