@@ -1,11 +1,11 @@
 #include "RuntimeLinker.h"
 
+#include "RuntimeRelease.h"
 #include "ErrorHandling.h"
 #include "FileUtils.h"
 #include "JarManifest.h"
 #include "PackFiles.h"
 #include "PackHost.h"
-#include "RuntimeRelease.h"
 #include "SysInfo.h"
 
 #include <algorithm>
@@ -91,8 +91,8 @@ tstring_array jmodNamesIn(const tstring& dir) {
 
 // The "MODULES" line of a runtime's release file: what a JDK without jmods links from.
 tstring_array modulesOfRelease(const tstring& jdk) {
-    const tstring value =
-        trimmed(tstrings::fromUtf8(RuntimeRelease::property(RuntimeRelease::read(jdk), "MODULES")));
+    const tstring value = trimmed(
+        tstrings::fromUtf8(RuntimeRelease::property(RuntimeRelease::read(jdk), "MODULES")));
     return value.empty() ? tstring_array() : tstrings::split(value, L" ");
 }
 
