@@ -396,6 +396,17 @@ TEST_F(Site, FailedPublishLeavesTheSiteAsItWas) {
         EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
         EXPECT_EQ(listing(), before) << c.error;
     }
+    // Metadata that lost its signature line is no one's to replace.
+    const tstring metadata = path(L"site/windows/App/update-zip.txt");
+    const std::string signedText = testsupport::readFile(metadata);
+    testsupport::writeFile(metadata, signedText.substr(0, signedText.rfind("signature=")));
+    const auto truncated = listing();
+    EXPECT_EQ(publish(L"App", L"3.0", key).err,
+              "vantrel-pack: " + siteDir +
+                  "/windows/App/update-zip.txt is no update metadata: no line signature=\n");
+    EXPECT_EQ(listing(), truncated);
+    testsupport::writeFile(metadata, signedText);
+
     // The same package again changes only the metadata's sequence and time.
     ASSERT_EQ(publish(L"App", L"2.0", key).exitCode, 0u);
     EXPECT_EQ(field(testsupport::readFile(path(L"site/windows/App/update-zip.txt")), "sequence"),
