@@ -609,4 +609,68 @@ TEST_F(Installers, NamesAndTextsReachEveryPackageExactlyOrAreRefused) {
     EXPECT_TRUE(std::filesystem::is_empty(PackFiles::fsPath(path(L"cwd"))));
 }
 
+TEST_F(Installers, UpdateSettingsGoIntoTheConfigurationAndTheInstallerIntoTheSite) {
+    const tstring key = path(L"update-key.pem");
+    ASSERT_EQ(
+        testsupport::runChild(L"/usr/bin/openssl", {L"genpkey", L"-algorithm", L"EC", L"-pkeyopt",
+                                                    L"ec_paramgen_curve:P-256", L"-out", key})
+            .exitCode,
+        0u);
+    const std::string publicDer =
+        testsupport::runChild(L"/usr/bin/openssl",
+                              {L"pkey", L"-in", key, L"-pubout", L"-outform", L"DER"})
+            .out;
+    std::string point;
+    for (const unsigned char c : publicDer.substr(publicDer.size() - 64)) {
+        point += tstrings::toUtf8(tstrings::format(L"%02x", c));
+    }
+    const tstring_array update = {L"--publish", path(L"site"),   L"--update-key",
+                                  key,          L"--update-url", L"http://127.0.0.1:8080/site"};
+    tstring_array options = update;
+    options.insert(options.end(), {L"--update-check", L"every-start", L"--update-mode", L"auto"});
+    const ChildResult packed = pack(L"Up Date", L"1.0", options);
+    ASSERT_EQ(packed.exitCode, 0u) << packed.err;
+    ASSERT_EQ(testsupport::runChild(L"/usr/bin/msiextract",
+                                    {L"-C", path(L"x"), path(L"out/Up Date-1.0.msi")})
+                  .exitCode,
+              0u);
+    const std::string cfg = testsupport::readFile(path(L"x/Up Date/app/Up Date.cfg"));
+    EXPECT_EQ(cfg.substr(cfg.find("[Update]")),
+              "[Update]\nurl=http://127.0.0.1:8080/site/\nmetadata=windows/Up%20Date/"
+              "update-msi.txt\nkey=" +
+                  point + "\ncheck=every-start\nmode=auto\n");
+    EXPECT_EQ(testsupport::readFile(path(L"site/windows/Up Date/Up Date-1.0.msi")),
+              testsupport::readFile(path(L"out/Up Date-1.0.msi")));
+    const std::string metadata =
+        testsupport::readFile(path(L"site/windows/Up Date/update-msi.txt"));
+    EXPECT_TRUE(contains(metadata, "\ntype=msi\nversion=1.0\norder=1.0.0.0\n")) << metadata;
+    EXPECT_TRUE(contains(metadata, "\nurl=windows/Up%20Date/Up%20Date-1.0.msi\n")) << metadata;
+
+    // The defaults; and the addresses that the configuration never takes.
+    ASSERT_EQ(pack(L"Defaults", L"1.0", update).exitCode, 0u);
+    ASSERT_EQ(testsupport::runChild(L"/usr/bin/msiextract",
+                                    {L"-C", path(L"y"), path(L"out/Defaults-1.0.msi")})
+                  .exitCode,
+              0u);
+    const std::string defaults = testsupport::readFile(path(L"y/Defaults/app/Defaults.cfg"));
+    EXPECT_TRUE(contains(defaults, "\ncheck=daily\nmode=ask\n")) << defaults;
+    for (const tstring url :
+         {L"http://example.com/", L"ftp://127.0.0.1/", L"https://", L"127.0.0.1",
+          L"https://user:pw@example.com/", L"https://example.com:x/", L"https://exa mple.com/"}) {
+        options = {L"--update-key", key, L"--update-url", url};
+        const ChildResult refused = pack(L"Refused", L"1.0", options);
+        EXPECT_EQ(refused.exitCode, 2u);
+        EXPECT_EQ(refused.err.substr(0, refused.err.find('\n')),
+                  "vantrel-pack: --update-url must be https://HOST/PATH (http only to 127.0.0.1 or "
+                  "localhost), ASCII without spaces or a user name: \"" +
+                      tstrings::toUtf8(url) + "\"");
+    }
+    options = {L"--update-key",   key,      L"--update-url", L"https://example.com",
+               L"--update-check", L"hourly"};
+    const std::string hourly = pack(L"Refused", L"1.0", options).err;
+    EXPECT_EQ(hourly.substr(0, hourly.find('\n')),
+              "vantrel-pack: --update-check must be one of daily, every-start, weekly, never: "
+              "\"hourly\"");
+}
+
 } // namespace

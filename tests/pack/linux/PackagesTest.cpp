@@ -472,4 +472,185 @@ TEST_F(AptSites, AptInstallsAndUpgradesFromTheSiteAndRefusesAChangedIndex) {
     EXPECT_EQ(installed(), "2.0");
 }
 
+// The release site: a throwaway key, and every file of the site with its bytes.
+class Site : public Packages {
+protected:
+    tstring site() const { return path(L"site"); }
+
+    tstring newKey(const tstring& name, const tstring& curve = L"P-256") const {
+        const tstring key = path(name);
+        const ChildResult made =
+            tool(L"/usr/bin/openssl", {L"genpkey", L"-algorithm", L"EC", L"-pkeyopt",
+                                       L"ec_paramgen_curve:" + curve, L"-out", key});
+        EXPECT_EQ(made.exitCode, 0u) << made.err;
+        return key;
+    }
+
+    ChildResult publish(const tstring& name, const tstring& version, const tstring& key,
+                        const testsupport::EnvChanges& env = {}) const {
+        // The site as a relative path, as users give it.
+        return pack(path(L"dest" + std::to_wstring(++runs)),
+                    {L"--name", name, L"--runtime", linkedRuntime(), L"--type", L"zip",
+                     L"--app-version", version, L"--publish", L"site", L"--update-key", key},
+                    env, dir.path());
+    }
+
+    std::map<std::string, std::string> listing() const {
+        std::map<std::string, std::string> files;
+        for (const auto& entry :
+             std::filesystem::recursive_directory_iterator(PackFiles::fsPath(site()))) {
+            files[entry.path().string()] =
+                entry.is_directory() ? "dir" : testsupport::readFile(PackFiles::fromFsPath(entry));
+        }
+        return files;
+    }
+
+    mutable int runs = 0; // each publish builds into a folder of its own
+
+    // The value of key= in the metadata.
+    static std::string field(const std::string& metadata, const std::string& key) {
+        const std::size_t start = metadata.find("\n" + key + "=") + key.size() + 2;
+        return metadata.substr(start, metadata.find('\n', start) - start);
+    }
+
+    // openssl's own check of the metadata, r||s made DER again by openssl.
+    bool verifies(const std::string& metadata, const tstring& key) const {
+        const std::string signature = field(metadata, "signature");
+        testsupport::writeFile(path(L"sig.cnf"), "asn1=SEQUENCE:sig\n[sig]\nr=INTEGER:0x" +
+                                                     signature.substr(0, 64) + "\ns=INTEGER:0x" +
+                                                     signature.substr(64) + "\n");
+        tool(L"/usr/bin/openssl",
+             {L"asn1parse", L"-genconf", path(L"sig.cnf"), L"-out", path(L"sig.der"), L"-noout"});
+        tool(L"/usr/bin/openssl", {L"pkey", L"-in", key, L"-pubout", L"-out", path(L"pub.pem")});
+        testsupport::writeFile(path(L"signed"), metadata.substr(0, metadata.rfind("signature=")));
+        return tool(L"/usr/bin/openssl", {L"dgst", L"-sha256", L"-verify", path(L"pub.pem"),
+                                          L"-signature", path(L"sig.der"), path(L"signed")})
+                   .out == "Verified OK\n";
+    }
+};
+
+TEST_F(Site, HoldsEveryVersionAndSignsTheNewest) {
+    const tstring key = newKey(L"key.pem");
+    for (const auto& version : {std::make_pair(L"App", L"1.0"), std::make_pair(L"App", L"2.0"),
+                                std::make_pair(L"Other App", L"1.0")}) {
+        const ChildResult published = publish(version.first, version.second, key);
+        ASSERT_EQ(published.exitCode, 0u) << published.err;
+    }
+    const std::pair<const wchar_t*, const wchar_t*> copies[] = {
+        {L"site/windows/App/App-1.0.zip", L"dest1/App-1.0.zip"},
+        {L"site/windows/App/App-2.0.zip", L"dest2/App-2.0.zip"},
+        {L"site/windows/Other App/Other App-1.0.zip", L"dest3/Other App-1.0.zip"}};
+    for (const auto& copy : copies) {
+        EXPECT_EQ(testsupport::readFile(path(copy.first)),
+                  testsupport::readFile(path(copy.second)));
+    }
+    const std::string metadata = testsupport::readFile(path(L"site/windows/App/update-zip.txt"));
+    const tstring published = path(L"site/windows/App/App-2.0.zip");
+    EXPECT_EQ(metadata.substr(0, metadata.find("published=")),
+              "format=vantrel-update-1\nname=App\ntype=zip\nversion=2.0\norder=2.0.0.0\n"
+              "sequence=2\n");
+    EXPECT_EQ(field(metadata, "url"), "windows/App/App-2.0.zip");
+    EXPECT_EQ(field(metadata, "size"), std::to_string(testsupport::readFile(published).size()));
+    EXPECT_EQ(field(metadata, "sha256") + "  " + tstrings::toUtf8(published) + "\n",
+              tool(L"/usr/bin/sha256sum", {published}).out);
+    EXPECT_EQ(field(testsupport::readFile(path(L"site/windows/Other App/update-zip.txt")), "url"),
+              "windows/Other%20App/Other%20App-1.0.zip");
+    EXPECT_TRUE(verifies(metadata, key));
+    std::string changed = metadata;
+    changed[changed.find("size=") + 5] ^= 1;
+    EXPECT_FALSE(verifies(changed, key));
+}
+
+TEST_F(Site, FailedPublishLeavesTheSiteAsItWas) {
+    const tstring key = newKey(L"key.pem");
+    ASSERT_EQ(publish(L"App", L"2.0", key).exitCode, 0u);
+    const auto before = listing();
+    const tstring notAKey = FileUtils::joinPath(input(), L"probe.jar");
+    const std::string siteDir = tstrings::toUtf8(site());
+    struct Case {
+        tstring version;
+        tstring key;
+        testsupport::EnvChanges env;
+        std::string error;
+    };
+    const Case table[] = {
+        {L"3.0",
+         newKey(L"other.pem"),
+         {},
+         siteDir + "/windows/App/update-zip.txt is not signed with the key of --update-key"},
+        {L"3.0",
+         newKey(L"p384.pem", L"P-384"),
+         {},
+         "the key of --update-key is no ECDSA P-256 key: " + tstrings::toUtf8(path(L"p384.pem"))},
+        {L"3.0", notAKey, {}, "cannot read the key of --update-key " + tstrings::toUtf8(notAKey)},
+        {L"1.5", key, {}, "the site's newest App is 2.0: 1.5 is not newer and is not published"},
+        {L"2.0.0",
+         key,
+         {},
+         "the site's newest App is 2.0: 2.0.0 is not newer and is not published"},
+        {L"2.0",
+         key,
+         {{L"SOURCE_DATE_EPOCH", L"1700000999"}},
+         siteDir + "/windows/App/App-2.0.zip already exists with other contents and is not "
+                   "replaced"},
+    };
+    for (const Case& c : table) {
+        const ChildResult result = publish(L"App", c.version, c.key, c.env);
+        EXPECT_EQ(result.exitCode, 1u) << c.error;
+        // One line; openssl's own reason may follow the text.
+        EXPECT_EQ(result.err.rfind("vantrel-pack: " + c.error, 0), 0u) << result.err;
+        EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+        EXPECT_EQ(listing(), before) << c.error;
+    }
+    // Metadata that lost its signature line is no one's to replace.
+    const tstring metadata = path(L"site/windows/App/update-zip.txt");
+    const std::string signedText = testsupport::readFile(metadata);
+    testsupport::writeFile(metadata, signedText.substr(0, signedText.rfind("signature=")));
+    const auto truncated = listing();
+    EXPECT_EQ(publish(L"App", L"3.0", key).err,
+              "vantrel-pack: " + siteDir +
+                  "/windows/App/update-zip.txt is no update metadata: no line signature=\n");
+    EXPECT_EQ(listing(), truncated);
+    testsupport::writeFile(metadata, signedText);
+
+    // The same package again changes only the metadata's sequence and time.
+    ASSERT_EQ(publish(L"App", L"2.0", key).exitCode, 0u);
+    EXPECT_EQ(field(testsupport::readFile(path(L"site/windows/App/update-zip.txt")), "sequence"),
+              "2");
+}
+
+TEST_F(Site, RefusalsAreUsageErrorsBeforeAnything) {
+    const tstring key = newKey(L"key.pem");
+    const struct {
+        tstring_array options;
+        std::string error;
+    } table[] = {
+        {{L"--type", L"zip", L"--publish", site()},
+         "--publish with --type msi or zip needs --update-key"},
+        {{L"--type", L"zip", L"--update-key", key}, "--update-key needs --publish or --update-url"},
+        {{L"--type", L"zip", L"--update-url", L"https://example.com/", L"--update-key", key},
+         "--update-url: only with --type msi"},
+        {{L"--type", L"zip", L"--publish", site(), L"--update-key", key, L"--update-mode", L"auto"},
+         "--update-mode needs --update-url"},
+        {{L"--publish", site(), L"--update-key", key},
+         "--publish needs a package: --type msi, deb or zip"},
+        {{L"--type", L"deb", L"--publish", site(), L"--apt-signing-key", L"K", L"--update-key",
+          key},
+         "--update-key: only with --type msi or zip"},
+        {{L"--type", L"zip", L"--publish", L"", L"--update-key", key}, "--publish needs a value"},
+        {{L"--type", L"zip", L"--publish", site(), L"--update-key", key, L"--app-version",
+          L"1000.0"},
+         "--app-version must start with A[.B[.C]] for updates, A and B up to 255, C up to "
+         "65535: \"1000.0\""},
+    };
+    for (const auto& c : table) {
+        tstring_array options = {L"--name", L"App", L"--runtime", linkedRuntime()};
+        options.insert(options.end(), c.options.begin(), c.options.end());
+        const ChildResult result = pack(path(L"dest"), options);
+        EXPECT_EQ(result.exitCode, 2u) << c.error;
+        EXPECT_EQ(result.err.substr(0, result.err.find('\n')), "vantrel-pack: " + c.error);
+        EXPECT_FALSE(PackFiles::exists(path(L"dest")) || PackFiles::exists(site())) << c.error;
+    }
+}
+
 } // namespace

@@ -55,6 +55,19 @@ void writeApplication(CfgTextBuilder& cfg, const PackOptions& options, const tst
     }
 }
 
+// Read by the launcher's update check; launchers before it ignore the section.
+void writeUpdate(CfgTextBuilder& cfg, const PackageOptions& package) {
+    if (package.updateUrl.empty()) {
+        return;
+    }
+    cfg.section(SectionId(L"Update"));
+    cfg.property(PropertyId(L"url"), package.updateUrl);
+    cfg.property(PropertyId(L"metadata"), package.updateMetadata);
+    cfg.property(PropertyId(L"key"), package.updatePublicKey);
+    cfg.property(PropertyId(L"check"), package.updateCheck);
+    cfg.property(PropertyId(L"mode"), package.updateMode);
+}
+
 } // namespace
 
 tstring appDirPath(const PackTarget& target, const tstring& relativePath) {
@@ -77,5 +90,6 @@ std::string makeCfgText(const PackOptions& options, const tstring& mainClass) {
         cfg.section(SectionName::ArgOptions);
         cfg.properties(PropertyName::arguments, options.arguments);
     }
+    writeUpdate(cfg, options.package);
     return cfg.utf8();
 }

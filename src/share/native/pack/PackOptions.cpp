@@ -129,6 +129,7 @@ const PackOption signPasswordEnv = {L"--sign-password-env", "VAR",
                                     "the environment variable that holds the password", K::Single};
 const PackOption timestampUrl = {L"--timestamp-url", "URL",
                                  "a time-stamping server for the signatures", K::Single};
+// The release site
 const PackOption publish = {L"--publish", "SITE",
                             "adds the package to the release site SITE, a folder for any\n"
                             "static web server (deb: the apt repository SITE/apt)",
@@ -137,6 +138,18 @@ const PackOption aptSigningKey = {L"--apt-signing-key", "KEYID",
                                   "deb: the gpg key that signs the apt repository, exported\n"
                                   "as SITE/apt/KEY.gpg",
                                   K::Single};
+const PackOption updateKey = {L"--update-key", "FILE",
+                              "msi, zip: the ECDSA P-256 private key (PEM) that signs the\n"
+                              "site's update metadata",
+                              K::Single};
+const PackOption updateUrl = {
+    L"--update-url", "URL", "msi: the site's address that the launcher checks (https)", K::Single};
+const PackOption updateCheck = {L"--update-check", "every-start|daily|weekly|never", nullptr,
+                                K::Single, K::NextLine};
+const PackOption updateMode = {L"--update-mode", "auto|ask",
+                               "how often, and whether to install without asking\n"
+                               "(default: daily, ask)",
+                               K::Single};
 const PackOption quiet = {L"--quiet", nullptr, "prints nothing but errors", K::Flag};
 const PackOption help = {L"--help", nullptr, nullptr, K::Flag, K::SameLine};
 const PackOption version = {L"--version", nullptr, "", K::Flag};
@@ -165,7 +178,9 @@ const PackOption* const optionTable[] = {
     &PackOpt::maintainer,    &PackOpt::desktopEntry,
     &PackOpt::signPkcs12,    &PackOpt::signPasswordEnv,
     &PackOpt::timestampUrl,  &PackOpt::publish,
-    &PackOpt::aptSigningKey, &PackOpt::quiet,
+    &PackOpt::aptSigningKey, &PackOpt::updateKey,
+    &PackOpt::updateUrl,     &PackOpt::updateCheck,
+    &PackOpt::updateMode,    &PackOpt::quiet,
     &PackOpt::help,          &PackOpt::version,
 };
 
@@ -469,8 +484,13 @@ void readPackage(const OptionValues& values, PackOptions& options) {
     package.signPkcs12 = single(values, PackOpt::signPkcs12);
     package.signPasswordEnv = single(values, PackOpt::signPasswordEnv);
     package.timestampUrl = single(values, PackOpt::timestampUrl);
+    // The release site
     package.publish = single(values, PackOpt::publish);
     package.aptSigningKey = single(values, PackOpt::aptSigningKey);
+    package.updateKey = single(values, PackOpt::updateKey);
+    package.updateUrl = single(values, PackOpt::updateUrl);
+    package.updateCheck = single(values, PackOpt::updateCheck);
+    package.updateMode = single(values, PackOpt::updateMode);
 }
 
 } // namespace

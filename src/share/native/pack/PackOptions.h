@@ -51,8 +51,9 @@ extern const PackOption name, input, dest, replace, mainJar, mainClass, module, 
     classPath, javaOptions, arguments, package, splash, noRestart, cds, noCds, runtime, jlinkFrom,
     jmods, addModules, extraModules, noProviderModules, target, launcher, icon, appVersion, vendor,
     description, copyright, type, perUser, desktopShortcut, upgradeCode, linuxPackageName,
-    maintainer, desktopEntry, signPkcs12, signPasswordEnv, timestampUrl, publish, aptSigningKey,
-    quiet, help, version;
+    maintainer, desktopEntry, signPkcs12, signPasswordEnv, timestampUrl, quiet, help, version;
+// The release site
+extern const PackOption publish, aptSigningKey, updateKey, updateUrl, updateCheck, updateMode;
 } // namespace PackOpt
 
 struct PackOptions {

@@ -20,6 +20,7 @@
 #include "RuntimeLinker.h"
 #include "Signing.h"
 #include "StagingImage.h"
+#include "UpdateSite.h"
 
 #ifndef VANTREL_VERSION
 #define VANTREL_VERSION "0.0.0"
@@ -383,6 +384,7 @@ PackPlan makePlan(const PackOptions& options, const tstring& toolPath) {
         checkRuntime(options.runtime, *options.target, L"the runtime " + options.runtime);
     }
     plan.mainClass = findMainClass(options, plan.input);
+    plan.options.package.updatePublicKey = UpdateSite::publicKey(options);
     return plan;
 }
 

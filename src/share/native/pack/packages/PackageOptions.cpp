@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "PackOptions.h"
+#include "UpdateSite.h"
 
 namespace {
 
@@ -136,9 +137,6 @@ void checkPublish(const PackOptions& options, const std::function<bool(const Pac
     if (type == PackageType::Deb && options.package.aptSigningKey.empty()) {
         usageError("--publish with --type deb needs --apt-signing-key KEYID");
     }
-    if (type != PackageType::Deb) {
-        usageError("--publish is only built for --type deb so far");
-    }
 }
 
 // A package's control file, desktop entry and installer database hold these texts as they are:
@@ -204,6 +202,7 @@ void resolvePackageOptions(PackOptions& options,
                   given);
     checkSigning(options, given);
     checkPublish(options, given);
+    UpdateSite::resolveOptions(options, given);
     checkTexts(options);
     checkVersion(options);
     if (type == PackageType::Msi) {

@@ -22,8 +22,15 @@ struct PackageOptions {
     tstring signPkcs12;
     tstring signPasswordEnv;
     tstring timestampUrl;
-    tstring publish;       // the release site's folder
+    // The release site
+    tstring publish;
     tstring aptSigningKey; // a gpg key id, for a deb's site
+    tstring updateKey;
+    tstring updateUrl;       // resolved: ends with '/'
+    tstring updateCheck;     // resolved: the default when not given
+    tstring updateMode;      // resolved: the default when not given
+    tstring updateMetadata;  // resolved: its URL relative to --update-url
+    tstring updatePublicKey; // hex of the key's X and Y, found before building
 };
 
 // Null for an unknown --type text.

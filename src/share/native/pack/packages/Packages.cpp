@@ -8,6 +8,7 @@
 #include "PackageTools.h"
 #include "Signing.h"
 #include "SourceDate.h"
+#include "UpdateSite.h"
 #include "ZipArchive.h"
 
 namespace Packages {
@@ -30,6 +31,7 @@ void check(const PackOptions& options) {
     if (type != PackageType::Image) {
         SourceDate::check();
     }
+    UpdateSite::check(options);
 }
 
 tstring_array write(const PackOptions& options, const tstring& imageDir,
@@ -38,11 +40,13 @@ tstring_array write(const PackOptions& options, const tstring& imageDir,
     case PackageType::Msi:
         MsiPackage::write(options, imageDir, output.workDir(), output.file());
         Signing::sign(options, output.file());
+        UpdateSite::publish(options, output.file());
         break;
     case PackageType::Deb:
         return DebPackage::write(options, imageDir, output.workDir(), output.file());
     case PackageType::Zip:
         ZipArchive::write(imageDir, options.name, SourceDate::epochOrNow(), output.file());
+        UpdateSite::publish(options, output.file());
         break;
     case PackageType::Image:
         break;

@@ -112,7 +112,7 @@ TEST(PackageOptions, UsageErrorsNameTheProblem) {
         {{L"--type", L"zip", L"--publish", L"site", L"--apt-signing-key", L"K"},
          "--apt-signing-key: only with --type deb"},
         {{L"--type", L"zip", L"--publish", L"site"},
-         "--publish is only built for --type deb so far"},
+         "--publish with --type msi or zip needs --update-key"},
     };
     for (const auto& c : cases) {
         try {
