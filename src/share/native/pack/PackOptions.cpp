@@ -234,10 +234,6 @@ std::string packHelpText() {
     return text;
 }
 
-namespace {
-
-typedef std::map<tstring, tstring_array> OptionValues;
-
 [[noreturn]] void usageError(const tstrings::TextBuilder& message) {
     VT_RAISE(UsageError(message.utf8()));
 }
@@ -245,6 +241,10 @@ typedef std::map<tstring, tstring_array> OptionValues;
 [[noreturn]] void usageError(const char* message) {
     VT_RAISE(UsageError(message));
 }
+
+namespace {
+
+typedef std::map<tstring, tstring_array> OptionValues;
 
 // An error message stays one line whatever the command line held.
 tstring printable(tstring text) {

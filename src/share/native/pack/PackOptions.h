@@ -100,6 +100,9 @@ inline VtError<UsageError> makeError(const UsageError& error, const SourcePositi
     return VtError<UsageError>(error, position);
 }
 
+[[noreturn]] void usageError(const tstrings::TextBuilder& message);
+[[noreturn]] void usageError(const char* message);
+
 struct PackCommand {
     enum Action { Pack, Help, Version };
     Action action = Pack;

@@ -7,14 +7,6 @@
 
 namespace {
 
-[[noreturn]] void usageError(const tstrings::TextBuilder& message) {
-    VT_RAISE(UsageError(message.utf8()));
-}
-
-[[noreturn]] void usageError(const char* message) {
-    VT_RAISE(UsageError(message));
-}
-
 bool isDigit(wchar_t c) {
     return c >= L'0' && c <= L'9';
 }

@@ -17,14 +17,6 @@ using UpdateMetadata::Document;
 
 namespace {
 
-[[noreturn]] void usageError(const tstrings::TextBuilder& message) {
-    VT_RAISE(UsageError(message.utf8()));
-}
-
-[[noreturn]] void usageError(const char* message) {
-    VT_RAISE(UsageError(message));
-}
-
 bool isWindowsPackage(PackageType type) {
     return type == PackageType::Msi || type == PackageType::Zip;
 }
