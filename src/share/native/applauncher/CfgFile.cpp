@@ -39,6 +39,11 @@ const CfgProperty* findProperty(const CfgSection& section, const PropertyId& id)
     return entry == section.end() || entry->second.empty() ? nullptr : &*entry;
 }
 
+tstring_array propertyValues(const CfgSection& section, const PropertyId& id) {
+    const auto entry = section.find(id);
+    return entry == section.end() ? tstring_array() : entry->second;
+}
+
 namespace {
 
 const SectionId* const sectionTable[] = {

@@ -55,6 +55,8 @@ typedef std::map<tstring, tstring> MacroTable;
 
 // A property with at least one value, or null.
 const CfgProperty* findProperty(const CfgSection& section, const PropertyId& id);
+// A property's values in file order; none when it is missing.
+tstring_array propertyValues(const CfgSection& section, const PropertyId& id);
 
 // The launcher configuration: known sections holding known properties, each a list of values
 // in file order.

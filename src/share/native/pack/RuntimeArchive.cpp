@@ -6,8 +6,8 @@
 #include "PackFiles.h"
 #include "PackHost.h"
 #include "RuntimeRelease.h"
+#include "SourceDate.h"
 #include "StaticArchive.h"
-#include "SysInfo.h"
 
 namespace {
 
@@ -32,8 +32,7 @@ void dumpBaseArchive(const tstring& runtimeDir) {
 // both are the same.
 void dumpReproducibleBaseArchive(const tstring& runtimeDir, const tstring& archive) {
     dumpBaseArchive(runtimeDir);
-    if (SysInfo::getEnvVariable(std::nothrow, L"SOURCE_DATE_EPOCH", tstring()).empty() ||
-        !PackFiles::isFile(archive)) {
+    if (!SourceDate::isSet() || !PackFiles::isFile(archive)) {
         return;
     }
     const std::string first = PackFiles::readFile(archive);

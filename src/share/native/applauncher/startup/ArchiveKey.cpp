@@ -23,11 +23,6 @@ const std::size_t maxStamped = 20000;
 
 const wchar_t* const bootClassPathOption = L"-Xbootclasspath/a:";
 
-tstring_array valuesOf(const CfgFile& cfg, const PropertyId& id) {
-    const CfgProperty* property = findProperty(cfg.section(SectionName::Application), id);
-    return property ? property->second : tstring_array();
-}
-
 // Every file that the runtime checks an archive against, with what tells its versions apart.
 class KeyText {
 public:
@@ -192,16 +187,22 @@ ArchiveKey ArchiveKey::of(const CfgFile& cfg, const Sources& sources) {
         .add(L"release", tstrings::fromUtf8(sources.release))
         .addFile(L"jvm", sources.jvmLibPath)
         .addFile(L"launcher", sources.launcherPath)
-        .addPathList(L"modulepath", valuesOf(cfg, PropertyName::modulepath),
-                     &KeyText::addModulePathEntry)
-        .addPathList(L"classpath", valuesOf(cfg, PropertyName::classpath),
+        .addPathList(
+            L"modulepath",
+            propertyValues(cfg.section(SectionName::Application), PropertyName::modulepath),
+            &KeyText::addModulePathEntry)
+        .addPathList(L"classpath",
+                     propertyValues(cfg.section(SectionName::Application), PropertyName::classpath),
                      &KeyText::addClassPathFile)
         .addPathList(L"bootclasspath", bootClassPaths(sources.options), &KeyText::addClassPathFile);
-    for (const tstring& jar : valuesOf(cfg, PropertyName::mainjar)) {
+    for (const tstring& jar :
+         propertyValues(cfg.section(SectionName::Application), PropertyName::mainjar)) {
         key.addClassPathFile(L"mainjar", jar);
     }
-    key.addEach(L"mainmodule", valuesOf(cfg, PropertyName::mainmodule))
-        .addEach(L"mainclass", valuesOf(cfg, PropertyName::mainclass))
+    key.addEach(L"mainmodule",
+                propertyValues(cfg.section(SectionName::Application), PropertyName::mainmodule))
+        .addEach(L"mainclass",
+                 propertyValues(cfg.section(SectionName::Application), PropertyName::mainclass))
         .addEach(L"option", sources.options);
     return {key.hash(), key.classFolder};
 }

@@ -90,11 +90,6 @@ const wchar_t* firstStartingWithOneOf(const tstring_array& options, const wchar_
     return nullptr;
 }
 
-tstring_array valuesOf(const CfgFile& cfg, const SectionId& section) {
-    const CfgProperty* property = findProperty(cfg.section(section), PropertyName::javaOptions);
-    return property ? property->second : tstring_array();
-}
-
 } // namespace
 
 tstring_array ofStarts(const CfgFile& cfg, const tstring& envOptions) {
@@ -105,7 +100,7 @@ tstring_array ofStarts(const CfgFile& cfg, const tstring& envOptions) {
         }
     }
     for (const SectionId* section : {&SectionName::JavaOptions, &SectionName::AppCDSJavaOptions}) {
-        const tstring_array more = valuesOf(cfg, *section);
+        const tstring_array more = propertyValues(cfg.section(*section), PropertyName::javaOptions);
         options.insert(options.end(), more.begin(), more.end());
     }
     return options;
@@ -113,7 +108,8 @@ tstring_array ofStarts(const CfgFile& cfg, const tstring& envOptions) {
 
 tstring_array all(const CfgFile& cfg, const tstring& envOptions) {
     tstring_array options = ofStarts(cfg, envOptions);
-    const tstring_array making = valuesOf(cfg, SectionName::AppCDSGenerateCacheJavaOptions);
+    const tstring_array making = propertyValues(
+        cfg.section(SectionName::AppCDSGenerateCacheJavaOptions), PropertyName::javaOptions);
     options.insert(options.end(), making.begin(), making.end());
     return options;
 }

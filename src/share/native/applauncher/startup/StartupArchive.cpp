@@ -31,16 +31,6 @@ const std::int64_t markUsedAfterNs = 24ll * 3600 * 1000000000;
 
 const wchar_t* const tracePrefix = L"Class-data archive: ";
 
-tstring_array optionsOf(const CfgFile& cfg, const SectionId& section) {
-    const CfgProperty* property = findProperty(cfg.section(section), PropertyName::javaOptions);
-    return property ? property->second : tstring_array();
-}
-
-tstring_array valuesOf(const CfgFile& cfg, const PropertyId& id) {
-    const CfgProperty* property = findProperty(cfg.section(SectionName::Application), id);
-    return property ? property->second : tstring_array();
-}
-
 void append(tstring_array& to, const tstring_array& more) {
     to.insert(to.end(), more.begin(), more.end());
 }
@@ -82,7 +72,8 @@ Plan usePlan(const Start& start, const tstring& archive) {
     LOG_TRACE(tracePrefix << L"use " << archive);
     Plan result;
     result.options = StaticArchive::useOptions(archive, start.version);
-    append(result.options, optionsOf(start.cfg, SectionName::AppCDSJavaOptions));
+    append(result.options, propertyValues(start.cfg.section(SectionName::AppCDSJavaOptions),
+                                          PropertyName::javaOptions));
     return result;
 }
 
@@ -125,10 +116,12 @@ Plan recordOrCreatePlan(const Start& start, UserCache::FileLock& lock) {
 // Where the creation takes the application's classes from, as the start does.
 tstring_array classPathOptions(const CfgFile& cfg) {
     tstring_array options;
-    for (const tstring& value : valuesOf(cfg, PropertyName::modulepath)) {
+    for (const tstring& value :
+         propertyValues(cfg.section(SectionName::Application), PropertyName::modulepath)) {
         options.insert(options.end(), {L"--module-path", value});
     }
-    const tstring_array mainJar = valuesOf(cfg, PropertyName::mainjar);
+    const tstring_array mainJar =
+        propertyValues(cfg.section(SectionName::Application), PropertyName::mainjar);
     const CfgProperty* classPath =
         findProperty(cfg.section(SectionName::Application), PropertyName::classpath);
     if (!mainJar.empty()) {
@@ -136,7 +129,8 @@ tstring_array classPathOptions(const CfgFile& cfg) {
     } else if (classPath) {
         options.insert(options.end(), {L"-classpath", CfgFile::joinedValues(*classPath)});
     }
-    const tstring_array mainModule = valuesOf(cfg, PropertyName::mainmodule);
+    const tstring_array mainModule =
+        propertyValues(cfg.section(SectionName::Application), PropertyName::mainmodule);
     if (!mainModule.empty()) {
         options.insert(options.end(), {L"-m", mainModule.back()});
     }
@@ -166,7 +160,9 @@ Plan creationPlan(const Start& start) {
     Plan result = start.planFor(StaticArchive::createOptions(classList, written, start.version));
     append(result.options, ArchiveOptions::forCreation(
                                ArchiveOptions::ofStarts(start.cfg, start.setup.envOptions)));
-    append(result.options, optionsOf(start.cfg, SectionName::AppCDSGenerateCacheJavaOptions));
+    append(result.options,
+           propertyValues(start.cfg.section(SectionName::AppCDSGenerateCacheJavaOptions),
+                          PropertyName::javaOptions));
     append(result.options, classPathOptions(start.cfg));
     result.creation = true;
     result.written = written;
