@@ -31,6 +31,17 @@ TEST(PackageNames, DebianNamesAndVersions) {
     for (const auto& version : versions) {
         EXPECT_EQ(PackageNames::debianVersion(version.first), version.second) << version.first;
     }
+    // rpm takes the Debian version, but refuses "..".
+    const std::pair<const wchar_t*, const wchar_t*> rpmVersions[] = {
+        {L"1.2.3-SNAPSHOT", L"1.2.3~SNAPSHOT"},
+        {L"2.0_rc+1", L"2.0.rc+1"},
+        {L"1..2", L""},
+        {L"1.0 .x", L""},
+        {L"v1", L""},
+    };
+    for (const auto& version : rpmVersions) {
+        EXPECT_EQ(PackageNames::rpmVersion(version.first), version.second) << version.first;
+    }
 }
 
 TEST(PackageNames, InstallerVersionsTakeTheLeadingNumbersWithinTheirLimits) {
@@ -66,6 +77,8 @@ TEST(PackageOptions, OutputNamesAndDerivedValues) {
     EXPECT_EQ(PackageNames::outputName(deb), L"my-app_1.0_amd64.deb");
     EXPECT_EQ(PackageNames::outputName(parse({L"--type=deb", L"--linux-package-name", L"mine"})),
               L"mine_1.0_amd64.deb");
+    EXPECT_EQ(PackageNames::outputName(parse({L"--type=rpm", L"--app-version", L"2.0-rc1"})),
+              L"my-app-2.0~rc1-1.x86_64.rpm");
 
     const PackOptions msi = parse({L"--type", L"msi", L"--target", L"windows", L"--vendor", L"Us"});
     EXPECT_EQ(PackageNames::outputName(msi), L"My App-1.0.msi");
@@ -81,13 +94,20 @@ TEST(PackageOptions, UsageErrorsNameTheProblem) {
         tstring_array args;
         const char* message;
     } cases[] = {
-        {{L"--type", L"rpm"}, "unknown type \"rpm\" (image, msi, deb or zip)"},
+        {{L"--type", L"dmg"}, "unknown type \"dmg\" (image, msi, deb, rpm or zip)"},
         {{L"--type", L"msi"},
          "--type msi needs a Windows target (--target windows or windows-gui)"},
         {{L"--type", L"deb", L"--target", L"windows"}, "--type deb needs the linux target"},
         {{L"--type", L"zip", L"--per-user"}, "--per-user: only with --type msi"},
         {{L"--type", L"zip", L"--replace"}, "--replace: only with --type image"},
-        {{L"--desktop-entry"}, "--desktop-entry: only with --type deb"},
+        {{L"--desktop-entry"}, "--desktop-entry: only with --type deb or rpm"},
+        {{L"--type", L"rpm", L"--target", L"windows"}, "--type rpm needs the linux target"},
+        {{L"--type", L"rpm", L"--publish", L"site"}, "--publish: only with --type msi, deb or zip"},
+        {{L"--type", L"rpm", L"--app-version", L"1.0-rc..1"},
+         "--app-version must start with a digit and hold no \"..\" for an rpm package: "
+         "\"1.0-rc..1\""},
+        {{L"--type", L"rpm", L"--description", L" #1 app"},
+         "--description must not start with # or % for an rpm package: \" #1 app\""},
         {{L"--sign-pkcs12", L"c.p12"}, "--sign-pkcs12: only for the Windows targets"},
         {{L"--target", L"windows", L"--timestamp-url", L"http://ts"},
          "--timestamp-url needs --sign-pkcs12"},
@@ -122,14 +142,25 @@ TEST(PackageOptions, UsageErrorsNameTheProblem) {
             EXPECT_STREQ(error.bareMessage(), c.message);
         }
     }
-    try {
-        parsePackCommand({L"--name", L"ü", L"--input", L"i", L"--dest", L"o", L"--main-jar",
-                          L"a.jar", L"--type", L"deb"},
-                         PackTargets::linux64);
-        ADD_FAILURE();
-    } catch (const VtError<UsageError>& error) {
-        EXPECT_STREQ(error.bareMessage(),
-                     "the name \"ü\" makes no Debian package name: give --linux-package-name");
+    const struct {
+        const wchar_t *name, *type;
+        const char* message;
+    } names[] = {
+        {L"ü", L"deb", "the name \"ü\" makes no Debian package name: give --linux-package-name"},
+        {L"ü", L"rpm", "the name \"ü\" makes no rpm package name: give --linux-package-name"},
+        {L"%app", L"rpm",
+         "the name \"%app\" starts with # or %, which an rpm package's description can't: give "
+         "--description"},
+    };
+    for (const auto& c : names) {
+        try {
+            parsePackCommand({L"--name", c.name, L"--input", L"i", L"--dest", L"o", L"--main-jar",
+                              L"a.jar", L"--type", c.type},
+                             PackTargets::linux64);
+            ADD_FAILURE() << c.message;
+        } catch (const VtError<UsageError>& error) {
+            EXPECT_STREQ(error.bareMessage(), c.message);
+        }
     }
 }
 
