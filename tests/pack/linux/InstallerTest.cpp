@@ -579,7 +579,10 @@ TEST_F(Installers, NamesAndTextsReachEveryPackageExactlyOrAreRefused) {
         {"", "aux.txt", {windows("aux.txt"), "", "", ""}},
         {"", "Dot.", {windows("Dot."), "", "", ""}},
         {"", "a\\b", {windows("a\\b"), unzip("a\\b"), "", ""}},
-        {"", "Tab\t.txt", {windows("Tab\\x09.txt"), unzip("Tab\\x09.txt"), "", ""}},
+        {"",
+         "Tab\t.txt",
+         {windows("Tab\\x09.txt"), unzip("Tab\\x09.txt"), "",
+          "cannot pack Tab\\x09.txt from the input: rpm takes no name with a control character"}},
         {"",
          "Case/README\nCase/readme",
          {"cannot pack Case/README from the input beside Case/readme: Windows takes both for "
