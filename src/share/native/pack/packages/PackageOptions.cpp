@@ -165,23 +165,26 @@ void checkTexts(const PackOptions& options) {
             }
         }
     }
-    // An rpm spec takes a description line that starts with # for a comment, and one with % for
-    // a new section.
+}
+
+// An rpm spec takes a description line that starts with # for a comment, and one with % for a
+// new section: such a text can't reach the package.
+void checkRpmDescription(const PackOptions& options) {
     const tstring& description = options.resources.description;
     const tstring& text = description.empty() ? options.name : description;
     const std::size_t start = text.find_first_not_of(L' ');
-    if (options.package.type == PackageType::Rpm && start != tstring::npos &&
-        (text[start] == L'#' || text[start] == L'%')) {
-        if (description.empty()) {
-            usageError(tstrings::TextBuilder()
-                       << L"the name \"" << text
-                       << L"\" starts with # or %, which an rpm package's description can't: "
-                          L"give --description");
-        }
-        usageError(tstrings::TextBuilder()
-                   << L"--description must not start with # or % for an rpm package: \"" << text
-                   << L"\"");
+    if (start == tstring::npos || (text[start] != L'#' && text[start] != L'%')) {
+        return;
     }
+    if (description.empty()) {
+        usageError(tstrings::TextBuilder()
+                   << L"the name \"" << text
+                   << L"\" starts with # or %, which an rpm package's description can't: give "
+                      L"--description");
+    }
+    usageError(tstrings::TextBuilder()
+               << L"--description must not start with # or % for an rpm package: \"" << text
+               << L"\"");
 }
 
 // FNV-1a over the UTF-8 bytes from a chosen start, then mixed so that every bit counts.
@@ -229,6 +232,9 @@ void resolvePackageOptions(PackOptions& options,
     checkPublish(options, given);
     UpdateSite::resolveOptions(options, given);
     checkTexts(options);
+    if (type == PackageType::Rpm) {
+        checkRpmDescription(options);
+    }
     checkVersion(options);
     if (type == PackageType::Msi) {
         resolveUpgradeCode(options, given(PackOpt::upgradeCode));
