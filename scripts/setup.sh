@@ -13,6 +13,8 @@ packages=(cmake ninja-build g++ clang libclang-rt-14-dev googletest libbenchmark
           libsurefire-java libcommons-lang3-java
           # Installable packages and their signatures.
           wixl msitools dpkg-dev desktop-file-utils osslsigncode openssl zip unzip
+          # rpm packages: rpmbuild, and rpmlint to check them.
+          rpm rpmlint
           # A signed apt repository for the release site.
           apt-utils gnupg)
 

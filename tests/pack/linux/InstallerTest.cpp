@@ -134,7 +134,7 @@ protected:
             testsupport::writeFile(path(L"rt/lib/libjli.so"), "");
             args.insert(args.end(), {L"--runtime", path(L"rt")});
         }
-        if (type == L"deb") {
+        if (type == L"deb" || type == L"rpm") {
             args.insert(args.end(), {L"--linux-package-name", L"vt-names", L"--desktop-entry"});
         }
         args.insert(args.end(), options.begin(), options.end());
@@ -334,6 +334,24 @@ protected:
         }
     }
 
+    // The header and the file list hold the name exactly: no macro of rpm's expanded.
+    void expectRpmExactly(const tstring& rpm, const std::string& name,
+                          const std::vector<std::string>& files) const {
+        const std::string header =
+            testsupport::runChild(
+                L"/usr/bin/rpm",
+                {L"-qp", L"--qf", L"%{PACKAGER}|%{VENDOR}|%{SUMMARY}|%{DESCRIPTION}", rpm},
+                {{L"HOME", dir.path()}})
+                .out;
+        EXPECT_EQ(header, name + "|" + name + "|" + name + "|" + name);
+        const std::string list =
+            testsupport::runChild(L"/usr/bin/rpm", {L"-qpl", rpm}, {{L"HOME", dir.path()}}).out;
+        EXPECT_TRUE(contains(list, "\n/opt/vt-names/" + name + "\n")) << list;
+        for (const std::string& file : files) {
+            EXPECT_TRUE(contains(list, "\n/opt/vt-names/app/" + file + "\n")) << file << list;
+        }
+    }
+
     testsupport::TempDir dir;
     int refusedRuns = 0;
 };
@@ -504,9 +522,9 @@ TEST_F(Installers, PerUserInstallAndFailuresThatLeaveNothing) {
     }
 }
 
-// One table of names and texts through the installer (installed under Wine), the Debian package
-// and the zip (unpacked): each reaches the package exactly, or is refused before anything is
-// built, in one line.
+// One table of names and texts through the installer (installed under Wine), the Debian package,
+// the rpm package and the zip (unpacked): each reaches the package exactly, or is refused before
+// anything is built, in one line.
 TEST_F(Installers, NamesAndTextsReachEveryPackageExactlyOrAreRefused) {
     const std::string secret = "hunter2";
     const testsupport::EnvChanges env = {{L"VT_SECRET", tstrings::fromUtf8(secret)}};
@@ -520,51 +538,65 @@ TEST_F(Installers, NamesAndTextsReachEveryPackageExactlyOrAreRefused) {
     };
     const std::string notUtf8 = "cannot pack Not\\xFF.txt from the input: its name isn't UTF-8";
     const std::string none = "n/a";
+    const std::string rpmComment = "--description must not start with # or % for an rpm package: ";
     // option: --name takes the text as name, vendor and description too (the zip takes the name
     // only); empty: the text names files of the input, one a line. The refusals of the msi, the
-    // zip and the deb: empty where the text reaches the package.
+    // zip, the deb and the rpm: empty where the text reaches the package.
     const struct {
         std::string option;
         std::string text;
-        std::string refusals[3];
+        std::string refusals[4];
     } rows[] = {
-        {"--name", "Программа", {"", "", ""}},
-        {"--name", "Ελληνικά", {"", "", ""}},
-        {"--name", "日本語アプリ", {"", "", ""}},
-        {"--name", "Emoji 😀", {"", "", ""}},
-        {"--name", "$(env.VT_SECRET)", {"", "", ""}},
-        {"--name", "Costs $(5) only", {"", "", ""}},
-        {"--name", "App [x] {y}", {"", "", ""}},
-        {"--name", "q?", {"--name is not usable as a file name: \"q?\"", "", ""}},
+        {"--name", "Программа", {"", "", "", ""}},
+        {"--name", "Ελληνικά", {"", "", "", ""}},
+        {"--name", "日本語アプリ", {"", "", "", ""}},
+        {"--name", "Emoji 😀", {"", "", "", ""}},
+        {"--name", "$(env.VT_SECRET)", {"", "", "", ""}},
+        {"--name", "Costs $(5) only", {"", "", "", ""}},
+        {"--name", "App [x] {y}", {"", "", "", ""}},
+        {"--name", "100% %{name} %(echo hi)", {"", "", "", ""}},
+        {"--name",
+         "#1 App",
+         {"", "", "",
+          "the name \"#1 App\" starts with # or %, which an rpm package's description can't: "
+          "give --description"}},
+        {"--description", "%files", {"", none, "", rpmComment + "\"%files\""}},
+        {"--name", "q?", {"--name is not usable as a file name: \"q?\"", "", "", ""}},
         {"--description",
          "Tab\there",
          {"--description takes no control character (0x09)", none,
+          "--description takes no control character (0x09)",
           "--description takes no control character (0x09)"}},
         {"--vendor",
          "Esc \x1b[31m",
          {"--vendor takes no control character (0x1B)", none,
+          "--vendor takes no control character (0x1B)",
           "--vendor takes no control character (0x1B)"}},
-        {"", "Программа.txt\nΕλληνικά/α.txt\nドキュメント/日本語.txt\na😀.txt", {"", "", ""}},
-        {"", "$(env.VT_SECRET).txt\n$(5) [x] {y}.txt", {"", "", ""}},
-        {"", "q?.txt", {windows("q?.txt"), "", ""}},
-        {"", "aux.txt", {windows("aux.txt"), "", ""}},
-        {"", "Dot.", {windows("Dot."), "", ""}},
-        {"", "a\\b", {windows("a\\b"), unzip("a\\b"), ""}},
-        {"", "Tab\t.txt", {windows("Tab\\x09.txt"), unzip("Tab\\x09.txt"), ""}},
+        {"", "Программа.txt\nΕλληνικά/α.txt\nドキュメント/日本語.txt\na😀.txt", {"", "", "", ""}},
+        {"", "$(env.VT_SECRET).txt\n$(5) [x] {y}.txt", {"", "", "", ""}},
+        {"", "100% %{name} %(echo hi).txt\n%description", {"", "", "", ""}},
+        {"", "q?.txt", {windows("q?.txt"), "", "", ""}},
+        {"", "aux.txt", {windows("aux.txt"), "", "", ""}},
+        {"", "Dot.", {windows("Dot."), "", "", ""}},
+        {"", "a\\b", {windows("a\\b"), unzip("a\\b"), "", ""}},
+        {"",
+         "Tab\t.txt",
+         {windows("Tab\\x09.txt"), unzip("Tab\\x09.txt"), "",
+          "cannot pack Tab\\x09.txt from the input: rpm takes no name with a control character"}},
         {"",
          "Case/README\nCase/readme",
          {"cannot pack Case/README from the input beside Case/readme: Windows takes both for "
           "one name",
-          "", ""}},
-        {"", "Not\xff.txt", {notUtf8, notUtf8, notUtf8}},
+          "", "", ""}},
+        {"", "Not\xff.txt", {notUtf8, notUtf8, notUtf8, notUtf8}},
         {"",
          "refused.CFG",
          {"the input already holds refused.CFG, which Windows takes for Refused.cfg, a file the "
           "image writes itself",
-          "", ""}},
+          "", "", ""}},
     };
-    const tstring types[] = {L"msi", L"zip", L"deb"};
-    for (std::size_t t = 0; t < 3; ++t) {
+    const tstring types[] = {L"msi", L"zip", L"deb", L"rpm"};
+    for (std::size_t t = 0; t < 4; ++t) {
         const tstring& type = types[t];
         std::vector<std::string> names;
         std::vector<std::string> files;
@@ -598,8 +630,11 @@ TEST_F(Installers, NamesAndTextsReachEveryPackageExactlyOrAreRefused) {
                                  batch);
             } else if (type == L"zip") {
                 expectUnzippedExactly(FileUtils::joinPath(dest, text + L"-1.0.zip"), name, files);
-            } else {
+            } else if (type == L"deb") {
                 expectDebExactly(FileUtils::joinPath(dest, L"vt-names_1.0_amd64.deb"), name, files);
+            } else {
+                expectRpmExactly(FileUtils::joinPath(dest, L"vt-names-1.0-1.x86_64.rpm"), name,
+                                 files);
             }
         }
         if (!batch.empty()) {

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <thread>
 
 #include "FileUtils.h"
@@ -222,6 +223,134 @@ TEST_F(Packages, DebOfUnresolvedLibrariesAndABigIconIsTheSameWhateverTheUmask) {
     }
 }
 
+// Debian's rhino as an rpm package: its metadata as rpm reads it, rpmlint's errors within those
+// that the layout and the JDK's libraries make, and an install into a root of its own, where
+// the launcher runs the shell and rpm -e takes every file away again. Two builds, one of them
+// into a DEST with shell and macro syntax and with a HOME whose ~/.rpmmacros would change
+// everything, give the same bytes.
+TEST_F(Packages, RpmOfRhinoIsTheSameTwiceInstallsRunsAndGoes) {
+    PackFiles::copyFile(L"/usr/share/java/js.jar", FileUtils::joinPath(input(), L"js.jar"));
+    const tstring home = path(L"home");
+    testsupport::makeDirectories(home);
+    testsupport::writeFile(home + L"/.rpmmacros",
+                           "%_topdir /nonexistent\n%_binary_payload w9.gzdio\n%packager Else\n");
+    const tstring rpm = L"rhino-shell-1.7.14~SNAPSHOT-1.x86_64.rpm";
+    const tstring two = path(L"two $(x) \"q\" 100%");
+    for (const tstring& dest : {path(L"one"), two}) {
+        const ChildResult packed = tool(
+            FileUtils::joinPath(testsupport::binaryDir(), L"vantrel-pack"),
+            {L"--name",
+             L"Rhino Shell",
+             L"--input",
+             input(),
+             L"--main-jar",
+             L"js.jar",
+             L"--dest",
+             dest,
+             L"--type",
+             L"rpm",
+             L"--runtime",
+             FileUtils::joinPath(FileUtils::parentPath(testsupport::binaryDir()), L"jlinkruntime"),
+             L"--app-version",
+             L"1.7.14-SNAPSHOT",
+             L"--vendor",
+             L"Mozilla 100%",
+             L"--maintainer",
+             L"Us <us@example.org>",
+             L"--description",
+             L"JavaScript %{shell}",
+             L"--desktop-entry",
+             L"--icon",
+             FileUtils::joinPath(testsupport::binaryDir(), L"pe-test.ico"),
+             L"--quiet"},
+            {{L"SOURCE_DATE_EPOCH", epoch}, {L"HOME", home}});
+        ASSERT_EQ(packed.exitCode, 0u) << packed.err;
+        EXPECT_EQ(packed.err, "");
+    }
+    const tstring package = path(L"one/") + rpm;
+    EXPECT_EQ(testsupport::readFile(package), testsupport::readFile(two + L"/" + rpm));
+    EXPECT_FALSE(PackFiles::exists(home + L"/rpmbuild"));
+
+    const auto query = [&](const tstring_array& args) {
+        tstring_array all = {L"-qp", package};
+        all.insert(all.end(), args.begin(), args.end());
+        return tool(L"/usr/bin/rpm", all, {{L"HOME", home}}).out;
+    };
+    EXPECT_EQ(query({L"--qf", L"%{NAME} %{VERSION} %{RELEASE} %{ARCH} %{BUILDTIME} %{BUILDHOST}\n"
+                              L"%{PACKAGER}|%{VENDOR}|%{SUMMARY}|%{DESCRIPTION}|%{GROUP}\n"
+                              L"%{PAYLOADCOMPRESSOR}|[%{CHANGELOGTEXT}]"}),
+              "rhino-shell 1.7.14~SNAPSHOT 1 x86_64 1700000000 reproducible\n"
+              "Us <us@example.org>|Mozilla 100%|JavaScript %{shell}|JavaScript "
+              "%{shell}|Applications/Productivity\nxz|- Packed by vantrel-pack");
+    // The system's libraries, none of the image's own, which it does not provide either.
+    const std::string requires = query({L"--requires"});
+    for (const char* library : {"libc.so.6()(64bit)", "libz.so.1()(64bit)"}) {
+        EXPECT_TRUE(contains(requires, library)) << library << requires;
+    }
+    EXPECT_FALSE(contains(requires + query({L"--provides"}), "libjvm")) << requires;
+    const std::string files = query({L"--list"});
+    for (const char* file :
+         {"/opt/rhino-shell\n", "/opt/rhino-shell/Rhino Shell\n", "/opt/rhino-shell/app/js.jar\n",
+          "/opt/rhino-shell/runtime/lib/server/libjvm.so\n", "/usr/bin/rhino-shell\n",
+          "/usr/share/applications/rhino-shell.desktop\n",
+          "/usr/share/icons/hicolor/256x256/apps/rhino-shell.png\n"}) {
+        EXPECT_TRUE(contains(files, file)) << file << files;
+    }
+    EXPECT_FALSE(contains(files, "/usr/lib") || contains(files, "\n/usr/bin\n")) << files;
+
+    // What rpmlint finds beyond these is a fault of the package: unsigned, the image in /opt,
+    // and the JDK's libraries (no versioned soname, no SysV hash, $ORIGIN run paths, not
+    // executable as Debian and rpm's own brp-elfperms leave them, which makes rpmlint take this
+    // for a library package whose other files should be in versioned folders).
+    const std::set<std::string> unavoidable = {"no-signature",
+                                               "dir-or-file-in-opt",
+                                               "invalid-soname",
+                                               "missing-hash-section",
+                                               "binary-or-shlib-defines-rpath",
+                                               "shared-library-not-executable",
+                                               "non-versioned-file-in-library-package"};
+    std::set<std::string> errors;
+    const std::string lint = tool(L"/usr/bin/rpmlint", {package}, {{L"HOME", home}}).out;
+    for (const tstring& line : tstrings::split(tstrings::fromUtf8(lint), L"\n")) {
+        const std::string text = tstrings::toUtf8(line);
+        const std::size_t at = text.find(": E: ");
+        if (at != std::string::npos) {
+            errors.insert(text.substr(at + 5, text.find(' ', at + 5) - at - 5));
+        }
+    }
+    EXPECT_TRUE(errors.count("dir-or-file-in-opt")) << lint;
+    for (const std::string& error : errors) {
+        EXPECT_TRUE(unavoidable.count(error)) << error << "\n" << lint;
+    }
+
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "installing with rpm --root needs root";
+    }
+    const tstring root = path(L"root");
+    const auto rpmInRoot = [&](const tstring_array& args) {
+        tstring_array all = {L"--root", root, L"--dbpath", L"/var/lib/rpm"};
+        all.insert(all.end(), args.begin(), args.end());
+        return tool(L"/usr/bin/rpm", all, {{L"HOME", home}});
+    };
+    testsupport::makeDirectories(root);
+    const ChildResult installed = rpmInRoot({L"--nodeps", L"-i", package});
+    ASSERT_EQ(installed.exitCode, 0u) << installed.err;
+    testsupport::writeFile(path(L"args.js"), "print('args: ' + arguments.join('|')); quit(3)");
+    const ChildResult run =
+        tool(root + L"/usr/bin/rhino-shell", {path(L"args.js"), L"a", L"b c", L"%d"});
+    EXPECT_EQ(run.out, "args: a|b c|%d\n") << run.err;
+    EXPECT_EQ(run.exitCode, 3u);
+    EXPECT_TRUE(
+        contains(testsupport::readFile(root + L"/usr/share/applications/rhino-shell.desktop"),
+                 "\nComment=JavaScript %{shell}\nExec=\"/opt/rhino-shell/Rhino "
+                 "Shell\"\nIcon=rhino-shell\n"));
+    const ChildResult removed = rpmInRoot({L"-e", L"rhino-shell"});
+    EXPECT_EQ(removed.exitCode, 0u) << removed.err;
+    for (const tstring& file : tstrings::split(tstrings::fromUtf8(files), L"\n")) {
+        EXPECT_TRUE(file.empty() || !PackFiles::exists(root + file)) << tstrings::toUtf8(file);
+    }
+}
+
 TEST_F(Packages, FailuresSayWhatIsMissingAndLeaveNothing) {
     const tstring dest = path(L"dest");
     const tstring runtime = linkedRuntime();
@@ -230,10 +359,21 @@ TEST_F(Packages, FailuresSayWhatIsMissingAndLeaveNothing) {
         testsupport::EnvChanges env;
         std::string error;
     };
+    // A failing rpmbuild leaves nothing in its temporary folder either.
+    testsupport::makeDirectories(path(L"failing"));
+    testsupport::makeDirectories(path(L"tmp"));
+    testsupport::writeFile(path(L"failing/rpmbuild"), "#!/bin/sh\necho broken >&2\nexit 3\n");
+    chmod(tstrings::toUtf8(path(L"failing/rpmbuild")).c_str(), 0755);
     const Case table[] = {
         {{L"--type", L"deb"},
          {{L"PATH", path(L"nothing")}},
          "dpkg-deb is needed for --type deb and is not installed (Debian package dpkg)"},
+        {{L"--type", L"rpm"},
+         {{L"PATH", path(L"nothing")}},
+         "rpmbuild is needed for --type rpm and is not installed (Debian package rpm)"},
+        {{L"--type", L"rpm"},
+         {{L"PATH", path(L"failing") + L":/usr/bin:/bin"}, {L"TMPDIR", path(L"tmp")}},
+         "rpmbuild failed with exit code 3: broken"},
         {{L"--type", L"deb", L"--icon", L"missing.png"},
          {},
          "the icon does not exist: missing.png"},
@@ -259,6 +399,7 @@ TEST_F(Packages, FailuresSayWhatIsMissingAndLeaveNothing) {
         EXPECT_EQ(result.err, "vantrel-pack: " + c.error + "\n");
         EXPECT_FALSE(PackFiles::exists(dest)) << c.error;
     }
+    EXPECT_TRUE(std::filesystem::is_empty(PackFiles::fsPath(path(L"tmp"))));
 
     // A package that exists is refused, and stays as it was.
     const tstring_array zip = {L"--name", L"App", L"--runtime", runtime, L"--type", L"zip"};

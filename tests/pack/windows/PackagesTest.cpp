@@ -1,5 +1,5 @@
-// vantrel-pack.exe's packages on a Windows host: the zip is made here, the installer and the
-// Debian package need the Linux build.
+// vantrel-pack.exe's packages on a Windows host: the zip is made here, the installer, the
+// Debian and the rpm package need the Linux build.
 #include <gtest/gtest.h>
 
 #include "FileUtils.h"
@@ -45,6 +45,8 @@ TEST(PackagesOnWindows, ZipIsMadeHereAndTheSameTwiceInstallersNeedLinux) {
         {{L"--type", L"msi"}, "vantrel-pack: --type msi needs the Linux build of vantrel-pack\n"},
         {{L"--type", L"deb", L"--target", L"linux"},
          "vantrel-pack: --type deb needs the Linux build of vantrel-pack\n"},
+        {{L"--type", L"rpm", L"--target", L"linux"},
+         "vantrel-pack: --type rpm needs the Linux build of vantrel-pack\n"},
     };
     for (const auto& c : cases) {
         const ChildResult result = pack(dest, c.first);

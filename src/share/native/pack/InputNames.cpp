@@ -48,9 +48,13 @@ std::string shownBytes(const std::string& bytes) {
     return shown;
 }
 
+bool isControl(wchar_t c) {
+    return c < 0x20 || c == 0x7F;
+}
+
 // Stored exactly, but unpacked as a folder separator, or dropped.
 bool isZipUnsafe(wchar_t c) {
-    return c == L'\\' || c < 0x20 || c == 0x7F;
+    return c == L'\\' || isControl(c);
 }
 
 // Windows compares names without case, by each character's upper case.
@@ -73,7 +77,8 @@ class NameWalk {
 public:
     explicit NameWalk(const PackOptions& options)
         : windows(options.target->windows), package(options.package.type != PackageType::Image),
-          zip(options.package.type == PackageType::Zip) {}
+          zip(options.package.type == PackageType::Zip),
+          rpm(options.package.type == PackageType::Rpm) {}
 
     void folder(const fs::path& dir, const std::string& shownDir) {
         std::error_code error;
@@ -116,6 +121,9 @@ private:
         if (zip && std::any_of(text.begin(), text.end(), isZipUnsafe)) {
             refuse(shown, ": unzip tools change a name with a backslash or a control character");
         }
+        if (rpm && std::any_of(text.begin(), text.end(), isControl)) {
+            refuse(shown, ": rpm takes no name with a control character");
+        }
     }
 
     [[noreturn]] static void refuse(const std::string& shown, const std::string& reason) {
@@ -126,6 +134,7 @@ private:
     bool windows;
     bool package;
     bool zip;
+    bool rpm;
     std::vector<fs::path> openDirs;
 };
 

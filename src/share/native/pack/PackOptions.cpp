@@ -14,17 +14,17 @@ tstring PackTarget::runtimeLibrary() const {
 
 namespace PackTargets {
 const PackTarget linux64 = {L"linux", L"linux-x86_64",           L"vantrel", L"",
-                            L'/',     &JavaRuntime::linuxLayout, false};
-const PackTarget windows64 = {
-    L"windows", L"windows-x86_64", L"vantrel.exe", L".exe", L'\\', &JavaRuntime::windowsLayout,
-    true};
+                            L'/',     &JavaRuntime::linuxLayout, false,      L"x86_64"};
+const PackTarget windows64 = {L"windows", L"windows-x86_64",           L"vantrel.exe", L".exe",
+                              L'\\',      &JavaRuntime::windowsLayout, true,           nullptr};
 const PackTarget windowsGui64 = {L"windows-gui",
                                  L"windows-x86_64",
                                  L"vantrelw.exe",
                                  L".exe",
                                  L'\\',
                                  &JavaRuntime::windowsLayout,
-                                 true};
+                                 true,
+                                 nullptr};
 
 const PackTarget* find(const tstring& name) {
     for (const PackTarget* target : {&linux64, &windows64, &windowsGui64}) {
@@ -106,8 +106,9 @@ const PackOption description = {L"--description", "TEXT", nullptr, K::Single, K:
 const PackOption copyright = {L"--copyright", "TEXT", "the Windows launcher's resources",
                               K::Single};
 const PackOption type = {L"--type", "TYPE",
-                         "image (default), msi, deb or zip: DEST/NAME-VERSION.msi,\n"
-                         "DEST/PKG_VERSION_amd64.deb or DEST/NAME-VERSION.zip",
+                         "image (default), msi, deb, rpm or zip: DEST/NAME-VERSION.msi,\n"
+                         "DEST/PKG_VERSION_amd64.deb, DEST/PKG-VERSION-1.x86_64.rpm or\n"
+                         "DEST/NAME-VERSION.zip",
                          K::Single};
 const PackOption perUser = {L"--per-user", nullptr, nullptr, K::Flag, K::SameLine};
 const PackOption desktopShortcut = {L"--desktop-shortcut", nullptr, nullptr, K::Flag, K::SameLine};
@@ -119,8 +120,8 @@ const PackOption linuxPackageName = {L"--linux-package-name", "PKG", nullptr, K:
                                      K::SameLine};
 const PackOption maintainer = {L"--maintainer", "\"NAME <MAIL>\"", nullptr, K::Single, K::SameLine};
 const PackOption desktopEntry = {L"--desktop-entry", nullptr,
-                                 "deb: the package name (default: from NAME), its maintainer\n"
-                                 "(default: --vendor), a menu entry with the --icon",
+                                 "deb, rpm: the package name (default: from NAME), its\n"
+                                 "maintainer (default: --vendor), a menu entry with the --icon",
                                  K::Flag};
 const PackOption signPkcs12 = {L"--sign-pkcs12", "FILE",
                                "signs the Windows launcher and the installer (osslsigncode)",
@@ -471,7 +472,7 @@ void readPackage(const OptionValues& values, PackOptions& options) {
     const PackageType* found = given(values, PackOpt::type) ? findPackageType(type) : nullptr;
     if (given(values, PackOpt::type) && found == nullptr) {
         usageError(tstrings::TextBuilder()
-                   << L"unknown type \"" << printable(type) << L"\" (image, msi, deb or zip)");
+                   << L"unknown type \"" << printable(type) << L"\" (image, msi, deb, rpm or zip)");
     }
     PackageOptions& package = options.package;
     package.type = found ? *found : PackageType::Image;

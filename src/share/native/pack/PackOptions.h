@@ -19,6 +19,7 @@ struct PackTarget {
     wchar_t separator;                  // inside paths of the configuration
     const JavaRuntime::Layout* runtime; // of a runtime for this target
     bool windows;
+    const wchar_t* rpmArch; // an rpm package's architecture; null where there is none
 
     // The library that a runtime for this target must hold, as a jmod names it.
     tstring runtimeLibrary() const;

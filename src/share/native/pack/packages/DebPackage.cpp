@@ -7,11 +7,10 @@
 
 #include "ErrorHandling.h"
 #include "FileUtils.h"
-#include "IconPng.h"
+#include "LinuxPackageTree.h"
 #include "PackFiles.h"
 #include "PackOptions.h"
 #include "PackageTools.h"
-#include "SourceDate.h"
 
 namespace fs = std::filesystem;
 
@@ -23,15 +22,6 @@ tstring dpkgDeb() {
 
 tstring dpkgShlibdeps() {
     return PackageTools::find(L"dpkg-shlibdeps", L"--type deb", L"dpkg-dev");
-}
-
-void makeFolders(const fs::path& dir) {
-    std::error_code error;
-    fs::create_directories(dir, error);
-    if (error) {
-        VT_RAISE(tstrings::TextBuilder()
-                 << L"cannot create " << PackFiles::fromFsPath(dir) << L": " << error.message());
-    }
 }
 
 // The start of an ELF file's header, up to its machine field.
@@ -63,105 +53,6 @@ std::string dependsLine(const std::string& out) {
         }
     }
     return std::string();
-}
-
-// Modes as Debian packages carry them, whatever the umask: folders (the root's included) and
-// programs 0755, other files 0644. With SOURCE_DATE_EPOCH, every entry's time is exactly it,
-// so that files older than the epoch, or all of them when it lies ahead, don't keep their own.
-void normalizeEntries(const fs::path& root) {
-    std::error_code error;
-    fs::permissions(root, fs::perms(0755), error);
-    for (fs::recursive_directory_iterator it(root, error), end; !error && it != end;
-         it.increment(error)) {
-        if (!it->is_symlink(error)) {
-            const fs::perms perms = it->status(error).permissions();
-            const bool program =
-                it->is_directory(error) || (perms & fs::perms::owner_exec) != fs::perms::none;
-            fs::permissions(it->path(), program ? fs::perms(0755) : fs::perms(0644), error);
-        }
-        if (!error && SourceDate::isSet()) {
-            PackFiles::setModificationTime(it->path(), SourceDate::epoch(), error);
-        }
-    }
-    if (!error && SourceDate::isSet()) {
-        PackFiles::setModificationTime(root, SourceDate::epoch(), error);
-    }
-    if (error) {
-        VT_RAISE(tstrings::TextBuilder()
-                 << L"cannot set the modes and times in " << PackFiles::fromFsPath(root) << L": "
-                 << error.message());
-    }
-}
-
-// How far apart two sizes are, as a ratio: 2 for 256 against 512 and for 16 against 32.
-double sizeRatio(std::uint32_t a, std::uint32_t b) {
-    return static_cast<double>(std::max(a, b)) / std::min(a, b);
-}
-
-// Menus look icons up in the sizes that the hicolor theme indexes. An image of another size
-// goes to the nearest of them (the larger on a tie), unless one there fits better; the
-// desktop scales it.
-std::map<std::uint32_t, std::string>
-byThemeSize(const std::map<std::uint32_t, std::string>& images) {
-    static const std::uint32_t themeSizes[] = {16, 22, 24, 32, 48, 64, 96, 128, 192, 256, 512};
-    std::map<std::uint32_t, std::pair<std::uint32_t, std::string>> chosen;
-    for (const auto& image : images) {
-        std::uint32_t nearest = themeSizes[0];
-        for (const std::uint32_t size : themeSizes) {
-            nearest =
-                sizeRatio(size, image.first) <= sizeRatio(nearest, image.first) ? size : nearest;
-        }
-        const auto taken = chosen.find(nearest);
-        if (taken == chosen.end() ||
-            sizeRatio(image.first, nearest) <= sizeRatio(taken->second.first, nearest)) {
-            chosen[nearest] = image;
-        }
-    }
-    std::map<std::uint32_t, std::string> result;
-    for (const auto& entry : chosen) {
-        result[entry.first] = entry.second.second;
-    }
-    return result;
-}
-
-void installIcon(const PackOptions& options, const fs::path& root) {
-    for (const auto& image : byThemeSize(pngIconsBySize(options.resources.icon))) {
-        const std::string size = std::to_string(image.first);
-        const fs::path dir = root / "usr/share/icons/hicolor" / (size + "x" + size) / "apps";
-        makeFolders(dir);
-        PackFiles::writeFile(PackFiles::fromFsPath(dir) + L"/" + options.package.linuxPackageName +
-                                 L".png",
-                             image.second);
-    }
-}
-
-// One argument of an Exec key, quoted as the Desktop Entry rules ask when it needs it.
-std::string execArgument(const std::string& arg) {
-    if (arg.find_first_of(" \t\n\"'\\><~|&;$*?#()`") == std::string::npos) {
-        return arg;
-    }
-    std::string quoted = "\"";
-    for (const char c : arg) {
-        quoted += std::string(c == '"' || c == '`' || c == '$' || c == '\\' ? "\\" : "") + c;
-    }
-    return quoted + "\"";
-}
-
-// A string value of a desktop entry: its backslashes escaped.
-std::string desktopValue(const std::string& text) {
-    std::string result;
-    for (const char c : text) {
-        result += c == '\\' ? std::string("\\\\") : std::string(1, c);
-    }
-    return result;
-}
-
-std::string percentEscaped(const std::string& text) {
-    std::string result;
-    for (const char c : text) {
-        result += c == '%' ? std::string("%%") : std::string(1, c);
-    }
-    return result;
 }
 
 // The ELF files that dpkg-shlibdeps reads, relative to workDir; those of another machine are
@@ -274,29 +165,7 @@ namespace DebPackage {
 void check(const PackOptions& options) {
     dpkgDeb();
     dpkgShlibdeps();
-    if (!options.resources.icon.empty()) {
-        if (!PackFiles::isFile(options.resources.icon)) {
-            VT_RAISE(tstrings::TextBuilder()
-                     << L"the icon does not exist: " << options.resources.icon);
-        }
-        pngIconsBySize(options.resources.icon);
-    }
-}
-
-std::string desktopEntry(const PackOptions& options, const tstring& iconName) {
-    const std::string launcher = "/opt/" + tstrings::toUtf8(options.package.linuxPackageName) +
-                                 "/" + tstrings::toUtf8(options.name);
-    std::string text =
-        "[Desktop Entry]\nType=Application\nName=" + desktopValue(tstrings::toUtf8(options.name)) +
-        "\n";
-    if (!options.resources.description.empty()) {
-        text += "Comment=" + desktopValue(tstrings::toUtf8(options.resources.description)) + "\n";
-    }
-    text += "Exec=" + desktopValue(percentEscaped(execArgument(launcher))) + "\n";
-    if (!iconName.empty()) {
-        text += "Icon=" + desktopValue(tstrings::toUtf8(iconName)) + "\n";
-    }
-    return text + "Terminal=false\nCategories=Utility;\n";
+    LinuxPackageTree::checkIcon(options);
 }
 
 tstring_array write(const PackOptions& options, const tstring& imageDir, const tstring& workDir,
@@ -304,37 +173,18 @@ tstring_array write(const PackOptions& options, const tstring& imageDir, const t
     const tstring& packageName = options.package.linuxPackageName;
     const fs::path work = PackFiles::fsPath(workDir);
     const fs::path root = work / "debian" / PackFiles::fsPath(packageName);
-    makeFolders(root / "opt");
-    makeFolders(root / "DEBIAN");
-    makeFolders(root / "usr/bin");
-    std::error_code error;
-    fs::rename(PackFiles::fsPath(imageDir), root / "opt" / PackFiles::fsPath(packageName), error);
-    if (!error) {
-        fs::create_symlink(fs::path("/opt") / PackFiles::fsPath(packageName) /
-                               PackFiles::fsPath(options.name),
-                           root / "usr/bin" / PackFiles::fsPath(packageName), error);
-    }
-    if (error) {
-        VT_RAISE(tstrings::TextBuilder()
-                 << L"cannot lay out the package in " << workDir << L": " << error.message());
-    }
-    const bool icon = !options.resources.icon.empty();
-    if (icon) {
-        installIcon(options, root);
-    }
-    if (options.package.desktopEntry) {
-        makeFolders(root / "usr/share/applications");
-        PackFiles::writeFile(PackFiles::fromFsPath(root / "usr/share/applications") + L"/" +
-                                 packageName + L".desktop",
-                             desktopEntry(options, icon ? packageName : tstring()));
-    }
+    // Debian's rules: a link from one top-level folder to another is absolute.
+    LinuxPackageTree::layOut(options, imageDir, root,
+                             fs::path("/opt") / PackFiles::fsPath(packageName) /
+                                 PackFiles::fsPath(options.name));
+    LinuxPackageTree::makeFolders(root / "DEBIAN");
     tstring_array warnings;
     const std::string depends =
         sharedLibraryDepends(work, root / "opt" / PackFiles::fsPath(packageName), warnings);
     const std::uint64_t size = PackFiles::treeSize(PackFiles::fromFsPath(root));
     PackFiles::writeFile(PackFiles::fromFsPath(root / "DEBIAN/control"),
                          controlText(options, depends, size));
-    normalizeEntries(root);
+    LinuxPackageTree::normalizeEntries(root);
     // xz at its fastest level: a linked runtime takes six times as long at the default level,
     // for a package a seventh smaller.
     PackageTools::run(dpkgDeb(), {L"--root-owner-group", L"-Zxz", L"-z1", L"--build",

@@ -14,9 +14,6 @@ namespace DebPackage {
 // Checks before anything is written: the tools are there, the icon has a PNG image.
 void check(const PackOptions& options);
 
-// The desktop entry's text; iconName empty for none.
-std::string desktopEntry(const PackOptions& options, const tstring& iconName);
-
 // Moves the image at imageDir into a package tree in workDir and writes the package to
 // debPath; returns the warnings for the user.
 tstring_array write(const PackOptions& options, const tstring& imageDir, const tstring& workDir,

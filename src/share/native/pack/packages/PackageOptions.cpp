@@ -15,12 +15,12 @@ bool isLowerAlnum(wchar_t c) {
     return isDigit(c) || (c >= L'a' && c <= L'z');
 }
 
-// Options that mean something for one package type only.
-void checkOnlyWith(PackageType type, PackageType required, const wchar_t* typeName,
+// Options that mean something for some package types only.
+void checkOnlyWith(bool allowed, const wchar_t* typeName,
                    std::initializer_list<const PackOption*> options,
                    const std::function<bool(const PackOption&)>& given) {
     for (const PackOption* option : options) {
-        if (given(*option) && type != required) {
+        if (given(*option) && !allowed) {
             usageError(tstrings::TextBuilder()
                        << option->name << L": only with --type " << typeName);
         }
@@ -32,8 +32,10 @@ void checkTarget(const PackOptions& options) {
     if (type == PackageType::Msi && !options.target->windows) {
         usageError("--type msi needs a Windows target (--target windows or windows-gui)");
     }
-    if (type == PackageType::Deb && options.target->windows) {
-        usageError("--type deb needs the linux target");
+    if (isLinuxPackage(type) && options.target->windows) {
+        usageError(tstrings::TextBuilder()
+                   << L"--type " << (type == PackageType::Deb ? L"deb" : L"rpm")
+                   << L" needs the linux target");
     }
 }
 
@@ -65,9 +67,10 @@ void resolveLinuxPackageName(PackOptions& options, bool givenName) {
     if (!givenName) {
         packageName = PackageNames::debianPackageName(options.name);
         if (packageName.empty()) {
-            usageError(tstrings::TextBuilder() << L"the name \"" << options.name
-                                               << L"\" makes no Debian package name: give "
-                                                  L"--linux-package-name");
+            usageError(tstrings::TextBuilder()
+                       << L"the name \"" << options.name << L"\" makes no "
+                       << (options.package.type == PackageType::Deb ? L"Debian" : L"rpm")
+                       << L" package name: give --linux-package-name");
         }
     }
 }
@@ -78,6 +81,12 @@ void checkVersion(const PackOptions& options) {
         usageError(tstrings::TextBuilder()
                    << L"--app-version must start with a digit for a Debian package: \"" << version
                    << L"\"");
+    }
+    if (options.package.type == PackageType::Rpm && PackageNames::rpmVersion(version).empty()) {
+        usageError(tstrings::TextBuilder()
+                   << L"--app-version must start with a digit and hold no \"..\" for an rpm "
+                      L"package: \""
+                   << version << L"\"");
     }
     if (options.package.type == PackageType::Msi &&
         PackageNames::msiProductVersion(version).empty()) {
@@ -125,7 +134,9 @@ void checkPublish(const PackOptions& options, const std::function<bool(const Pac
     if (type == PackageType::Image) {
         usageError("--publish needs a package: --type msi, deb or zip");
     }
-    checkOnlyWith(type, PackageType::Deb, L"deb", {&PackOpt::aptSigningKey}, given);
+    // No release site takes rpm packages yet.
+    checkOnlyWith(type != PackageType::Rpm, L"msi, deb or zip", {&PackOpt::publish}, given);
+    checkOnlyWith(type == PackageType::Deb, L"deb", {&PackOpt::aptSigningKey}, given);
     if (type == PackageType::Deb && options.package.aptSigningKey.empty()) {
         usageError("--publish with --type deb needs --apt-signing-key KEYID");
     }
@@ -134,7 +145,7 @@ void checkPublish(const PackOptions& options, const std::function<bool(const Pac
 // A package's control file, desktop entry and installer database hold these texts as they are:
 // a tab or an escape there is another format's syntax, or nothing a user can see.
 void checkTexts(const PackOptions& options) {
-    if (options.package.type != PackageType::Msi && options.package.type != PackageType::Deb) {
+    if (options.package.type != PackageType::Msi && !isLinuxPackage(options.package.type)) {
         return;
     }
     const WindowsResources& resources = options.resources;
@@ -156,6 +167,26 @@ void checkTexts(const PackOptions& options) {
     }
 }
 
+// An rpm spec takes a description line that starts with # for a comment, and one with % for a
+// new section: such a text can't reach the package.
+void checkRpmDescription(const PackOptions& options) {
+    const tstring& description = options.resources.description;
+    const tstring& text = description.empty() ? options.name : description;
+    const std::size_t start = text.find_first_not_of(L' ');
+    if (start == tstring::npos || (text[start] != L'#' && text[start] != L'%')) {
+        return;
+    }
+    if (description.empty()) {
+        usageError(tstrings::TextBuilder()
+                   << L"the name \"" << text
+                   << L"\" starts with # or %, which an rpm package's description can't: give "
+                      L"--description");
+    }
+    usageError(tstrings::TextBuilder()
+               << L"--description must not start with # or % for an rpm package: \"" << text
+               << L"\"");
+}
+
 // FNV-1a over the UTF-8 bytes from a chosen start, then mixed so that every bit counts.
 std::uint64_t hash64(const std::string& bytes, std::uint64_t state) {
     for (const unsigned char c : bytes) {
@@ -168,10 +199,15 @@ std::uint64_t hash64(const std::string& bytes, std::uint64_t state) {
 
 } // namespace
 
+bool isLinuxPackage(PackageType type) {
+    return type == PackageType::Deb || type == PackageType::Rpm;
+}
+
 const PackageType* findPackageType(const tstring& text) {
     static const std::pair<const wchar_t*, PackageType> types[] = {{L"image", PackageType::Image},
                                                                    {L"msi", PackageType::Msi},
                                                                    {L"deb", PackageType::Deb},
+                                                                   {L"rpm", PackageType::Rpm},
                                                                    {L"zip", PackageType::Zip}};
     for (const auto& type : types) {
         if (text == type.first) {
@@ -186,21 +222,24 @@ void resolvePackageOptions(PackOptions& options,
     const PackageType type = options.package.type;
     checkTarget(options);
     // Only an image bears the mark that tells a result of this tool from anything else.
-    checkOnlyWith(type, PackageType::Image, L"image", {&PackOpt::replace}, given);
-    checkOnlyWith(type, PackageType::Msi, L"msi",
+    checkOnlyWith(type == PackageType::Image, L"image", {&PackOpt::replace}, given);
+    checkOnlyWith(type == PackageType::Msi, L"msi",
                   {&PackOpt::perUser, &PackOpt::desktopShortcut, &PackOpt::upgradeCode}, given);
-    checkOnlyWith(type, PackageType::Deb, L"deb",
+    checkOnlyWith(isLinuxPackage(type), L"deb or rpm",
                   {&PackOpt::linuxPackageName, &PackOpt::maintainer, &PackOpt::desktopEntry},
                   given);
     checkSigning(options, given);
     checkPublish(options, given);
     UpdateSite::resolveOptions(options, given);
     checkTexts(options);
+    if (type == PackageType::Rpm) {
+        checkRpmDescription(options);
+    }
     checkVersion(options);
     if (type == PackageType::Msi) {
         resolveUpgradeCode(options, given(PackOpt::upgradeCode));
     }
-    if (type == PackageType::Deb) {
+    if (isLinuxPackage(type)) {
         resolveLinuxPackageName(options, given(PackOpt::linuxPackageName));
     }
 }
@@ -209,6 +248,7 @@ bool linuxPackageTakesResources(const PackOptions& options) {
     const WindowsResources& resources = options.resources;
     switch (options.package.type) {
     case PackageType::Deb:
+    case PackageType::Rpm:
         return resources.copyright.empty();
     case PackageType::Zip:
         return resources.givenOptions() == L"--app-version";
@@ -230,6 +270,9 @@ tstring outputName(const PackOptions& options) {
         return options.name + L"-" + version + L".msi";
     case PackageType::Deb:
         return options.package.linuxPackageName + L"_" + debianVersion(version) + L"_amd64.deb";
+    case PackageType::Rpm:
+        return options.package.linuxPackageName + L"-" + rpmVersion(version) + L"-1." +
+               options.target->rpmArch + L".rpm";
     case PackageType::Zip:
         return options.name + L"-" + version + L".zip";
     default:
@@ -264,6 +307,11 @@ tstring debianVersion(const tstring& version) {
         result += kept ? c : (c == L'-' ? L'~' : L'.');
     }
     return result;
+}
+
+tstring rpmVersion(const tstring& version) {
+    const tstring result = debianVersion(version);
+    return result.find(L"..") == tstring::npos ? result : tstring();
 }
 
 tstring msiProductVersion(const tstring& version) {

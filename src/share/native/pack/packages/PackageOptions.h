@@ -9,7 +9,7 @@ struct PackOptions;
 struct PackOption;
 
 // What is made of the image: the image itself, or a file to hand to users.
-enum class PackageType { Image, Msi, Deb, Zip };
+enum class PackageType { Image, Msi, Deb, Rpm, Zip };
 
 struct PackageOptions {
     PackageType type = PackageType::Image;
@@ -33,6 +33,9 @@ struct PackageOptions {
     tstring updatePublicKey; // hex of the key's X and Y, found before building
 };
 
+// deb and rpm: a package for Linux that installs the image under /opt.
+bool isLinuxPackage(PackageType type);
+
 // Null for an unknown --type text.
 const PackageType* findPackageType(const tstring& text);
 
@@ -49,7 +52,8 @@ namespace PackageNames {
 
 // The --app-version text, or the default version.
 tstring versionText(const PackOptions& options);
-// NAME for an image, else NAME-VERSION.msi, PKG_VERSION_amd64.deb or NAME-VERSION.zip.
+// NAME for an image, else NAME-VERSION.msi, PKG_VERSION_amd64.deb, PKG-VERSION-1.ARCH.rpm or
+// NAME-VERSION.zip.
 tstring outputName(const PackOptions& options);
 
 // Lower case, with every character that Debian refuses in a package name made '-'; empty
@@ -60,6 +64,8 @@ bool isDebianPackageName(const tstring& name);
 // 1.2.3~SNAPSHOT, which sorts before 1.2.3), other refused characters become '.'; empty when
 // the text does not start with a digit.
 tstring debianVersion(const tstring& version);
+// The Debian version, which rpm takes as well unless it holds "..": empty then.
+tstring rpmVersion(const tstring& version);
 // The leading numbers A[.B[.C[.D]]] as A.B.C[.D], within what Windows Installer takes (A and B
 // up to 255, C and D up to 65535; it compares A.B.C); empty when the text has no leading number
 // or exceeds them.

@@ -6,6 +6,7 @@
 #include "PackHost.h"
 #include "PackOptions.h"
 #include "PackageTools.h"
+#include "RpmPackage.h"
 #include "Signing.h"
 #include "SourceDate.h"
 #include "UpdateSite.h"
@@ -15,17 +16,21 @@ namespace Packages {
 
 void check(const PackOptions& options) {
     const PackageType type = options.package.type;
-    if ((type == PackageType::Msi || type == PackageType::Deb) &&
-        PackHost::defaultTarget().windows) {
+    if ((type == PackageType::Msi || isLinuxPackage(type)) && PackHost::defaultTarget().windows) {
+        const wchar_t* const name = type == PackageType::Msi   ? L"msi"
+                                    : type == PackageType::Deb ? L"deb"
+                                                               : L"rpm";
         VT_RAISE(tstrings::TextBuilder()
-                 << L"--type " << (type == PackageType::Msi ? L"msi" : L"deb")
-                 << L" needs the Linux build of vantrel-pack");
+                 << L"--type " << name << L" needs the Linux build of vantrel-pack");
     }
     if (type == PackageType::Msi) {
         MsiPackage::check();
     }
     if (type == PackageType::Deb) {
         DebPackage::check(options);
+    }
+    if (type == PackageType::Rpm) {
+        RpmPackage::check(options);
     }
     Signing::check(options);
     if (type != PackageType::Image) {
@@ -44,6 +49,9 @@ tstring_array write(const PackOptions& options, const tstring& imageDir,
         break;
     case PackageType::Deb:
         return DebPackage::write(options, imageDir, output.workDir(), output.file());
+    case PackageType::Rpm:
+        RpmPackage::write(options, imageDir, output.workDir(), output.file());
+        break;
     case PackageType::Zip:
         ZipArchive::write(imageDir, options.name, SourceDate::epochOrNow(), output.file());
         UpdateSite::publish(options, output.file());

@@ -66,6 +66,8 @@ TEST(PackageOptions, OutputNamesAndDerivedValues) {
     EXPECT_EQ(PackageNames::outputName(deb), L"my-app_1.0_amd64.deb");
     EXPECT_EQ(PackageNames::outputName(parse({L"--type=deb", L"--linux-package-name", L"mine"})),
               L"mine_1.0_amd64.deb");
+    EXPECT_EQ(PackageNames::outputName(parse({L"--type=rpm", L"--app-version", L"2.0-rc1"})),
+              L"my-app-2.0~rc1-1.x86_64.rpm");
 
     const PackOptions msi = parse({L"--type", L"msi", L"--target", L"windows", L"--vendor", L"Us"});
     EXPECT_EQ(PackageNames::outputName(msi), L"My App-1.0.msi");
@@ -81,13 +83,20 @@ TEST(PackageOptions, UsageErrorsNameTheProblem) {
         tstring_array args;
         const char* message;
     } cases[] = {
-        {{L"--type", L"rpm"}, "unknown type \"rpm\" (image, msi, deb or zip)"},
+        {{L"--type", L"dmg"}, "unknown type \"dmg\" (image, msi, deb, rpm or zip)"},
         {{L"--type", L"msi"},
          "--type msi needs a Windows target (--target windows or windows-gui)"},
         {{L"--type", L"deb", L"--target", L"windows"}, "--type deb needs the linux target"},
         {{L"--type", L"zip", L"--per-user"}, "--per-user: only with --type msi"},
         {{L"--type", L"zip", L"--replace"}, "--replace: only with --type image"},
-        {{L"--desktop-entry"}, "--desktop-entry: only with --type deb"},
+        {{L"--desktop-entry"}, "--desktop-entry: only with --type deb or rpm"},
+        {{L"--type", L"rpm", L"--target", L"windows"}, "--type rpm needs the linux target"},
+        {{L"--type", L"rpm", L"--publish", L"site"}, "--publish: only with --type msi, deb or zip"},
+        {{L"--type", L"rpm", L"--app-version", L"1.0-rc..1"},
+         "--app-version must start with a digit and hold no \"..\" for an rpm package: "
+         "\"1.0-rc..1\""},
+        {{L"--type", L"rpm", L"--description", L" #1 app"},
+         "--description must not start with # or % for an rpm package: \" #1 app\""},
         {{L"--sign-pkcs12", L"c.p12"}, "--sign-pkcs12: only for the Windows targets"},
         {{L"--target", L"windows", L"--timestamp-url", L"http://ts"},
          "--timestamp-url needs --sign-pkcs12"},
