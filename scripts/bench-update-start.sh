@@ -19,8 +19,10 @@ export WINEDEBUG=-all WINEPREFIX=${WINEPREFIX:-$HOME/.wine}
 
 cmake --build "$build" -j "$(nproc)" --target vantrel testruntime_jli >/dev/null
 work=$(mktemp -d /tmp/vantrel-bench-update-XXXXXX)
-server=
+server= cache=
 cleanup() {
+    wineserver -k 2>/dev/null || true
+    rm -rf "$cache"
     [ -n "$server" ] && kill "$server" 2>/dev/null
     rm -rf "$work"
 }
@@ -66,8 +68,9 @@ image() {
 }
 image due every-start
 image never never
-export LOCALAPPDATA='Z:'${work//\//\\}'\\cache'
-mkdir -p "$work/cache"
+# Wine sets the user's folders itself: the cache is the Wine user's.
+cache=$(winepath -u "$(wine cmd /c 'echo %LOCALAPPDATA%' | tr -d '\r')")/Bench
+rm -rf "$cache"
 
 ms() {
     local start
@@ -77,7 +80,7 @@ ms() {
 }
 median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
-wineserver -p 300 # the pairs time starts, not the Wine server's
+wineserver -p 600 # the pairs time starts, not the Wine server's
 due=() never=() diff=()
 for i in $(seq "$runs"); do
     if ((i % 2)); then
@@ -85,7 +88,7 @@ for i in $(seq "$runs"); do
     else
         b=$(ms wine "$work/never/Bench.exe"); a=$(ms wine "$work/due/Bench.exe")
     fi
-    wineserver -w || true
+    sleep 2 # the background check ends before the next pair
     due+=("$a") never+=("$b") diff+=($((a - b)))
 done
 echo "start, check due:   median $(median "${due[@]}") us"
@@ -93,9 +96,8 @@ echo "start, check=never: median $(median "${never[@]}") us"
 echo "difference:         median $(median "${diff[@]}") us over $runs pairs"
 
 # One check in the foreground: the role that a start gives its background process.
-rm -rf "$work/cache"/*
+rm -rf "$cache"
 check=$( { /usr/bin/time -f '%e s %M KiB' env VANTREL_UPDATE=check wine "$work/due/Bench.exe"; } 2>&1 | tail -1)
 plain=$( { /usr/bin/time -f '%e s %M KiB' wine "$work/never/Bench.exe"; } 2>&1 | tail -1)
-ls "$work/cache/Bench/update/ready.txt" >/dev/null 2>&1 || echo "the check made nothing ready" >&2
+ls "$cache/update/ready.txt" >/dev/null 2>&1 || echo "the check made nothing ready" >&2
 echo "one check (4 MiB package): $check; a start with check=never: $plain"
-wineserver -k || true

@@ -14,7 +14,9 @@ packages=(cmake ninja-build g++ clang libclang-rt-14-dev googletest libbenchmark
           # Installable packages and their signatures.
           wixl msitools dpkg-dev desktop-file-utils osslsigncode openssl zip unzip
           # A signed apt repository for the release site.
-          apt-utils gnupg)
+          apt-utils gnupg
+          # The release sites that the tests serve on loopback ports; the update bench's figures.
+          python3 time)
 
 missing=()
 for p in "${packages[@]}"; do

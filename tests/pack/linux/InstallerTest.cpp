@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -746,6 +747,13 @@ tstring makeUpdateKey(const tstring& file) {
     return file;
 }
 
+// What an update check leaves when nothing is ready: what the next one needs.
+void expectLeftOnly(const tstring& cache) {
+    std::vector<tstring> left = UserCache::listDirectory(cache);
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (tstring_array{L"lock", L"state", L"trace.log"}));
+}
+
 std::string replaceLine(const std::string& text, const std::string& key, const std::string& value) {
     const std::size_t start = text.find("\n" + key + "=") + 1;
     return text.substr(0, start) + key + "=" + value + text.substr(text.find('\n', start));
@@ -763,7 +771,13 @@ TEST_F(Installers, InstalledCopiesUpdateFromTheSiteAndRefuseAnythingElse) {
                              L"every-start", L"--update-mode", L"auto"};
     };
     ASSERT_EQ(pack(L"VtUpdate", L"1.0", publishing(L"site", key)).exitCode, 0u);
-    const AtEndOfScope uninstall([&] { msiexec(L"/x", path(L"out/VtUpdate-2.0.msi")); });
+    const tstring cache = userProfile(L"AppData/Local/VtUpdate/update");
+    std::filesystem::remove_all(PackFiles::fsPath(cache));
+    const AtEndOfScope uninstall([&] {
+        msiexec(L"/x", path(L"out/VtUpdate-2.0.msi"));
+        msiexec(L"/x", path(L"out/VtUpdate-1.0.msi"));
+        std::filesystem::remove_all(PackFiles::fsPath(cache));
+    });
     ASSERT_EQ(msiexec(L"/i", path(L"out/VtUpdate-1.0.msi")), 0u);
     ASSERT_EQ(pack(L"VtUpdate", L"2.0", publishing(L"site", key)).exitCode, 0u);
     ASSERT_EQ(pack(L"VtUpdate", L"2.0", publishing(L"site-other", makeUpdateKey(path(L"o.pem"))),
@@ -786,7 +800,6 @@ TEST_F(Installers, InstalledCopiesUpdateFromTheSiteAndRefuseAnythingElse) {
     const tstring cfgFile = FileUtils::joinPath(installed, L"app/VtUpdate.cfg");
     const std::string cfg = testsupport::readFile(cfgFile);
     ASSERT_TRUE(contains(cfg, "\nversion=1.0\norder=1.0.0.0\n")) << cfg;
-    const tstring cache = userProfile(L"AppData/Local/VtUpdate/update");
     const tstring trace = FileUtils::joinPath(cache, L"trace.log");
     // One start of the installed launcher: its exit code, trace and record, after everything it
     // started in the background has ended.
@@ -795,7 +808,7 @@ TEST_F(Installers, InstalledCopiesUpdateFromTheSiteAndRefuseAnythingElse) {
         std::remove(tstrings::toUtf8(trace).c_str());
         const auto began = std::chrono::steady_clock::now();
         ChildResult run = testsupport::runChild(
-            L"/usr/bin/wine", {FileUtils::joinPath(installed)},
+            L"/usr/bin/wine", {FileUtils::joinPath(installed, L"VtUpdate.exe")},
             {{L"WINEDEBUG", L"-all"},
              {L"VANTREL_DEBUG", L"true"},
              {L"VANTREL_TEST_RECORD", L"Z:" + tstrings::replace(path(L"record.txt"), L"/", L"\\")},
@@ -842,9 +855,7 @@ TEST_F(Installers, InstalledCopiesUpdateFromTheSiteAndRefuseAnythingElse) {
         EXPECT_TRUE(contains(refused.first.out, row.refusal)) << refused.first.out;
         // Seconds for Wine to start a process; the check takes 20 s to give up.
         EXPECT_LT(refused.second, plain.second + std::chrono::seconds(5));
-        std::vector<tstring> left = UserCache::listDirectory(cache);
-        std::sort(left.begin(), left.end());
-        EXPECT_EQ(left, (tstring_array{L"lock", L"state", L"trace.log"}));
+        expectLeftOnly(cache);
     }
     EXPECT_TRUE(contains(uninstallEntries(), "DisplayVersion    REG_SZ    1.0.0\n"));
 
@@ -857,7 +868,7 @@ TEST_F(Installers, InstalledCopiesUpdateFromTheSiteAndRefuseAnythingElse) {
     EXPECT_TRUE(contains(console.out, ready) && contains(console.out, file)) << console.out;
     EXPECT_TRUE(contains(console.err, "Update: not asking: the console launcher never asks"));
     // The windowed launcher in the console launcher's place, for as long as it asks.
-    const tstring exe = FileUtils::joinPath(installed);
+    const tstring exe = FileUtils::joinPath(installed, L"VtUpdate.exe");
     PackFiles::copyFile(exe, path(L"VtUpdate.exe"));
     PackFiles::copyFile(windowsBuild(L"bin/vantrelw.exe"), exe);
     const std::string question =
@@ -881,12 +892,13 @@ TEST_F(Installers, InstalledCopiesUpdateFromTheSiteAndRefuseAnythingElse) {
     const std::string updated = testsupport::readFile(cfgFile);
     ASSERT_TRUE(contains(updated, "\nversion=2.0\norder=2.0.0.0\n")) << updated;
     const ChildResult run = testsupport::runChild(
-        L"/usr/bin/wine", {FileUtils::joinPath(installed)},
+        L"/usr/bin/wine", {FileUtils::joinPath(installed, L"VtUpdate.exe")},
         {{L"WINEDEBUG", L"-all"}, {L"VANTREL_DEBUG", L"true"}, {L"VANTREL_TEST_EXIT", L"7"}});
     EXPECT_EQ(run.exitCode, 7u);
     EXPECT_FALSE(contains(run.err, "vantrel.update.ready")) << run.err;
     testsupport::runChild(L"/usr/bin/wineserver", {L"-w"}, wineEnv);
     EXPECT_TRUE(contains(testsupport::readFile(trace), "2.0 is not newer than the running 2.0"));
+    expectLeftOnly(cache);
 }
 
 } // namespace
