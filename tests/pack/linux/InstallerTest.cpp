@@ -869,8 +869,12 @@ TEST_F(Installers, InstalledCopiesUpdateFromTheSiteAndRefuseAnythingElse) {
     EXPECT_TRUE(contains(console.err, "Update: not asking: the console launcher never asks"));
     // The windowed launcher in the console launcher's place, for as long as it asks.
     const tstring exe = FileUtils::joinPath(installed, L"VtUpdate.exe");
-    PackFiles::copyFile(exe, path(L"VtUpdate.exe"));
-    PackFiles::copyFile(windowsBuild(L"bin/vantrelw.exe"), exe);
+    const auto replace = [](const tstring& from, const tstring& to) {
+        std::filesystem::copy_file(PackFiles::fsPath(from), PackFiles::fsPath(to),
+                                   std::filesystem::copy_options::overwrite_existing);
+    };
+    replace(exe, path(L"VtUpdate.exe"));
+    replace(windowsBuild(L"bin/vantrelw.exe"), exe);
     const std::string question =
         "Update: asking \"VtUpdate 2.0 is ready. Install it when VtUpdate ends?\"";
     for (int i = 0; i < 2; ++i) {
@@ -878,7 +882,7 @@ TEST_F(Installers, InstalledCopiesUpdateFromTheSiteAndRefuseAnythingElse) {
         EXPECT_EQ(count(windowed.err, question), i == 0 ? 1u : 0u) << windowed.err;
         EXPECT_TRUE(contains(windowed.out, ready)) << windowed.out;
     }
-    PackFiles::copyFile(path(L"VtUpdate.exe"), exe);
+    replace(path(L"VtUpdate.exe"), exe);
     EXPECT_TRUE(contains(uninstallEntries(), "DisplayVersion    REG_SZ    1.0.0\n"));
 
     // auto: the start that finds it ready runs 1.0 and installs 2.0 once it has ended.
