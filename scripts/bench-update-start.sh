@@ -68,6 +68,9 @@ image() {
 }
 image due every-start
 image never never
+# The pairs time starts, not the Wine server's.
+wineserver -k 2>/dev/null || true
+wineserver -p 600
 # Wine sets the user's folders itself: the cache is the Wine user's.
 cache=$(winepath -u "$(wine cmd /c 'echo %LOCALAPPDATA%' | tr -d '\r')")/Bench
 rm -rf "$cache"
@@ -80,7 +83,6 @@ ms() {
 }
 median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
-wineserver -p 600 # the pairs time starts, not the Wine server's
 due=() never=() diff=()
 for i in $(seq "$runs"); do
     if ((i % 2)); then
