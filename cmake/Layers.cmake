@@ -1,6 +1,6 @@
 # The floors of the product, each a target that links only the floors below it, so that a
 # wrong-way include or call is a build error:
-#   platform <- common <- applauncher, pe <- pack
+#   platform <- common <- update <- applauncher, pe <- pack
 # Each floor's platform files (src/<platform>/native/<floor>/) are compiled into that floor.
 # Only they, and the tests, see the platform's private headers (WinApi.h, ...), through
 # vtplatform_private; shared files never do.
@@ -24,7 +24,7 @@ add_library(vtplatform STATIC ${VANTREL_PLATFORM_SOURCES})
 vantrel_platform_sources(vtplatform platform)
 target_include_directories(vtplatform PUBLIC ${SRC}/share/native/platform)
 if(WIN32)
-  target_link_libraries(vtplatform PUBLIC shell32 user32 kernel32 advapi32)
+  target_link_libraries(vtplatform PUBLIC shell32 user32 kernel32 advapi32 winhttp bcrypt)
 else()
   target_link_libraries(vtplatform PUBLIC ${CMAKE_DL_LIBS} pthread)
 endif()
@@ -37,13 +37,19 @@ add_library(vtcommon STATIC ${VANTREL_COMMON_SOURCES})
 target_include_directories(vtcommon PUBLIC ${SRC}/share/native/common)
 target_link_libraries(vtcommon PUBLIC vtplatform)
 
+# The launcher's update check: metadata, verification, staging, the decision to install.
+file(GLOB VANTREL_UPDATE_SOURCES CONFIGURE_DEPENDS ${SRC}/share/native/update/*.cpp)
+add_library(vtupdate STATIC ${VANTREL_UPDATE_SOURCES})
+target_include_directories(vtupdate PUBLIC ${SRC}/share/native/update)
+target_link_libraries(vtupdate PUBLIC vtcommon)
+
 # Configuration, runtime and archive: everything a launcher does before the runtime runs.
 file(GLOB VANTREL_APPLAUNCHER_SOURCES CONFIGURE_DEPENDS ${SRC}/share/native/applauncher/*.cpp
   ${SRC}/share/native/applauncher/startup/*.cpp)
 add_library(vtapplauncher STATIC ${VANTREL_APPLAUNCHER_SOURCES})
 target_include_directories(vtapplauncher PUBLIC ${SRC}/share/native/applauncher
   ${SRC}/share/native/applauncher/startup)
-target_link_libraries(vtapplauncher PUBLIC vtcommon ZLIB::ZLIB)
+target_link_libraries(vtapplauncher PUBLIC vtupdate ZLIB::ZLIB)
 # What makes a function of an executable visible to the libraries it loads. Linux executables
 # export every global function already (ENABLE_EXPORTS).
 if(WIN32)

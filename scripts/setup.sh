@@ -16,7 +16,9 @@ packages=(cmake ninja-build g++ clang libclang-rt-14-dev googletest libbenchmark
           # rpm packages: rpmbuild, and rpmlint to check them.
           rpm rpmlint
           # A signed apt repository for the release site.
-          apt-utils gnupg)
+          apt-utils gnupg
+          # The release sites that the tests serve on loopback ports; the update bench's figures.
+          python3 time)
 
 missing=()
 for p in "${packages[@]}"; do

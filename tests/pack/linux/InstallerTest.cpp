@@ -4,15 +4,19 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "FileUtils.h"
 #include "PackFiles.h"
 #include "TestSupport.h"
 #include "Toolbox.h"
+#include "UserCache.h"
 
 using testsupport::ChildResult;
 
@@ -673,7 +677,7 @@ TEST_F(Installers, UpdateSettingsGoIntoTheConfigurationAndTheInstallerIntoTheSit
     EXPECT_EQ(cfg.substr(cfg.find("[Update]")),
               "[Update]\nurl=http://127.0.0.1:8080/site/\nmetadata=windows/Up%20Date/"
               "update-msi.txt\nkey=" +
-                  point + "\ncheck=every-start\nmode=auto\n");
+                  point + "\ncheck=every-start\nmode=auto\nversion=1.0\norder=1.0.0.0\n");
     EXPECT_EQ(testsupport::readFile(path(L"site/windows/Up Date/Up Date-1.0.msi")),
               testsupport::readFile(path(L"out/Up Date-1.0.msi")));
     const std::string metadata =
@@ -706,6 +710,237 @@ TEST_F(Installers, UpdateSettingsGoIntoTheConfigurationAndTheInstallerIntoTheSit
     EXPECT_EQ(hourly.substr(0, hourly.find('\n')),
               "vantrel-pack: --update-check must be one of daily, every-start, weekly, never: "
               "\"hourly\"");
+}
+
+// A release site on a loopback port, for the launcher's update check: /ok/ serves the folder,
+// /fail/ answers 500, /hang/ accepts and never answers, /huge/ sends endless bytes, /away/
+// redirects to https.
+class UpdateServer {
+public:
+    explicit UpdateServer(const tstring& root)
+        : pid(testsupport::runChild(
+                  L"/bin/sh",
+                  {L"-c", L"python3 -u -c \"$1\" \"$2\" >\"$2/port\" 2>/dev/null & echo $!", L"sh",
+                   tstrings::fromUtf8(script), root})
+                  .out) {
+        for (int tries = 0; tries < 100 && port.empty(); ++tries) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            const std::string text = testsupport::readFile(FileUtils::joinPath(root, L"port"));
+            port = text.substr(0, text.find('\n') == std::string::npos ? 0 : text.find('\n'));
+        }
+    }
+    ~UpdateServer() {
+        testsupport::runChild(L"/bin/kill", {tstrings::fromUtf8(pid.substr(0, pid.find('\n')))});
+    }
+    tstring url(const tstring& mode) const {
+        return L"http://127.0.0.1:" + tstrings::fromUtf8(port) + L"/" + mode + L"/";
+    }
+
+private:
+    static constexpr const char* script = R"(
+import http.server, sys, time
+class Site(http.server.SimpleHTTPRequestHandler):
+    def __init__(self, *args, **kwargs):
+        super().__init__(*args, directory=sys.argv[1], **kwargs)
+    def do_GET(self):
+        mode, _, rest = self.path[1:].partition('/')
+        if mode == 'fail':
+            self.send_error(500)
+        elif mode == 'hang':
+            time.sleep(60)
+        elif mode == 'away':
+            self.send_response(302)
+            self.send_header('Location', 'https://127.0.0.1:%d/ok/%s' % (self.server.server_port, rest))
+            self.end_headers()
+        elif mode == 'huge':
+            self.send_response(200)
+            self.end_headers()
+            try:
+                for _ in range(4096):
+                    self.wfile.write(b'x' * 65536)
+            except OSError:
+                pass
+        else:
+            self.path = '/' + rest
+            super().do_GET()
+    def log_message(self, *args):
+        pass
+server = http.server.ThreadingHTTPServer(('127.0.0.1', 0), Site)
+server.daemon_threads = True
+print(server.server_address[1], flush=True)
+server.serve_forever()
+)";
+    std::string pid, port;
+};
+
+tstring makeUpdateKey(const tstring& file) {
+    EXPECT_EQ(
+        testsupport::runChild(L"/usr/bin/openssl", {L"genpkey", L"-algorithm", L"EC", L"-pkeyopt",
+                                                    L"ec_paramgen_curve:P-256", L"-out", file})
+            .exitCode,
+        0u);
+    return file;
+}
+
+// What an update check leaves when nothing is ready: what the next one needs.
+void expectLeftOnly(const tstring& cache) {
+    std::vector<tstring> left = UserCache::listDirectory(cache);
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (tstring_array{L"lock", L"state", L"trace.log"}));
+}
+
+std::string replaceLine(const std::string& text, const std::string& key, const std::string& value) {
+    const std::size_t start = text.find("\n" + key + "=") + 1;
+    return text.substr(0, start) + key + "=" + value + text.substr(text.find('\n', start));
+}
+
+// An installed copy takes a newer version from its site in three starts, the last running it,
+// and refuses every other answer of a site, whatever it is, without a slower start.
+TEST_F(Installers, InstalledCopiesUpdateFromTheSiteAndRefuseAnythingElse) {
+    const tstring key = makeUpdateKey(path(L"key.pem"));
+    const UpdateServer server(dir.path());
+    const tstring site = server.url(L"ok") + L"site/";
+    const auto publishing = [&](const tstring& toSite, const tstring& withKey) {
+        return tstring_array{L"--per-user",  L"--publish",     path(toSite), L"--update-key",
+                             withKey,        L"--update-url",  site,         L"--update-check",
+                             L"every-start", L"--update-mode", L"auto"};
+    };
+    ASSERT_EQ(pack(L"VtUpdate", L"1.0", publishing(L"site", key)).exitCode, 0u);
+    const tstring cache = userProfile(L"AppData/Local/VtUpdate/update");
+    std::filesystem::remove_all(PackFiles::fsPath(cache));
+    const AtEndOfScope uninstall([&] {
+        msiexec(L"/x", path(L"out/VtUpdate-2.0.msi"));
+        msiexec(L"/x", path(L"out/VtUpdate-1.0.msi"));
+        std::filesystem::remove_all(PackFiles::fsPath(cache));
+    });
+    ASSERT_EQ(msiexec(L"/i", path(L"out/VtUpdate-1.0.msi")), 0u);
+    ASSERT_EQ(pack(L"VtUpdate", L"2.0", publishing(L"site", key)).exitCode, 0u);
+    ASSERT_EQ(pack(L"VtUpdate", L"2.0", publishing(L"site-other", makeUpdateKey(path(L"o.pem"))),
+                   {}, path(L"out-other"))
+                  .exitCode,
+              0u);
+    for (const tstring version : {L"0.8", L"0.9"}) {
+        ASSERT_EQ(pack(L"VtUpdate", version, publishing(L"site-older", key), {}, path(L"out-older"))
+                      .exitCode,
+                  0u);
+    }
+    std::filesystem::copy(PackFiles::fsPath(path(L"site")), PackFiles::fsPath(path(L"site-bad")),
+                          std::filesystem::copy_options::recursive);
+    const tstring badMsi = path(L"site-bad/windows/VtUpdate/VtUpdate-2.0.msi");
+    std::string bytes = testsupport::readFile(badMsi);
+    bytes[bytes.size() / 2] ^= 1;
+    testsupport::writeFile(badMsi, bytes);
+
+    const tstring installed = userProfile(L"AppData/Local/Programs/VtUpdate");
+    const tstring cfgFile = FileUtils::joinPath(installed, L"app/VtUpdate.cfg");
+    const std::string cfg = testsupport::readFile(cfgFile);
+    ASSERT_TRUE(contains(cfg, "\nversion=1.0\norder=1.0.0.0\n")) << cfg;
+    const tstring trace = FileUtils::joinPath(cache, L"trace.log");
+    // One start of the installed launcher: its exit code, trace and record, after everything it
+    // started in the background has ended.
+    const auto start = [&](const std::string& url, const std::string& mode,
+                           const std::string& check) {
+        testsupport::writeFile(
+            cfgFile,
+            replaceLine(replaceLine(replaceLine(cfg, "url", url), "mode", mode), "check", check));
+        std::remove(tstrings::toUtf8(trace).c_str());
+        const auto began = std::chrono::steady_clock::now();
+        ChildResult run = testsupport::runChild(
+            L"/usr/bin/wine", {FileUtils::joinPath(installed, L"VtUpdate.exe")},
+            {{L"WINEDEBUG", L"-all"},
+             {L"VANTREL_DEBUG", L"true"},
+             {L"VANTREL_TEST_RECORD", L"Z:" + tstrings::replace(path(L"record.txt"), L"/", L"\\")},
+             {L"VANTREL_TEST_EXIT", L"7"}});
+        const auto took = std::chrono::steady_clock::now() - began;
+        EXPECT_EQ(run.exitCode, 7u) << run.err;
+        testsupport::runChild(L"/usr/bin/wineserver", {L"-w"}, wineEnv);
+        run.out = testsupport::readFile(path(L"record.txt")) +
+                  (PackFiles::exists(trace) ? testsupport::readFile(trace) : std::string());
+        return std::make_pair(run, took);
+    };
+    const std::string ok = tstrings::toUtf8(site);
+    // What a start takes without updates.
+    const auto plain = start(ok, "auto", "never");
+    ASSERT_TRUE(contains(plain.first.err, "Update: none, check=never")) << plain.first.err;
+
+    const std::string portAndPath = tstrings::toUtf8(server.url(L"x")).substr(17);
+    const std::string port = portAndPath.substr(0, portAndPath.find('/'));
+    const struct {
+        std::string url;
+        std::string refusal;
+    } refusals[] = {
+        {"site-other/", "site-other/windows/VtUpdate/update-msi.txt is not signed with the "
+                        "configured key"},
+        {"site-bad/", "site-bad/windows/VtUpdate/VtUpdate-2.0.msi is not the package of the "
+                      "metadata: its SHA-256 differs"},
+        {"site-older/", "is not taken: 0.9 is not newer than the running 1.0"}, // sequence 2
+        {"http://127.0.0.1:1/site/", "WinHttpReceiveResponse(http://127.0.0.1:1/site/windows/"},
+        {"fail", "site/windows/VtUpdate/update-msi.txt answers 500"},
+        {"hang", "WinHttpReceiveResponse(http://127.0.0.1:" + port},
+        {"huge", "site/windows/VtUpdate/update-msi.txt sends more than 65536 bytes"},
+        {"away", "update-msi.txt sends to https://127.0.0.1:" + port},
+    };
+    for (const auto& row : refusals) {
+        SCOPED_TRACE(row.url);
+        const std::string url =
+            contains(row.url, "://") ? row.url
+            : contains(row.url, "/")
+                ? tstrings::toUtf8(server.url(L"ok")) + row.url
+                : tstrings::toUtf8(server.url(tstrings::fromUtf8(row.url))) + "site/";
+        const auto refused = start(url, "auto", "every-start");
+        EXPECT_TRUE(contains(refused.first.out, "Update: check failed, ")) << refused.first.out;
+        EXPECT_TRUE(contains(refused.first.out, row.refusal)) << refused.first.out;
+        // Seconds for Wine to start a process; the check takes 20 s to give up.
+        EXPECT_LT(refused.second, plain.second + std::chrono::seconds(5));
+        expectLeftOnly(cache);
+    }
+    EXPECT_TRUE(contains(uninstallEntries(), "DisplayVersion    REG_SZ    1.0.0\n"));
+
+    // Asked once per version by the windowed launcher alone (Wine shows no box: the answer is
+    // no); both pass the update on to the application.
+    ASSERT_TRUE(
+        contains(start(ok, "ask", "every-start").first.out, "Update: 2.0 downloaded and verified"));
+    const std::string ready = "-Dvantrel.update.ready=2.0\nargv[";
+    const std::string file = "-Dvantrel.update.file=C:\\users\\";
+    const auto console = start(ok, "ask", "every-start").first;
+    EXPECT_TRUE(contains(console.out, ready) && contains(console.out, file)) << console.out;
+    EXPECT_TRUE(contains(console.err, "Update: not asking: the console launcher never asks"));
+    // The windowed launcher in the console launcher's place, for as long as it asks.
+    const tstring exe = FileUtils::joinPath(installed, L"VtUpdate.exe");
+    const auto replace = [](const tstring& from, const tstring& to) {
+        std::filesystem::copy_file(PackFiles::fsPath(from), PackFiles::fsPath(to),
+                                   std::filesystem::copy_options::overwrite_existing);
+    };
+    replace(exe, path(L"VtUpdate.exe"));
+    replace(windowsBuild(L"bin/vantrelw.exe"), exe);
+    const std::string question =
+        "Update: asking \"VtUpdate 2.0 is ready. Install it when VtUpdate ends?\"";
+    for (int i = 0; i < 2; ++i) {
+        const ChildResult windowed = start(ok, "ask", "every-start").first;
+        EXPECT_EQ(count(windowed.err, question), i == 0 ? 1u : 0u) << windowed.err;
+        EXPECT_TRUE(contains(windowed.out, ready)) << windowed.out;
+    }
+    replace(path(L"VtUpdate.exe"), exe);
+    EXPECT_TRUE(contains(uninstallEntries(), "DisplayVersion    REG_SZ    1.0.0\n"));
+
+    // auto: the start that finds it ready runs 1.0 and installs 2.0 once it has ended.
+    const ChildResult installing = start(ok, "auto", "every-start").first;
+    EXPECT_TRUE(contains(installing.out, ready)) << installing.out;
+    EXPECT_TRUE(contains(installing.out, "Update: the installer of 2.0 ended with 0"))
+        << installing.out;
+    const std::string entries = uninstallEntries();
+    EXPECT_EQ(count(entries, "DisplayName    REG_SZ    VtUpdate\n"), 1u) << entries;
+    EXPECT_TRUE(contains(entries, "DisplayVersion    REG_SZ    2.0.0\n")) << entries;
+    const std::string updated = testsupport::readFile(cfgFile);
+    ASSERT_TRUE(contains(updated, "\nversion=2.0\norder=2.0.0.0\n")) << updated;
+    const ChildResult run = testsupport::runChild(
+        L"/usr/bin/wine", {FileUtils::joinPath(installed, L"VtUpdate.exe")},
+        {{L"WINEDEBUG", L"-all"}, {L"VANTREL_DEBUG", L"true"}, {L"VANTREL_TEST_EXIT", L"7"}});
+    EXPECT_EQ(run.exitCode, 7u);
+    EXPECT_FALSE(contains(run.err, "vantrel.update.ready")) << run.err;
+    testsupport::runChild(L"/usr/bin/wineserver", {L"-w"}, wineEnv);
+    EXPECT_TRUE(contains(testsupport::readFile(trace), "2.0 is not newer than the running 2.0"));
+    expectLeftOnly(cache);
 }
 
 } // namespace

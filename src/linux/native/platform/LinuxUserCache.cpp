@@ -187,6 +187,37 @@ bool replaceFile(const tstring& from, const tstring& to) {
     return std::rename(native(from).c_str(), native(to).c_str()) == 0;
 }
 
+bool readFile(const tstring& path, std::uint64_t maxBytes, std::string& bytes) {
+    const int fd = open(native(path).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    struct stat info;
+    bool read = fstat(fd, &info) == 0 && static_cast<std::uint64_t>(info.st_size) <= maxBytes;
+    if (read) {
+        bytes.assign(static_cast<std::size_t>(info.st_size), '\0');
+        read = ::read(fd, &bytes[0], bytes.size()) == static_cast<ssize_t>(bytes.size());
+    }
+    close(fd);
+    return read;
+}
+
+bool writeFile(const tstring& path, const std::string& bytes, bool append) {
+    const int fd = open(native(path).c_str(),
+                        O_WRONLY | O_CREAT | O_CLOEXEC | (append ? O_APPEND : O_TRUNC), 0600);
+    if (fd < 0) {
+        return false;
+    }
+    const bool written =
+        write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+    return close(fd) == 0 && written;
+}
+
+bool copyFile(const tstring& from, const tstring& to) {
+    std::string bytes;
+    return readFile(from, ~std::uint64_t(0) >> 1, bytes) && writeFile(to, bytes, false);
+}
+
 bool removeFile(const tstring& path) {
     return unlink(native(path).c_str()) == 0;
 }
@@ -218,11 +249,11 @@ std::uint64_t processId() {
     return static_cast<std::uint64_t>(getpid());
 }
 
-void startInBackground(const tstring& program, const tstring& variable) {
+void startInBackground(const tstring& program, const tstring& variable, const tstring& value) {
     // Everything the child needs is made before the fork: other threads may hold locks that
     // the child could never take.
     const std::string path = native(program);
-    const std::string setting = native(variable) + "=1";
+    const std::string setting = native(variable) + "=" + native(value);
     std::vector<char*> environment;
     for (char** entry = environ; *entry != nullptr; ++entry) {
         environment.push_back(*entry);

@@ -10,6 +10,8 @@
 #include "Log.h"
 #include "StartupArchive.h"
 #include "SysInfo.h"
+#include "UpdateCheck.h"
+#include "UpdatePlatform.h"
 #include "UserCache.h"
 
 namespace {
@@ -37,6 +39,21 @@ tstring findJvmLib(const tstring& jvmDir, const tstring_array& candidates) {
     }
     // A runtime named by the configuration is never silently replaced by the fallback.
     VT_RAISE(tstrings::TextBuilder() << L"Failed to find JVM in \"" << jvmDir << L"\" directory.");
+}
+
+const wchar_t* const updateTracePrefix = L"Update: ";
+
+tstring updateTraceText(const std::exception& error) {
+    const auto* own = dynamic_cast<const VtErrorBase*>(&error);
+    return tstrings::fromUtf8(own ? own->bareMessage() : error.what());
+}
+
+UpdateCheck::Settings updateSettings(const CfgFile& cfgFile) {
+    const CfgSection& section = cfgFile.section(SectionName::Update);
+    return UpdateCheck::settingsOf([&section](const tstring& key) {
+        const CfgProperty* property = findProperty(section, PropertyId(key.c_str()));
+        return property ? CfgFile::lastValue(*property) : tstring();
+    });
 }
 
 } // namespace
@@ -130,6 +147,71 @@ bool AppLauncher::appendArchiveOptions(Jvm& jvm, const CfgFile& cfgFile,
     return creation;
 }
 
+// Beside the archive's folder, under the same name.
+UpdateCheck::Setup AppLauncher::updateSetup() const {
+    const tstring appName = FileUtils::appNameOfLauncher(launcherExePath);
+    const tstring name = packageName.empty() ? appName : packageName;
+    // The name comes from a file of the image: it must not lead out of the cache.
+    if (name.empty() || name == L"." || name == L".." ||
+        name.find_first_of(L"/\\:") != tstring::npos) {
+        VT_RAISE(tstrings::TextBuilder() << L"\"" << name << L"\" can't name a cache directory");
+    }
+    const tstring base = UserCache::baseDir();
+    if (base.empty()) {
+        VT_RAISE("no user cache directory");
+    }
+    UpdateCheck::Setup setup;
+    setup.dir = UserCache::makeDirectories(FileUtils::PathBuilder() << base << name << L"update");
+    setup.appName = appName;
+    setup.launcherPath = launcherExePath;
+    setup.processId = UserCache::processId();
+    setup.now = UserCache::now();
+    setup.canAsk = UpdatePlatform::canAsk();
+    return setup;
+}
+
+void AppLauncher::appendUpdateOptions(Jvm& jvm, const CfgFile& cfgFile) const {
+    if (!jvmRunsHere || cfgFile.section(SectionName::Update).empty()) {
+        return;
+    }
+    if (!UpdatePlatform::supported()) {
+        LOG_TRACE(updateTracePrefix << L"none, the system's package manager updates here");
+        return;
+    }
+    try {
+        for (const tstring& option : UpdateCheck::atStart(updateSettings(cfgFile), updateSetup())) {
+            jvm.appendArgument(option);
+        }
+    } catch (const std::exception& error) {
+        LOG_TRACE(updateTracePrefix << L"none, " << updateTraceText(error));
+    }
+}
+
+bool AppLauncher::runUpdateCheck() const {
+    if (SysInfo::getEnvVariable(std::nothrow, UpdateCheck::roleVar, tstring()) != L"check") {
+        return false;
+    }
+    try {
+        UpdateCheck::check(updateSettings(*createCfgFile()), updateSetup());
+    } catch (const std::exception& error) {
+        LOG_TRACE(updateTracePrefix << L"no check, " << updateTraceText(error));
+    }
+    return true;
+}
+
+bool runUpdateInstallation(const tstring& launcherPath) {
+    const tstring role = SysInfo::getEnvVariable(std::nothrow, UpdateCheck::roleVar, tstring());
+    const tstring prefix = L"install:";
+    if (!tstrings::startsWith(role, prefix)) {
+        return false;
+    }
+    const tstring id = role.substr(prefix.size());
+    if (!id.empty() && id.size() < 20 && id.find_first_not_of(L"0123456789") == tstring::npos) {
+        UpdateCheck::install(FileUtils::parentPath(launcherPath), std::stoull(id));
+    }
+    return true;
+}
+
 std::unique_ptr<Jvm> AppLauncher::makeJvm() const {
     std::unique_ptr<CfgFile> cfgFile =
         presetCfgFile ? std::unique_ptr<CfgFile>(new CfgFile(*presetCfgFile)) : createCfgFile();
@@ -156,6 +238,7 @@ std::unique_ptr<Jvm> AppLauncher::makeJvm() const {
     jvm->setLauncherLibPath(findJvmLib(runtimeDir, jvmLibCandidates));
     jvm->appendArgument(launcherExePath);
     if (!appendArchiveOptions(*jvm, *cfgFile, runtimeDir)) {
+        appendUpdateOptions(*jvm, *cfgFile);
         jvm->initFromConfigFile(*cfgFile);
     }
     return jvm;

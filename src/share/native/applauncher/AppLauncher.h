@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "PackageFile.h"
+#include "UpdateCheck.h"
 #include "tstrings.h"
 
 class CfgFile;
@@ -63,11 +64,18 @@ public:
     std::unique_ptr<CfgFile> createCfgFile() const;
     std::unique_ptr<Jvm> makeJvm() const;
     bool libSearchVarHasAppDir() const;
+    // True in the background process of an update check, which has then run: the application
+    // never runs there.
+    bool runUpdateCheck() const;
 
 private:
     // Before the other Java options; nothing without "app.cds" in the configuration.
     // True in the background process that only makes an archive: its options are all.
     bool appendArchiveOptions(Jvm& jvm, const CfgFile& cfgFile, const tstring& runtimeDir) const;
+    // What a ready update tells the application; starts the check and the installation.
+    void appendUpdateOptions(Jvm& jvm, const CfgFile& cfgFile) const;
+    // Raises when the user's cache has no room for the update folder.
+    UpdateCheck::Setup updateSetup() const;
 
     tstring_array appArgs;
     tstring launcherExePath;
@@ -89,5 +97,9 @@ struct ImageLauncher {
     AppLauncher launcher;
 };
 ImageLauncher makeImageLauncher(const tstring& launcherPath, const tstring& libSearchVarName);
+
+// True in the background process that installs an update (a copy of the launcher in the
+// update folder, no image around it), which has then run.
+bool runUpdateInstallation(const tstring& launcherPath);
 
 #endif

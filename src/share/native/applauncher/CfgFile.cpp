@@ -16,6 +16,7 @@ const SectionId JavaOptions(L"JavaOptions");
 const SectionId AppCDSJavaOptions(L"AppCDSJavaOptions");
 const SectionId AppCDSGenerateCacheJavaOptions(L"AppCDSGenerateCacheJavaOptions");
 const SectionId ArgOptions(L"ArgOptions");
+const SectionId Update(L"Update");
 } // namespace SectionName
 
 namespace PropertyName {
@@ -32,6 +33,13 @@ const PropertyId arguments(L"arguments");
 const PropertyId javaOptions(L"java-options");
 const PropertyId winNorestart(L"win.norestart");
 const PropertyId cds(L"app.cds");
+const PropertyId updateUrl(L"url");
+const PropertyId updateMetadata(L"metadata");
+const PropertyId updateKey(L"key");
+const PropertyId updateCheck(L"check");
+const PropertyId updateMode(L"mode");
+const PropertyId updateVersion(L"version");
+const PropertyId updateOrder(L"order");
 } // namespace PropertyName
 
 const CfgProperty* findProperty(const CfgSection& section, const PropertyId& id) {
@@ -49,15 +57,17 @@ namespace {
 const SectionId* const sectionTable[] = {
     &SectionName::Application,       &SectionName::JavaOptions,
     &SectionName::AppCDSJavaOptions, &SectionName::AppCDSGenerateCacheJavaOptions,
-    &SectionName::ArgOptions,
+    &SectionName::ArgOptions,        &SectionName::Update,
 };
 
 const PropertyId* const propertyTable[] = {
-    &PropertyName::version,   &PropertyName::mainjar,     &PropertyName::mainmodule,
-    &PropertyName::mainclass, &PropertyName::classpath,   &PropertyName::modulepath,
-    &PropertyName::runtime,   &PropertyName::splash,      &PropertyName::memory,
-    &PropertyName::arguments, &PropertyName::javaOptions, &PropertyName::winNorestart,
-    &PropertyName::cds,
+    &PropertyName::version,       &PropertyName::mainjar,     &PropertyName::mainmodule,
+    &PropertyName::mainclass,     &PropertyName::classpath,   &PropertyName::modulepath,
+    &PropertyName::runtime,       &PropertyName::splash,      &PropertyName::memory,
+    &PropertyName::arguments,     &PropertyName::javaOptions, &PropertyName::winNorestart,
+    &PropertyName::cds,           &PropertyName::updateUrl,   &PropertyName::updateMetadata,
+    &PropertyName::updateKey,     &PropertyName::updateCheck, &PropertyName::updateMode,
+    &PropertyName::updateVersion, &PropertyName::updateOrder,
 };
 
 // Exact and case-sensitive; null for a text that names no entry.

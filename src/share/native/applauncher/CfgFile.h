@@ -31,6 +31,7 @@ extern const SectionId JavaOptions;
 extern const SectionId AppCDSJavaOptions;
 extern const SectionId AppCDSGenerateCacheJavaOptions;
 extern const SectionId ArgOptions;
+extern const SectionId Update;
 } // namespace SectionName
 
 namespace PropertyName {
@@ -47,6 +48,9 @@ extern const PropertyId arguments;
 extern const PropertyId javaOptions;
 extern const PropertyId winNorestart;
 extern const PropertyId cds;
+// Of the section Update.
+extern const PropertyId updateUrl, updateMetadata, updateKey, updateCheck, updateMode,
+    updateVersion, updateOrder;
 } // namespace PropertyName
 
 typedef std::map<PropertyId, tstring_array> CfgSection;

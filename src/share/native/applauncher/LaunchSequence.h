@@ -42,6 +42,9 @@ struct LaunchHookDefaults {
 template <class Hooks>
 void runLaunchSequence(Hooks& hooks) {
     const tstring launcherPath = SysInfo::getExecutablePath();
+    if (runUpdateInstallation(launcherPath)) {
+        return;
+    }
     ImageLauncher image = makeImageLauncher(launcherPath, hooks.libSearchVarName());
     AppLauncher& appLauncher = image.launcher;
     const tstring& packageName = image.packageFile.getPackageName();
@@ -49,6 +52,10 @@ void runLaunchSequence(Hooks& hooks) {
         hooks.forEachUserConfigDir([&appLauncher, &packageName](const tstring& dir) {
             addUserCfgLookupDir(appLauncher, dir, packageName);
         });
+    }
+
+    if (appLauncher.runUpdateCheck()) {
+        return;
     }
 
     const bool restart = hooks.needRestart(appLauncher);

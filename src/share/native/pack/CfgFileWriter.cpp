@@ -1,6 +1,8 @@
 #include "CfgFileWriter.h"
 
 #include "CfgFile.h"
+#include "PackageOptions.h"
+#include "UpdateSite.h"
 
 namespace {
 
@@ -55,8 +57,10 @@ void writeApplication(CfgTextBuilder& cfg, const PackOptions& options, const tst
     }
 }
 
-// Read by the launcher's update check; launchers before it ignore the section.
-void writeUpdate(CfgTextBuilder& cfg, const PackageOptions& package) {
+// Read by the launcher's update check; launchers before it ignore the section. The version is
+// the running one, which only a newer one replaces.
+void writeUpdate(CfgTextBuilder& cfg, const PackOptions& options) {
+    const PackageOptions& package = options.package;
     if (package.updateUrl.empty()) {
         return;
     }
@@ -66,6 +70,11 @@ void writeUpdate(CfgTextBuilder& cfg, const PackageOptions& package) {
     cfg.property(PropertyId(L"key"), package.updatePublicKey);
     cfg.property(PropertyId(L"check"), package.updateCheck);
     cfg.property(PropertyId(L"mode"), package.updateMode);
+    const tstring version = PackageNames::versionText(options);
+    UpdateMetadata::VersionOrder order{};
+    UpdateSite::versionOrder(version, order);
+    cfg.property(PropertyId(L"version"), version);
+    cfg.property(PropertyId(L"order"), UpdateMetadata::orderText(order));
 }
 
 } // namespace
@@ -90,6 +99,6 @@ std::string makeCfgText(const PackOptions& options, const tstring& mainClass) {
         cfg.section(SectionName::ArgOptions);
         cfg.properties(PropertyName::arguments, options.arguments);
     }
-    writeUpdate(cfg, options.package);
+    writeUpdate(cfg, options);
     return cfg.utf8();
 }

@@ -2,6 +2,7 @@
 #define VANTREL_USERCACHE_H
 
 #include <cstdint>
+#include <string>
 #include <utility>
 
 #include "tstrings.h"
@@ -36,6 +37,12 @@ bool createNewFile(const tstring& path);
 // Replaces an existing target.
 bool replaceFile(const tstring& from, const tstring& to);
 bool removeFile(const tstring& path);
+// The whole file when it is no longer than maxBytes; false when it can't be read or is longer.
+bool readFile(const tstring& path, std::uint64_t maxBytes, std::string& bytes);
+// Writes the file anew, or appends to it.
+bool writeFile(const tstring& path, const std::string& bytes, bool append);
+// Replaces an existing target.
+bool copyFile(const tstring& from, const tstring& to);
 // Gives the file this moment as its modification time: it was used.
 bool touch(const tstring& path);
 // Cuts the file to its first size bytes.
@@ -44,10 +51,11 @@ bool truncateFile(const tstring& path, std::uint64_t size);
 std::uint64_t freeBytes(const tstring& dir);
 
 std::uint64_t processId();
-// Starts the program with no arguments and no standard streams, the variable set to "1" in
+// Starts the program with no arguments and no standard streams, the variable set to value in
 // its environment, detached from this process and at a lower priority. Raises when it can't
 // be started.
-void startInBackground(const tstring& program, const tstring& variable);
+void startInBackground(const tstring& program, const tstring& variable,
+                       const tstring& value = L"1");
 // Ends this process after the given wall time, whatever it is doing or waiting for then.
 void endAfter(unsigned seconds);
 

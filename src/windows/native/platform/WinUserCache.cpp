@@ -226,6 +226,37 @@ bool removeFile(const tstring& path) {
     return DeleteFileW(path.c_str()) != 0;
 }
 
+bool readFile(const tstring& path, std::uint64_t maxBytes, std::string& bytes) {
+    const UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_READ,
+                                            FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    LARGE_INTEGER size;
+    if (!file || !GetFileSizeEx(file.get(), &size) ||
+        static_cast<std::uint64_t>(size.QuadPart) > maxBytes) {
+        return false;
+    }
+    bytes.assign(static_cast<std::size_t>(size.QuadPart), '\0');
+    DWORD got = 0;
+    return bytes.empty() ||
+           (ReadFile(file.get(), &bytes[0], static_cast<DWORD>(bytes.size()), &got, nullptr) &&
+            got == bytes.size());
+}
+
+bool writeFile(const tstring& path, const std::string& bytes, bool append) {
+    const UniqueFileHandle file(
+        CreateFileW(path.c_str(), append ? FILE_APPEND_DATA : GENERIC_WRITE, FILE_SHARE_READ,
+                    nullptr, append ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    return file &&
+           WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                     nullptr) &&
+           written == bytes.size();
+}
+
+bool copyFile(const tstring& from, const tstring& to) {
+    return CopyFileW(from.c_str(), to.c_str(), FALSE) != 0;
+}
+
 bool touch(const tstring& path) {
     const UniqueFileHandle file(CreateFileW(
         path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -257,7 +288,7 @@ std::uint64_t processId() {
     return GetCurrentProcessId();
 }
 
-void startInBackground(const tstring& program, const tstring& variable) {
+void startInBackground(const tstring& program, const tstring& variable, const tstring& value) {
     // This process's environment with the variable set, for the child alone.
     tstring block;
     const std::unique_ptr<wchar_t, decltype(&FreeEnvironmentStringsW)> strings(
@@ -266,7 +297,7 @@ void startInBackground(const tstring& program, const tstring& variable) {
          entry += wcslen(entry) + 1) {
         block.append(entry).push_back(L'\0');
     }
-    block.append(variable + L"=1").push_back(L'\0');
+    block.append(variable + L"=" + value).push_back(L'\0');
     block.push_back(L'\0');
 
     // Out of the launcher's job, when that allows it, so that the job's end doesn't end it.

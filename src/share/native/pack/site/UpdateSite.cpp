@@ -13,6 +13,19 @@
 #include "UpdateMetadata.h"
 
 namespace fs = std::filesystem;
+
+bool UpdateSite::versionOrder(const tstring& version, UpdateMetadata::VersionOrder& order) {
+    const tstring numbers = PackageNames::msiProductVersion(version);
+    if (numbers.empty()) {
+        return false;
+    }
+    order = UpdateMetadata::VersionOrder{0, 0, 0, 0};
+    std::size_t i = 0;
+    for (const tstring& part : tstrings::split(numbers, L".")) {
+        order[i++] = std::wcstoul(part.c_str(), nullptr, 10);
+    }
+    return true;
+}
 using UpdateMetadata::Document;
 
 namespace {
@@ -148,8 +161,8 @@ void checkNewer(const PackOptions& options, const Document& newest) {
     UpdateMetadata::VersionOrder next;
     UpdateMetadata::VersionOrder last;
     const tstring version = PackageNames::versionText(options);
-    if (newest.sequence == 0 || !UpdateMetadata::versionOrder(version, next) ||
-        !UpdateMetadata::versionOrder(newest.version, last)) {
+    if (newest.sequence == 0 || !UpdateSite::versionOrder(version, next) ||
+        !UpdateSite::versionOrder(newest.version, last)) {
         return;
     }
     if (next < last || (next == last && version != newest.version)) {
@@ -190,7 +203,7 @@ Document nextDocument(const PackOptions& options, const SitePaths& paths, const 
     next.type = typeName(options.package.type);
     next.version = PackageNames::versionText(options);
     UpdateMetadata::VersionOrder order;
-    UpdateMetadata::versionOrder(next.version, order);
+    UpdateSite::versionOrder(next.version, order);
     next.order = UpdateMetadata::orderText(order);
     next.sequence = newest.sequence + 1;
     next.published = std::max<std::int64_t>(std::time(nullptr), newest.published);
@@ -324,7 +337,7 @@ void resolveOptions(PackOptions& options, const std::function<bool(const PackOpt
     UpdateMetadata::VersionOrder order;
     const tstring version = PackageNames::versionText(options);
     if ((asked(options) || given(PackOpt::updateUrl)) &&
-        !UpdateMetadata::versionOrder(version, order)) {
+        !UpdateSite::versionOrder(version, order)) {
         usageError(tstrings::TextBuilder()
                    << L"--app-version must start with A[.B[.C]] for updates, A and B up to "
                       L"255, C up to 65535: \""

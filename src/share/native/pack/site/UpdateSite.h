@@ -3,6 +3,7 @@
 
 #include <functional>
 
+#include "UpdateMetadata.h"
 #include "tstrings.h"
 
 struct PackOptions;
@@ -12,6 +13,9 @@ struct PackOption;
 // published and update-TYPE.txt, the signed metadata naming the newest (UpdateMetadata).
 namespace UpdateSite {
 
+// The four numbers that the installer's version gives (A.B.C, what Windows Installer compares,
+// then D); false when the text has none.
+bool versionOrder(const tstring& version, UpdateMetadata::VersionOrder& order);
 // Usage errors of --publish and the --update-* options, from the command line alone; fills in
 // their defaults.
 void resolveOptions(PackOptions& options, const std::function<bool(const PackOption&)>& given);

@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "ErrorHandling.h"
-#include "PackageOptions.h"
 
 namespace UpdateMetadata {
 
@@ -123,21 +122,23 @@ Signed parse(const std::string& text, const tstring& file) {
     return result;
 }
 
-bool versionOrder(const tstring& version, VersionOrder& order) {
-    const tstring numbers = PackageNames::msiProductVersion(version);
-    if (numbers.empty()) {
-        return false;
-    }
-    order = VersionOrder{0, 0, 0, 0};
-    std::size_t i = 0;
-    for (const tstring& part : tstrings::split(numbers, L".")) {
-        order[i++] = std::wcstoul(part.c_str(), nullptr, 10);
-    }
-    return true;
-}
-
 tstring orderText(const VersionOrder& order) {
     return tstrings::format(L"%lu.%lu.%lu.%lu", order[0], order[1], order[2], order[3]);
+}
+
+bool parseOrder(const tstring& text, VersionOrder& order) {
+    const tstring_array parts = tstrings::split(text, L".");
+    if (parts.size() != order.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        if (parts[i].empty() || parts[i].size() > 9 ||
+            parts[i].find_first_not_of(L"0123456789") != tstring::npos) {
+            return false;
+        }
+        order[i] = std::wcstoul(parts[i].c_str(), nullptr, 10);
+    }
+    return true;
 }
 
 std::string derToRaw(const std::string& der) {

@@ -38,11 +38,11 @@ struct Signed {
 // Raises, naming file, on anything but a document of this format.
 Signed parse(const std::string& text, const tstring& file);
 
-// The four numbers that the installer's version gives (A.B.C, what Windows Installer compares,
-// then D); false when the text has none.
+// The four numbers that versions compare by (A.B.C, what Windows Installer compares, then D).
 typedef std::array<unsigned long, 4> VersionOrder;
-bool versionOrder(const tstring& version, VersionOrder& order);
 tstring orderText(const VersionOrder& order);
+// The numbers of orderText's "A.B.C.D"; false on any other text.
+bool parseOrder(const tstring& text, VersionOrder& order);
 
 // openssl writes an ECDSA signature as DER; CNG takes r and s as two 32-byte numbers.
 std::string derToRaw(const std::string& der);
