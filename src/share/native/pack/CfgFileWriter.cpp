@@ -93,3 +93,11 @@ std::string makeCfgText(const PackOptions& options, const tstring& mainClass) {
     writeUpdate(cfg, options.package);
     return cfg.utf8();
 }
+
+std::string makeExtraCfgText(const PackOptions& options, const ExtraLauncher& launcher) {
+    PackOptions extra = options;
+    extra.arguments.clear();
+    extra.splash.clear();
+    extra.package.updateUrl.clear();
+    return makeCfgText(extra, launcher.mainClass);
+}
