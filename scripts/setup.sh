@@ -13,6 +13,8 @@ packages=(cmake ninja-build g++ clang libclang-rt-14-dev googletest libbenchmark
           libsurefire-java libcommons-lang3-java
           # Installable packages and their signatures.
           wixl msitools dpkg-dev desktop-file-utils osslsigncode openssl zip unzip
+          # The desktop's file types: the database, and xdg-mime to ask it.
+          shared-mime-info xdg-utils libfile-mimeinfo-perl
           # A signed apt repository for the release site.
           apt-utils gnupg)
 

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <map>
 
+#include "DesktopFiles.h"
 #include "ErrorHandling.h"
 #include "FileUtils.h"
 #include "IconPng.h"
@@ -135,35 +136,6 @@ void installIcon(const PackOptions& options, const fs::path& root) {
     }
 }
 
-// One argument of an Exec key, quoted as the Desktop Entry rules ask when it needs it.
-std::string execArgument(const std::string& arg) {
-    if (arg.find_first_of(" \t\n\"'\\><~|&;$*?#()`") == std::string::npos) {
-        return arg;
-    }
-    std::string quoted = "\"";
-    for (const char c : arg) {
-        quoted += std::string(c == '"' || c == '`' || c == '$' || c == '\\' ? "\\" : "") + c;
-    }
-    return quoted + "\"";
-}
-
-// A string value of a desktop entry: its backslashes escaped.
-std::string desktopValue(const std::string& text) {
-    std::string result;
-    for (const char c : text) {
-        result += c == '\\' ? std::string("\\\\") : std::string(1, c);
-    }
-    return result;
-}
-
-std::string percentEscaped(const std::string& text) {
-    std::string result;
-    for (const char c : text) {
-        result += c == '%' ? std::string("%%") : std::string(1, c);
-    }
-    return result;
-}
-
 // The ELF files that dpkg-shlibdeps reads, relative to workDir; those of another machine are
 // left out with a warning.
 tstring_array elfFiles(const fs::path& workDir, const fs::path& image, tstring_array& warnings) {
@@ -283,22 +255,6 @@ void check(const PackOptions& options) {
     }
 }
 
-std::string desktopEntry(const PackOptions& options, const tstring& iconName) {
-    const std::string launcher = "/opt/" + tstrings::toUtf8(options.package.linuxPackageName) +
-                                 "/" + tstrings::toUtf8(options.name);
-    std::string text =
-        "[Desktop Entry]\nType=Application\nName=" + desktopValue(tstrings::toUtf8(options.name)) +
-        "\n";
-    if (!options.resources.description.empty()) {
-        text += "Comment=" + desktopValue(tstrings::toUtf8(options.resources.description)) + "\n";
-    }
-    text += "Exec=" + desktopValue(percentEscaped(execArgument(launcher))) + "\n";
-    if (!iconName.empty()) {
-        text += "Icon=" + desktopValue(tstrings::toUtf8(iconName)) + "\n";
-    }
-    return text + "Terminal=false\nCategories=Utility;\n";
-}
-
 tstring_array write(const PackOptions& options, const tstring& imageDir, const tstring& workDir,
                     const tstring& debPath) {
     const tstring& packageName = options.package.linuxPackageName;
@@ -309,10 +265,17 @@ tstring_array write(const PackOptions& options, const tstring& imageDir, const t
     makeFolders(root / "usr/bin");
     std::error_code error;
     fs::rename(PackFiles::fsPath(imageDir), root / "opt" / PackFiles::fsPath(packageName), error);
-    if (!error) {
-        fs::create_symlink(fs::path("/opt") / PackFiles::fsPath(packageName) /
-                               PackFiles::fsPath(options.name),
-                           root / "usr/bin" / PackFiles::fsPath(packageName), error);
+    // /usr/bin/PKG, and /usr/bin/PKG-name for each extra launcher.
+    std::vector<std::pair<tstring, tstring>> commands = {{packageName, options.name}};
+    for (const ExtraLauncher& extra : options.desktop.launchers) {
+        commands.emplace_back(DesktopNames::linuxCommand(packageName, extra.name), extra.name);
+    }
+    for (const auto& command : commands) {
+        if (!error) {
+            fs::create_symlink(fs::path("/opt") / PackFiles::fsPath(packageName) /
+                                   PackFiles::fsPath(command.second),
+                               root / "usr/bin" / PackFiles::fsPath(command.first), error);
+        }
     }
     if (error) {
         VT_RAISE(tstrings::TextBuilder()
@@ -322,11 +285,15 @@ tstring_array write(const PackOptions& options, const tstring& imageDir, const t
     if (icon) {
         installIcon(options, root);
     }
-    if (options.package.desktopEntry) {
-        makeFolders(root / "usr/share/applications");
-        PackFiles::writeFile(PackFiles::fromFsPath(root / "usr/share/applications") + L"/" +
-                                 packageName + L".desktop",
-                             desktopEntry(options, icon ? packageName : tstring()));
+    std::vector<DesktopFiles::File> shared =
+        DesktopFiles::entries(options, L"/opt/" + packageName, icon ? packageName : tstring());
+    for (const DesktopFiles::File& file : DesktopFiles::mimeInfo(options)) {
+        shared.push_back(file);
+    }
+    for (const DesktopFiles::File& file : shared) {
+        const fs::path path = root / "usr/share" / PackFiles::fsPath(file.first);
+        makeFolders(path.parent_path());
+        PackFiles::writeFile(PackFiles::fromFsPath(path), file.second);
     }
     tstring_array warnings;
     const std::string depends =
