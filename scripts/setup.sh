@@ -15,6 +15,8 @@ packages=(cmake ninja-build g++ clang libclang-rt-14-dev googletest libbenchmark
           wixl msitools dpkg-dev desktop-file-utils osslsigncode openssl zip unzip
           # rpm packages: rpmbuild, and rpmlint to check them.
           rpm rpmlint
+          # The desktop's file types: the database, and xdg-mime to ask it.
+          shared-mime-info xdg-utils libfile-mimeinfo-perl
           # A signed apt repository for the release site.
           apt-utils gnupg
           # The release sites that the tests serve on loopback ports; the update bench's figures.

@@ -448,6 +448,85 @@ TEST_F(Installers, InstallUpgradeRefusedDowngradeAndUninstall) {
     }
 }
 
+// Per machine: Wine 8 shows no program the classes of a per-user install. Opening a file of the
+// type and a link of the scheme starts the installed application with it as its last argument;
+// the windowed extra launcher has its resources and shortcut and runs its own class; removing
+// takes every key away.
+TEST_F(Installers, FileTypesLinksAndAWindowedLauncherOfAnInstallation) {
+    const tstring_array options = {
+        L"--file-type",    L"vtdoc:application/x-vtdoc:Vt document",
+        L"--url-scheme",   L"vtlink",
+        L"--add-launcher", L"Vt Tool:tool.Main:gui",
+        L"--icon",         FileUtils::joinPath(testsupport::binaryDir(), L"pe-test.ico")};
+    ASSERT_EQ(pack(L"VtDesk", L"1.2.3", options).exitCode, 0u);
+    const tstring msi = path(L"out/VtDesk-1.2.3.msi");
+    const AtEndOfScope uninstall([&] { msiexec(L"/x", msi); });
+    ASSERT_EQ(msiexec(L"/i", msi), 0u);
+    const auto classes = [&] {
+        const tstring file = path(L"classes.reg");
+        testsupport::runChild(L"/usr/bin/wine",
+                              {L"reg", L"export", L"HKLM\\Software\\Classes",
+                               L"Z:" + tstrings::replace(file, L"/", L"\\"), L"/y"},
+                              wineEnv);
+        return fromUtf16Bytes(testsupport::readFile(file));
+    };
+    const std::string command =
+        "@=\"\\\"C:\\\\Program Files\\\\VtDesk\\\\VtDesk.exe\\\" \\\"%1\\\"\"\r\n";
+    const std::string keys[] = {
+        "[HKEY_LOCAL_MACHINE\\Software\\Classes\\.vtdoc]\r\n@=\"VtDesk.vtdoc\"\r\n\"Content "
+        "Type\"=\"application/x-vtdoc\"\r\n",
+        "[HKEY_LOCAL_MACHINE\\Software\\Classes\\VtDesk.vtdoc]\r\n@=\"Vt document\"\r\n",
+        "[HKEY_LOCAL_MACHINE\\Software\\Classes\\VtDesk.vtdoc\\shell\\open\\command]\r\n" + command,
+        "[HKEY_LOCAL_MACHINE\\Software\\Classes\\vtlink]\r\n@=\"URL:VtDesk\"\r\n\"URL "
+        "Protocol\"=\"\"\r\n",
+        "[HKEY_LOCAL_MACHINE\\Software\\Classes\\vtlink\\shell\\open\\command]\r\n" + command};
+    const std::string registered = classes();
+    for (const std::string& key : keys) {
+        EXPECT_TRUE(contains(registered, key)) << key;
+    }
+
+    const tstring document = path(L"a b.vtdoc");
+    testsupport::writeFile(document, "");
+    const auto started = [&](const tstring_array& args) {
+        const tstring record = path(L"started.txt");
+        std::filesystem::remove(PackFiles::fsPath(record));
+        testsupport::runChild(
+            L"/usr/bin/wine", args,
+            {{L"WINEDEBUG", L"-all"},
+             {L"VANTREL_TEST_RECORD", L"Z:" + tstrings::replace(record, L"/", L"\\")}});
+        testsupport::runChild(L"/usr/bin/wineserver", {L"-w"}, wineEnv);
+        return testsupport::readFile(record);
+    };
+    const std::string opened = started({L"start", L"/wait", L"/unix", document});
+    EXPECT_TRUE(contains(opened, "argv[0]=C:\\Program Files\\VtDesk\\VtDesk.exe\n")) << opened;
+    EXPECT_TRUE(contains(opened, "=app.Main\nargv[5]=Z:" +
+                                     tstrings::toUtf8(tstrings::replace(document, L"/", L"\\")) +
+                                     "\nargv[argc]=null\n"))
+        << opened;
+    const std::string linked = started({L"cmd", L"/c", L"start", L"/wait", L"vtlink:open?id=1"});
+    EXPECT_TRUE(contains(linked, "=app.Main\nargv[5]=vtlink:open?id=1\nargv[argc]=null\n"))
+        << linked;
+
+    const tstring tool = driveC(L"Program Files/VtDesk/Vt Tool.exe");
+    const std::string exe = testsupport::readFile(tool);
+    ASSERT_GT(exe.size(), 0x200u);
+    // The windowed subsystem (2), in the optional header of a PE32+ file.
+    const std::uint32_t peHeader = *reinterpret_cast<const std::uint32_t*>(&exe[0x3C]);
+    EXPECT_EQ(exe[peHeader + 0x5C], 2);
+    EXPECT_TRUE(contains(exe, utf16Bytes("Vt Tool")) && contains(exe, utf16Bytes("1.2.3")));
+    const tstring shortcut =
+        userProfile(L"AppData/Roaming/Microsoft/Windows/Start Menu/Programs/Vt Tool.lnk");
+    EXPECT_TRUE(contains(testsupport::readFile(shortcut), utf16Bytes("Vt Tool.exe")));
+    EXPECT_TRUE(contains(started({L"C:\\Program Files\\VtDesk\\Vt Tool.exe", L"x"}),
+                         "=tool.Main\nargv[5]=x\n"));
+
+    EXPECT_EQ(msiexec(L"/x", msi), 0u);
+    const std::string left = classes();
+    for (const char* gone : {"vtdoc", "VtDesk", "vtlink"}) {
+        EXPECT_FALSE(contains(left, gone)) << gone;
+    }
+}
+
 // The password reaches osslsigncode through a pipe, in no file, even under umask 000; when the
 // tool is killed while it signs, nothing of the password is left where it wrote.
 TEST_F(Installers, SigningPasswordIsInNoFileEvenWhenKilled) {

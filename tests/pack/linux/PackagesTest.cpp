@@ -122,7 +122,20 @@ TEST_F(Packages, DebInstallsRunsAndGoesAgain) {
                                    L"--icon",
                                    FileUtils::joinPath(testsupport::binaryDir(), L"pe-test.ico"),
                                    L"--java-options",
-                                   L"-Dvtest.exit=7"};
+                                   L"-Dvtest.exit=7",
+                                   L"--class-path",
+                                   L"hello.jar",
+                                   L"--file-type",
+                                   L"vtp:application/x-vt-probe:Probe data",
+                                   L"--url-scheme",
+                                   L"vt-probe",
+                                   L"--add-launcher",
+                                   L"Hello Tool:hello.Main:gui",
+                                   L"--add-launcher",
+                                   L"cli:hello.Main"};
+    PackFiles::copyFile(
+        FileUtils::joinPath(tstrings::fromUtf8(VANTREL_JAVA_PROGRAMS), L"hello.jar"),
+        FileUtils::joinPath(input(), L"hello.jar"));
     for (const tstring& dest : {path(L"one"), path(L"two")}) {
         const ChildResult packed = pack(dest, options);
         ASSERT_EQ(packed.exitCode, 0u) << packed.err;
@@ -139,22 +152,38 @@ TEST_F(Packages, DebInstallsRunsAndGoesAgain) {
         EXPECT_TRUE(contains(info.out, field)) << field << info.out;
     }
     const ChildResult contents = tool(L"/usr/bin/dpkg-deb", {L"--contents", deb});
-    for (const char* entry :
-         {"-rwxr-xr-x root/root", " ./opt/vt-probe/Vt Probe\n", " ./opt/vt-probe/app/probe.jar\n",
-          " ./opt/vt-probe/runtime/lib/libjli.so\n",
-          " ./usr/bin/vt-probe -> /opt/vt-probe/Vt Probe\n",
-          " ./usr/share/icons/hicolor/256x256/apps/vt-probe.png\n",
-          " ./usr/share/icons/hicolor/16x16/apps/vt-probe.png\n"}) {
+    for (const char* entry : {"-rwxr-xr-x root/root", " ./opt/vt-probe/app/probe.jar\n",
+                              // One launcher file under each launcher's name.
+                              " ./opt/vt-probe/Vt Probe link to ./opt/vt-probe/Hello Tool\n",
+                              " ./opt/vt-probe/cli link to ./opt/vt-probe/Hello Tool\n",
+                              " ./opt/vt-probe/runtime/lib/libjli.so\n",
+                              " ./usr/bin/vt-probe -> /opt/vt-probe/Vt Probe\n",
+                              " ./usr/bin/vt-probe-hello-tool -> /opt/vt-probe/Hello Tool\n",
+                              " ./usr/bin/vt-probe-cli -> /opt/vt-probe/cli\n",
+                              " ./usr/share/mime/packages/vt-probe.xml\n",
+                              " ./usr/share/icons/hicolor/256x256/apps/vt-probe.png\n",
+                              " ./usr/share/icons/hicolor/16x16/apps/vt-probe.png\n"}) {
         EXPECT_TRUE(contains(contents.out, entry)) << entry << contents.out;
     }
     ASSERT_EQ(tool(L"/usr/bin/dpkg-deb", {L"-x", deb, path(L"x")}).exitCode, 0u);
     const tstring entry = path(L"x/usr/share/applications/vt-probe.desktop");
     EXPECT_EQ(testsupport::readFile(entry),
               "[Desktop Entry]\nType=Application\nName=Vt Probe\nComment=Probes a JVM\n"
-              "Exec=\"/opt/vt-probe/Vt Probe\"\nIcon=vt-probe\nTerminal=false\n"
-              "Categories=Utility;\n");
-    const ChildResult valid = tool(L"/usr/bin/desktop-file-validate", {entry});
-    EXPECT_EQ(valid.exitCode, 0u) << valid.out << valid.err;
+              "Exec=\"/opt/vt-probe/Vt Probe\" %f\nIcon=vt-probe\nTerminal=false\n"
+              "Categories=Utility;\nMimeType=application/x-vt-probe;\n");
+    EXPECT_TRUE(contains(testsupport::readFile(path(L"x/usr/share/mime/packages/vt-probe.xml")),
+                         "<mime-type type=\"application/x-vt-probe\">\n    <comment>Probe "
+                         "data</comment>\n    <glob pattern=\"*.vtp\"/>\n"));
+    // The application's entry, the links' and the windowed extra launcher's.
+    std::size_t entries = 0;
+    for (const auto& file : std::filesystem::directory_iterator(
+             PackFiles::fsPath(path(L"x/usr/share/applications")))) {
+        const ChildResult valid =
+            tool(L"/usr/bin/desktop-file-validate", {PackFiles::fromFsPath(file.path())});
+        EXPECT_EQ(valid.out + valid.err, "") << file.path();
+        ++entries;
+    }
+    EXPECT_EQ(entries, 3u);
 
     if (geteuid() != 0) {
         GTEST_SKIP() << "installing with dpkg needs root";
@@ -165,10 +194,27 @@ TEST_F(Packages, DebInstallsRunsAndGoesAgain) {
     const ChildResult run = tool(L"/usr/bin/vt-probe", {L"a", L"b c"});
     EXPECT_EQ(run.exitCode, 7u) << run.err;
     EXPECT_TRUE(contains(run.out, "argc=2\narg[0]=a\narg[1]=b c\n")) << run.out;
+    const ChildResult hello = tool(L"/usr/bin/vt-probe-hello-tool", {});
+    EXPECT_TRUE(contains(hello.out, "launched by /opt/vt-probe/Hello Tool\n")) << hello.out;
+    // The desktop's databases as the triggers left them: the file type and the link scheme.
+    const tstring document = path(L"a.vtp");
+    testsupport::writeFile(document, "data");
+    const auto xdgMime = [](const tstring_array& args) {
+        tstring_array all = {L"query"};
+        all.insert(all.end(), args.begin(), args.end());
+        return tool(L"/usr/bin/xdg-mime", all).out;
+    };
+    EXPECT_EQ(xdgMime({L"filetype", document}), "application/x-vt-probe\n");
+    EXPECT_EQ(xdgMime({L"default", L"application/x-vt-probe"}), "vt-probe.desktop\n");
+    EXPECT_EQ(xdgMime({L"default", L"x-scheme-handler/vt-probe"}), "vt-probe.links.desktop\n");
     const ChildResult removed = tool(L"/usr/bin/dpkg", {L"-r", L"vt-probe"});
     EXPECT_EQ(removed.exitCode, 0u) << removed.err;
+    EXPECT_NE(xdgMime({L"filetype", document}), "application/x-vt-probe\n");
+    EXPECT_EQ(xdgMime({L"default", L"x-scheme-handler/vt-probe"}), "");
     for (const tstring gone :
-         {L"/opt/vt-probe", L"/usr/bin/vt-probe", L"/usr/share/applications/vt-probe.desktop"}) {
+         {L"/opt/vt-probe", L"/usr/bin/vt-probe", L"/usr/bin/vt-probe-hello-tool",
+          L"/usr/share/applications/vt-probe.desktop", L"/usr/share/mime/packages/vt-probe.xml",
+          L"/usr/share/applications/vt-probe-hello-tool.desktop"}) {
         EXPECT_FALSE(PackFiles::exists(gone)) << tstrings::toUtf8(gone);
     }
 }
@@ -260,6 +306,10 @@ TEST_F(Packages, RpmOfRhinoIsTheSameTwiceInstallsRunsAndGoes) {
              L"--description",
              L"JavaScript %{shell}",
              L"--desktop-entry",
+             L"--file-type",
+             L"rhino:text/x-rhino",
+             L"--add-launcher",
+             L"Rhino Tool:org.mozilla.javascript.tools.shell.Main",
              L"--icon",
              FileUtils::joinPath(testsupport::binaryDir(), L"pe-test.ico"),
              L"--quiet"},
@@ -293,7 +343,9 @@ TEST_F(Packages, RpmOfRhinoIsTheSameTwiceInstallsRunsAndGoes) {
          {"/opt/rhino-shell\n", "/opt/rhino-shell/Rhino Shell\n", "/opt/rhino-shell/app/js.jar\n",
           "/opt/rhino-shell/runtime/lib/server/libjvm.so\n", "/usr/bin/rhino-shell\n",
           "/usr/share/applications/rhino-shell.desktop\n",
-          "/usr/share/icons/hicolor/256x256/apps/rhino-shell.png\n"}) {
+          "/usr/share/icons/hicolor/256x256/apps/rhino-shell.png\n",
+          "/usr/share/mime/packages/rhino-shell.xml\n", "/usr/bin/rhino-shell-rhino-tool\n",
+          "/opt/rhino-shell/app/Rhino Tool.cfg\n"}) {
         EXPECT_TRUE(contains(files, file)) << file << files;
     }
     EXPECT_FALSE(contains(files, "/usr/lib") || contains(files, "\n/usr/bin\n")) << files;
@@ -336,14 +388,16 @@ TEST_F(Packages, RpmOfRhinoIsTheSameTwiceInstallsRunsAndGoes) {
     const ChildResult installed = rpmInRoot({L"--nodeps", L"-i", package});
     ASSERT_EQ(installed.exitCode, 0u) << installed.err;
     testsupport::writeFile(path(L"args.js"), "print('args: ' + arguments.join('|')); quit(3)");
-    const ChildResult run =
-        tool(root + L"/usr/bin/rhino-shell", {path(L"args.js"), L"a", L"b c", L"%d"});
-    EXPECT_EQ(run.out, "args: a|b c|%d\n") << run.err;
-    EXPECT_EQ(run.exitCode, 3u);
+    for (const wchar_t* command : {L"rhino-shell", L"rhino-shell-rhino-tool"}) {
+        const ChildResult run =
+            tool(root + L"/usr/bin/" + command, {path(L"args.js"), L"a", L"b c", L"%d"});
+        EXPECT_EQ(run.out, "args: a|b c|%d\n") << run.err;
+        EXPECT_EQ(run.exitCode, 3u);
+    }
     EXPECT_TRUE(
         contains(testsupport::readFile(root + L"/usr/share/applications/rhino-shell.desktop"),
                  "\nComment=JavaScript %{shell}\nExec=\"/opt/rhino-shell/Rhino "
-                 "Shell\"\nIcon=rhino-shell\n"));
+                 "Shell\" %f\nIcon=rhino-shell\n"));
     const ChildResult removed = rpmInRoot({L"-e", L"rhino-shell"});
     EXPECT_EQ(removed.exitCode, 0u) << removed.err;
     for (const tstring& file : tstrings::split(tstrings::fromUtf8(files), L"\n")) {

@@ -104,6 +104,50 @@ TEST_F(Packing, AMainModuleWithAPerUserConfiguration) {
               "module=vtest.mod\nargs=per user\n");
 }
 
+// The README's options, kept in a file with comments and quotes beside one on the command line,
+// give the image that the command line gives; an extra launcher starts its own class with the
+// image's class path and Java options, and none of the main one's arguments.
+TEST_F(Packing, AnOptionFileGivesTheImageOfTheCommandLine) {
+    testsupport::makeDirectories(FileUtils::joinPath(input(), L"lib"));
+    PackFiles::copyFile(javaProgram(L"hello.jar"), FileUtils::joinPath(input(), L"lib/hello.jar"));
+    const tstring_array options = {
+        L"--main-jar",     L"probe.jar",        L"--class-path",   L"lib/*",
+        L"--java-options", L"-Xmx256m",         L"--java-options", L"-Dgreeting=$APPDIR/a b",
+        L"--arguments",    L"default argument", L"--add-launcher", L"Hello Tool:hello.Main",
+        L"--add-modules",  L"java.base",        L"--quiet"};
+    ASSERT_EQ(pack(L"Line", options).exitCode, 0u);
+    const tstring file = FileUtils::joinPath(dir.path(), L"options");
+    testsupport::writeFile(file,
+                           "# The README's example\n--main-jar probe.jar --class-path 'lib/*'\n"
+                           "--java-options -Xmx256m --java-options \"-Dgreeting=$APPDIR/a b\"\n"
+                           "--arguments 'default argument' # one\n"
+                           "--add-launcher=\"Hello Tool:hello.Main\"\n"
+                           "--add-modules java.base --quiet\n");
+    const ChildResult packed = pack(L"File", {L"@" + file});
+    ASSERT_EQ(packed.exitCode, 0u) << packed.err;
+    for (const tstring cfg : {L"app/Hello Tool.cfg", L"app/%.cfg"}) {
+        EXPECT_EQ(testsupport::readFile(
+                      FileUtils::joinPath(image(L"File"), tstrings::replace(cfg, L"%", L"File"))),
+                  testsupport::readFile(
+                      FileUtils::joinPath(image(L"Line"), tstrings::replace(cfg, L"%", L"Line"))));
+    }
+    EXPECT_NE(run(L"File", {}).out.find("argc=1\narg[0]=default argument\n"), std::string::npos);
+    const ChildResult extra =
+        testsupport::runChild(FileUtils::joinPath(image(L"File"), L"Hello Tool"), {});
+    EXPECT_EQ(extra.exitCode, 0u) << extra.err;
+    const std::string imageDir = tstrings::toUtf8(image(L"File"));
+    for (const std::string& line :
+         {"launched by " + imageDir + "/Hello Tool\n", "greeting: " + imageDir + "/app/a b\n"}) {
+        EXPECT_NE(extra.out.find(line), std::string::npos) << line << extra.out;
+    }
+    EXPECT_EQ(extra.out.find("argument:"), std::string::npos) << extra.out;
+
+    const ChildResult missing = pack(L"Missing", {L"@" + file + L"2", L"--main-jar", L"probe.jar"});
+    EXPECT_EQ(missing.exitCode, 2u);
+    EXPECT_EQ(missing.err,
+              "vantrel-pack: the option file " + tstrings::toUtf8(file) + "2 does not exist\n");
+}
+
 TEST_F(Packing, FailuresLeaveNothingBehind) {
     testsupport::writeFile(FileUtils::joinPath(input(), L"bad.jar"), "not a jar");
     testsupport::writeFile(FileUtils::joinPath(dir.path(), L"file"), "");

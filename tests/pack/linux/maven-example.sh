@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The README's Maven example, as written: its pom.xml builds a small application with a
+# The README's Maven example, as written: its pom.xml and vantrel.options build a small application with a
 # dependency offline against Debian's Maven repository, packs it with the vantrel-pack found on
 # PATH, and the image runs; a second build replaces the image with the new one.
 #
@@ -17,12 +17,18 @@ work=$(mktemp -d /tmp/vantrel-maven-XXXXXX)
 trap 'rm -rf "$work"' EXIT
 project=$work/hello
 mkdir -p "$project/src/main/java/hello"
-awk '/<!-- maven-example: pom.xml -->/ { marked = 1; next }
-     marked && /^```xml/ { inside = 1; next }
-     inside && /^```/ { exit }
-     inside { print }' "$readme" >"$project/pom.xml"
+# The code block after the README's mark "maven-example: FILE".
+extract() {
+    awk -v mark="<!-- maven-example: $1 -->" '$0 == mark { marked = 1; next }
+         marked && /^```/ && !inside { inside = 1; next }
+         inside && /^```/ { exit }
+         inside { print }' "$readme" >"$project/$1"
+}
+extract pom.xml
+extract vantrel.options
 grep -q '<executable>vantrel-pack</executable>' "$project/pom.xml" ||
     fail "no pom.xml found in $readme"
+grep -q '^--name HelloApp$' "$project/vantrel.options" || fail "no vantrel.options found in $readme"
 
 write_main() {
     cat >"$project/src/main/java/hello/Main.java" <<JAVA
@@ -52,6 +58,8 @@ expect_output() {
 write_main first
 build "first build"
 expect_output "First a,b"
+grep -qx 'java-options=-Dhello.greeting=Hello there' "$project/target/image/HelloApp/app/HelloApp.cfg" ||
+    fail "the image lacks the Java option of vantrel.options"
 
 # Build tools run package again and again: the second build replaces the image.
 write_main second

@@ -102,3 +102,11 @@ std::string makeCfgText(const PackOptions& options, const tstring& mainClass) {
     writeUpdate(cfg, options);
     return cfg.utf8();
 }
+
+std::string makeExtraCfgText(const PackOptions& options, const ExtraLauncher& launcher) {
+    PackOptions extra = options;
+    extra.arguments.clear();
+    extra.splash.clear();
+    extra.package.updateUrl.clear();
+    return makeCfgText(extra, launcher.mainClass);
+}

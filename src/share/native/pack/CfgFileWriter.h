@@ -10,6 +10,11 @@
 // there is no main module.
 std::string makeCfgText(const PackOptions& options, const tstring& mainClass);
 
+// The configuration of an extra launcher: the image's class path, module path and Java options
+// with its own main class; the default arguments, splash screen and update check are the main
+// launcher's alone.
+std::string makeExtraCfgText(const PackOptions& options, const ExtraLauncher& launcher);
+
 // "$APPDIR" joined with a path relative to the application directory, in the target's terms.
 tstring appDirPath(const PackTarget& target, const tstring& relativePath);
 

@@ -130,6 +130,15 @@ const PackOption signPasswordEnv = {L"--sign-password-env", "VAR",
                                     "the environment variable that holds the password", K::Single};
 const PackOption timestampUrl = {L"--timestamp-url", "URL",
                                  "a time-stamping server for the signatures", K::Single};
+// Desktop integration
+const PackOption fileType = {L"--file-type", "EXT:MIME[:DESCRIPTION]",
+                             "msi, deb: the application opens these files; repeatable",
+                             K::Repeated};
+const PackOption urlScheme = {L"--url-scheme", "SCHEME",
+                              "msi, deb: and links SCHEME:...; repeatable", K::Repeated};
+const PackOption addLauncher = {L"--add-launcher", "NAME:MAINCLASS[:gui]",
+                                "one more launcher in the image, app/NAME.cfg; repeatable",
+                                K::Repeated};
 // The release site
 const PackOption publish = {L"--publish", "SITE",
                             "adds the package to the release site SITE, a folder for any\n"
@@ -181,8 +190,10 @@ const PackOption* const optionTable[] = {
     &PackOpt::timestampUrl,  &PackOpt::publish,
     &PackOpt::aptSigningKey, &PackOpt::updateKey,
     &PackOpt::updateUrl,     &PackOpt::updateCheck,
-    &PackOpt::updateMode,    &PackOpt::quiet,
-    &PackOpt::help,          &PackOpt::version,
+    &PackOpt::updateMode,    &PackOpt::fileType,
+    &PackOpt::urlScheme,     &PackOpt::addLauncher,
+    &PackOpt::quiet,         &PackOpt::help,
+    &PackOpt::version,
 };
 
 const std::size_t helpColumn = 27;
@@ -243,17 +254,34 @@ std::string packHelpText() {
     VT_RAISE(UsageError(message));
 }
 
-namespace {
+[[noreturn]] void valueRefused(const tstrings::TextBuilder& message) {
+    VT_RAISE(UsageError(message.utf8(), false));
+}
 
-typedef std::map<tstring, tstring_array> OptionValues;
-
-// An error message stays one line whatever the command line held.
 tstring printable(tstring text) {
     for (wchar_t& c : text) {
         c = c < 0x20 || c == 0x7F ? L'?' : c;
     }
     return text;
 }
+
+// Names a file or directory of its own: the image, its launcher, the per-user configuration
+// directory. Everywhere: no control character, no '/' nor '\' (the launcher splits paths at
+// both), no ':' (it would split the class path list on Linux and is a drive or stream on
+// Windows), not "." nor "..". The Windows targets also refuse what Windows can't create: its
+// other reserved characters, a trailing dot or space, device names. A Linux image keeps those,
+// since Linux creates them and an image rarely moves between the two.
+bool usableFileName(const tstring& value, const PackTarget& target) {
+    bool usable = !value.empty() && value != L"." && value != L"..";
+    for (const wchar_t c : value) {
+        usable = usable && c >= 0x20 && c != 0x7F && tstring(L"/\\:").find(c) == tstring::npos;
+    }
+    return usable && (!target.windows || InputNames::windowsCanHold(value));
+}
+
+namespace {
+
+typedef std::map<tstring, tstring_array> OptionValues;
 
 const PackOption& findOption(const tstring& name) {
     for (const PackOption* option : optionTable) {
@@ -337,18 +365,8 @@ tstring required(const OptionValues& values, const PackOption& option) {
     return value;
 }
 
-// Names a file or directory of its own: the image, its launcher, the per-user configuration
-// directory. Everywhere: no control character, no '/' nor '\' (the launcher splits paths at
-// both), no ':' (it would split the class path list on Linux and is a drive or stream on
-// Windows), not "." nor "..". The Windows targets also refuse what Windows can't create: its
-// other reserved characters, a trailing dot or space, device names. A Linux image keeps those,
-// since Linux creates them and an image rarely moves between the two.
 void checkFileName(const PackOption& option, const tstring& value, const PackTarget& target) {
-    bool usable = !value.empty() && value != L"." && value != L"..";
-    for (const wchar_t c : value) {
-        usable = usable && c >= 0x20 && c != 0x7F && tstring(L"/\\:").find(c) == tstring::npos;
-    }
-    if (!usable || (target.windows && !InputNames::windowsCanHold(value))) {
+    if (!usableFileName(value, target)) {
         usageError(tstrings::TextBuilder() << option.name << L" is not usable as a file name: \""
                                            << printable(value) << L"\"");
     }
@@ -544,5 +562,8 @@ PackCommand parsePackCommand(const tstring_array& args, const PackTarget& hostTa
     readResources(values, options);
     resolvePackageOptions(options,
                           [&values](const PackOption& option) { return given(values, option); });
+    resolveDesktopOptions(options, repeated(values, PackOpt::fileType),
+                          repeated(values, PackOpt::urlScheme),
+                          repeated(values, PackOpt::addLauncher));
     return command;
 }

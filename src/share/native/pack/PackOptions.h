@@ -4,6 +4,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "DesktopOptions.h"
 #include "ErrorHandling.h"
 #include "PackageOptions.h"
 #include "RuntimeLibraries.h"
@@ -55,6 +56,8 @@ extern const PackOption name, input, dest, replace, mainJar, mainClass, module, 
     maintainer, desktopEntry, signPkcs12, signPasswordEnv, timestampUrl, quiet, help, version;
 // The release site
 extern const PackOption publish, aptSigningKey, updateKey, updateUrl, updateCheck, updateMode;
+// Desktop integration
+extern const PackOption fileType, urlScheme, addLauncher;
 } // namespace PackOpt
 
 struct PackOptions {
@@ -89,12 +92,16 @@ struct PackOptions {
     tstring launcher;
     WindowsResources resources;
     PackageOptions package;
+    DesktopOptions desktop;
 };
 
-// A command line that can't mean anything: reported with the usage, exit code 2.
+// A command line that can't mean anything: reported with the usage, exit code 2. A refusal of
+// one value says all there is in its line and goes without the usage.
 class UsageError : public std::runtime_error {
 public:
-    explicit UsageError(const std::string& message) : std::runtime_error(message) {}
+    explicit UsageError(const std::string& message, bool withUsage = true)
+        : std::runtime_error(message), withUsage(withUsage) {}
+    bool withUsage;
 };
 
 inline VtError<UsageError> makeError(const UsageError& error, const SourcePosition& position) {
@@ -103,6 +110,12 @@ inline VtError<UsageError> makeError(const UsageError& error, const SourcePositi
 
 [[noreturn]] void usageError(const tstrings::TextBuilder& message);
 [[noreturn]] void usageError(const char* message);
+[[noreturn]] void valueRefused(const tstrings::TextBuilder& message);
+
+// Whether value can name a file of its own in an image for target: the rules of --name.
+bool usableFileName(const tstring& value, const PackTarget& target);
+// An error message stays one line whatever the command line held.
+tstring printable(tstring text);
 
 struct PackCommand {
     enum Action { Pack, Help, Version };

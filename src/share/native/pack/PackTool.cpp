@@ -11,6 +11,7 @@
 #include "FileUtils.h"
 #include "InputNames.h"
 #include "JarManifest.h"
+#include "OptionFiles.h"
 #include "PackFiles.h"
 #include "PackHost.h"
 #include "Packages.h"
@@ -55,6 +56,7 @@ struct PackPlan {
     PackOptions options;
     tstring input;
     tstring launcher;
+    tstring_array extraLaunchers; // the binary of each --add-launcher
     tstring jdk;
     tstring mainClass;
     tstring_array emptyWildcards;
@@ -117,6 +119,15 @@ public:
         if (options.target->windows) {
             applyWindowsResources(exe, options.name, options.resources);
             Signing::sign(options, exe);
+        }
+        for (std::size_t i = 0; i < options.desktop.launchers.size(); ++i) {
+            const tstring& name = options.desktop.launchers[i].name;
+            const tstring extra = FileUtils::joinPath(root, name + options.target->exeSuffix);
+            PackFiles::copyFile(plan.extraLaunchers[i], extra);
+            if (options.target->windows) {
+                applyWindowsResources(extra, name, options.resources);
+                Signing::sign(options, extra);
+            }
         }
     }
 
@@ -217,6 +228,10 @@ private:
     void writeConfiguration(const tstring& appDir) const {
         PackFiles::writeFile(FileUtils::joinPath(appDir, options.name + L".cfg"),
                              makeCfgText(options, plan.mainClass));
+        for (const ExtraLauncher& launcher : options.desktop.launchers) {
+            PackFiles::writeFile(FileUtils::joinPath(appDir, launcher.name + L".cfg"),
+                                 makeExtraCfgText(options, launcher));
+        }
         if (!options.packageName.empty()) {
             PackFiles::writeFile(FileUtils::joinPath(appDir, L".package"),
                                  tstrings::toUtf8(options.packageName) + "\n");
@@ -253,6 +268,9 @@ void checkInputHolds(const tstring& input, const wchar_t* what, const tstring_ar
 // The image's own files in app/ must not replace the application's.
 void checkNoClash(const PackOptions& options, const tstring& input) {
     tstring_array own = {options.name + L".cfg"};
+    for (const ExtraLauncher& launcher : options.desktop.launchers) {
+        own.push_back(launcher.name + L".cfg");
+    }
     if (!options.packageName.empty()) {
         own.push_back(L".package");
     }
@@ -283,6 +301,26 @@ tstring findLauncher(const PackOptions& options, const tstring& toolPath) {
         VT_RAISE(tstrings::TextBuilder()
                  << L"the " << options.target->name << L" launcher is not installed: " << launcher
                  << L" is missing (give --launcher FILE)");
+    }
+    return launcher;
+}
+
+// A Windows launcher of the other kind than the target's is the installed one, or the file of
+// that kind beside --launcher.
+tstring findExtraLauncher(const PackOptions& options, const tstring& toolPath,
+                          const tstring& mainLauncher, bool gui) {
+    const PackTarget& main = *options.target;
+    if (!main.windows || gui == (&main == &PackTargets::windowsGui64)) {
+        return mainLauncher;
+    }
+    const PackTarget& kind = gui ? PackTargets::windowsGui64 : PackTargets::windows64;
+    const tstring launcher =
+        options.launcher.empty()
+            ? PackTool::installedLauncher(toolPath, kind)
+            : FileUtils::joinPath(FileUtils::parentPath(options.launcher), kind.launcherFile);
+    if (!PackFiles::isFile(launcher)) {
+        VT_RAISE(tstrings::TextBuilder() << L"the " << kind.name << L" launcher for --add-launcher "
+                                         << L"is missing: " << launcher);
     }
     return launcher;
 }
@@ -377,6 +415,13 @@ PackPlan makePlan(const PackOptions& options, const tstring& toolPath) {
     if (options.target->windows) {
         checkWindowsResources(plan.launcher, options.name, options.resources);
     }
+    for (const ExtraLauncher& extra : options.desktop.launchers) {
+        plan.extraLaunchers.push_back(
+            findExtraLauncher(options, toolPath, plan.launcher, extra.gui));
+        if (options.target->windows) {
+            checkWindowsResources(plan.extraLaunchers.back(), extra.name, options.resources);
+        }
+    }
     if (options.runtime.empty()) {
         plan.jdk = findJdkFor(options);
     } else {
@@ -388,15 +433,19 @@ PackPlan makePlan(const PackOptions& options, const tstring& toolPath) {
     return plan;
 }
 
-int reportUsageError(const std::string& message) {
+int reportUsageError(const std::string& message, bool withUsage) {
     writeErr("vantrel-pack: " + message);
+    if (!withUsage) {
+        return 2;
+    }
     writeErr(packUsageLine);
     writeErr("Try 'vantrel-pack --help' for more information.");
     return 2;
 }
 
 int runCommand(const tstring_array& args, const tstring& toolPath) {
-    const PackCommand command = parsePackCommand(args, PackHost::defaultTarget());
+    const PackCommand command =
+        parsePackCommand(OptionFiles::expand(args), PackHost::defaultTarget());
     if (command.action == PackCommand::Help) {
         std::fputs(packHelpText().c_str(), stdout);
     } else if (command.action == PackCommand::Version) {
@@ -425,7 +474,7 @@ int run(const tstring_array& args, const tstring& toolPath) {
             try {
                 return runCommand(args, toolPath);
             } catch (const VtError<UsageError>& error) {
-                return reportUsageError(error.bareMessage());
+                return reportUsageError(error.bareMessage(), error.withUsage);
             }
         },
         [](const std::exception& error) { return std::string(error.what()); },

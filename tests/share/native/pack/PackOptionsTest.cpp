@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "FileUtils.h"
+#include "OptionFiles.h"
 #include "PackOptions.h"
 
 namespace {
@@ -158,6 +159,139 @@ TEST(PackOptions, WindowsResourcesAreParsed) {
     EXPECT_EQ(options.resources.appVersion, L"1.2.3");
     EXPECT_EQ(options.resources.copyright, L"(c) Us");
     EXPECT_EQ(options.resources.givenOptions(), L"--app-version, --copyright");
+}
+
+} // namespace
+
+namespace {
+
+TEST(PackOptions, DesktopValuesAreReadAndImplyTheDesktopEntry) {
+    const PackOptions deb = parse({L"--main-jar", L"a.jar", L"--type", L"deb", L"--file-type",
+                                   L"VTD:Application/X-Vt:A: b", L"--file-type", L"vtx:text/x-vt",
+                                   L"--url-scheme", L"Vt-Link", L"--add-launcher",
+                                   L"Tool:a.b.C$D:gui", L"--add-launcher", L"cli:\u00e9.Main"});
+    ASSERT_EQ(deb.desktop.fileTypes.size(), 2u);
+    EXPECT_EQ(deb.desktop.fileTypes[0].extension, L"VTD");
+    EXPECT_EQ(deb.desktop.fileTypes[0].mimeType, L"application/x-vt");
+    EXPECT_EQ(deb.desktop.fileTypes[0].description, L"A: b");
+    EXPECT_EQ(DesktopNames::fileTypeDescription(deb, deb.desktop.fileTypes[1]), L"App document");
+    EXPECT_EQ(deb.desktop.urlSchemes, tstring_array{L"vt-link"});
+    ASSERT_EQ(deb.desktop.launchers.size(), 2u);
+    EXPECT_TRUE(deb.desktop.launchers[0].gui && !deb.desktop.launchers[1].gui);
+    EXPECT_EQ(deb.desktop.launchers[1].mainClass, L"\u00e9.Main");
+    EXPECT_TRUE(deb.package.desktopEntry);
+    EXPECT_EQ(DesktopNames::linuxCommand(L"app", L"My Tool+2"), L"app-my-tool+2");
+}
+
+// Each refusal of a desktop value is its own line, without the usage.
+TEST(PackOptions, DesktopRefusalsAreOneLineEach) {
+    const tstring_array deb = {L"--type", L"deb"};
+    const tstring_array msi = {L"--type", L"msi", L"--target", L"windows"};
+    const struct {
+        tstring_array type;
+        tstring_array args;
+        const char* message;
+    } cases[] = {
+        {{}, {L"--file-type", L"a:text/x-a"}, "--file-type: only with --type msi, deb or rpm"},
+        {{L"--type", L"zip"}, {L"--url-scheme", L"a"}, "--url-scheme: only with --type msi, deb or rpm"},
+        {deb, {L"--file-type", L"vt"}, "--file-type must be EXT:MIME[:DESCRIPTION]: \"vt\""},
+        {deb,
+         {L"--file-type", L".vt:text/x-vt"},
+         "--file-type takes an extension of 1 to 16 letters, digits, - _ + without its dot: "
+         "\".vt\""},
+        {deb,
+         {L"--file-type", L"vt:x-scheme-handler/vt"},
+         "--file-type takes a MIME type TYPE/SUBTYPE of application, audio, font, image, model, "
+         "text or video: \"x-scheme-handler/vt\""},
+        {deb,
+         {L"--file-type", L"vt:text/x-vt:a\tb"},
+         "--file-type takes no control character in its description: \"vt:text/x-vt:a?b\""},
+        {msi,
+         {L"--file-type", L"vt:text/x-vt", L"--file-type", L"VT:text/x-other"},
+         "--file-type gives an extension twice: \"VT\""},
+        {deb,
+         {L"--url-scheme", L"vt:"},
+         "--url-scheme must be a letter, then letters, digits, + - .: \"vt:\""},
+        {msi,
+         {L"--url-scheme", L"vt", L"--url-scheme", L"VT"},
+         "--url-scheme gives a scheme twice: \"VT\""},
+        {{}, {L"--add-launcher", L"Tool"}, "--add-launcher must be NAME:MAINCLASS[:gui]: \"Tool\""},
+        {{},
+         {L"--add-launcher", L"Tool:a.B:GUI"},
+         "--add-launcher must be NAME:MAINCLASS[:gui]: \"Tool:a.B:GUI\""},
+        {msi,
+         {L"--add-launcher", L"con:a.B"},
+         "--add-launcher is not usable as a file name: \"con\""},
+        {{}, {L"--add-launcher", L"T:a/B"}, "--add-launcher takes a Java class name: \"a/B\""},
+        {{},
+         {L"--add-launcher", L"APP:a.B"},
+         "--add-launcher names a launcher that the image has, or a folder of it, in any case: "
+         "\"APP\""},
+        {{},
+         {L"--add-launcher", L"Runtime:a.B"},
+         "--add-launcher names a launcher that the image has, or a folder of it, in any case: "
+         "\"Runtime\""},
+        {msi,
+         {L"--add-launcher", L"t:a.B", L"--add-launcher", L"T:a.C"},
+         "--add-launcher names a launcher that the image has, or a folder of it, in any case: "
+         "\"T\""},
+        {deb,
+         {L"--add-launcher", L"My Tool:a.B", L"--add-launcher", L"my-tool:a.C"},
+         "--add-launcher makes a command that another makes, app-my-tool: \"my-tool\""},
+    };
+    for (const auto& c : cases) {
+        tstring_array args = {L"--main-jar", L"a.jar"};
+        args.insert(args.end(), c.type.begin(), c.type.end());
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        try {
+            parse(args);
+            ADD_FAILURE() << "no usage error for: " << c.message;
+        } catch (const VtError<UsageError>& error) {
+            EXPECT_STREQ(error.bareMessage(), c.message);
+            EXPECT_FALSE(error.withUsage) << c.message;
+        }
+    }
+    try {
+        parse({L"--module", L"m/a.B", L"--module-path", L"mods", L"--add-launcher", L"T:a.C"});
+        ADD_FAILURE() << "--add-launcher with --module";
+    } catch (const VtError<UsageError>& error) {
+        EXPECT_STREQ(
+            error.bareMessage(),
+            "--add-launcher starts a class of the class path: it does not go with --module");
+    }
+}
+
+TEST(OptionFiles, SplitAsJavasToolsDo) {
+    const std::pair<std::string, tstring_array> cases[] = {
+        {"--name App --input in\r\n\n  --dest\tout\n",
+         {L"--name", L"App", L"--input", L"in", L"--dest", L"out"}},
+        {"# a comment --name\n--name A#1 # another\n", {L"--name", L"A#1"}},
+        {"--name \"My App\" --vendor 'Us \"Co\"'\n",
+         {L"--name", L"My App", L"--vendor", L"Us \"Co\""}},
+        {"--name=\"a b\"c '' \"\\t\\\\\\\"\"", {L"--name=a bc", L"", L"\t\\\""}},
+        {"--description \"one \\\n     two\"", {L"--description", L"one two"}},
+        {"C:\\path\\in \\n", {L"C:\\path\\in", L"\\n"}},
+        {"\xc3\xa9t\xc3\xa9 \"\xe6\x97\xa5\xe6\x9c\xac\"", {L"\u00e9t\u00e9", L"\u65e5\u672c"}},
+        {"", {}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(OptionFiles::parse(c.first, L"f"), c.second) << c.first;
+    }
+    const std::pair<std::string, const char*> refused[] = {
+        {"--name \"App\n--input in",
+         "the option file f, line 1: a quote is not closed on its line"},
+        {"\n\n--name 'App", "the option file f, line 3: a quote is not closed on its line"},
+        {"--name \xff", "the option file f is not UTF-8 text"},
+    };
+    for (const auto& r : refused) {
+        try {
+            OptionFiles::parse(r.first, L"f");
+            ADD_FAILURE() << r.second;
+        } catch (const VtError<UsageError>& error) {
+            EXPECT_STREQ(error.bareMessage(), r.second);
+            EXPECT_FALSE(error.withUsage);
+        }
+    }
 }
 
 } // namespace

@@ -175,8 +175,7 @@ tstring_array write(const PackOptions& options, const tstring& imageDir, const t
     const fs::path root = work / "debian" / PackFiles::fsPath(packageName);
     // Debian's rules: a link from one top-level folder to another is absolute.
     LinuxPackageTree::layOut(options, imageDir, root,
-                             fs::path("/opt") / PackFiles::fsPath(packageName) /
-                                 PackFiles::fsPath(options.name));
+                             fs::path("/opt") / PackFiles::fsPath(packageName));
     LinuxPackageTree::makeFolders(root / "DEBIAN");
     tstring_array warnings;
     const std::string depends =

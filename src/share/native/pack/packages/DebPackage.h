@@ -7,8 +7,9 @@
 
 struct PackOptions;
 
-// The Debian package of a Linux image, built with dpkg-deb: the image under /opt/PKG and
-// /usr/bin/PKG linking to its launcher.
+// The Debian package of a Linux image, built with dpkg-deb: the image under /opt/PKG,
+// /usr/bin/PKG linking to its launcher (and /usr/bin/PKG-name to each extra one), and the
+// desktop's files of DesktopFiles.
 namespace DebPackage {
 
 // Checks before anything is written: the tools are there, the icon has a PNG image.

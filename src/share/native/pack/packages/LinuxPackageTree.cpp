@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <map>
 
+#include "DesktopFiles.h"
 #include "ErrorHandling.h"
 #include "IconPng.h"
 #include "PackFiles.h"
@@ -55,33 +56,17 @@ void installIcon(const PackOptions& options, const fs::path& root) {
     }
 }
 
-// One argument of an Exec key, quoted as the Desktop Entry rules ask when it needs it.
-std::string execArgument(const std::string& arg) {
-    if (arg.find_first_of(" \t\n\"'\\><~|&;$*?#()`") == std::string::npos) {
-        return arg;
+// The launchers of one Linux image are the same program: one file under several names, so
+// that the package holds it once.
+void shareLauncherFile(const fs::path& launcher, const fs::path& extra, std::error_code& error) {
+    if (error || PackFiles::readFile(PackFiles::fromFsPath(launcher)) !=
+                     PackFiles::readFile(PackFiles::fromFsPath(extra))) {
+        return;
     }
-    std::string quoted = "\"";
-    for (const char c : arg) {
-        quoted += std::string(c == '"' || c == '`' || c == '$' || c == '\\' ? "\\" : "") + c;
+    fs::remove(extra, error);
+    if (!error) {
+        fs::create_hard_link(launcher, extra, error);
     }
-    return quoted + "\"";
-}
-
-// A string value of a desktop entry: its backslashes escaped.
-std::string desktopValue(const std::string& text) {
-    std::string result;
-    for (const char c : text) {
-        result += c == '\\' ? std::string("\\\\") : std::string(1, c);
-    }
-    return result;
-}
-
-std::string percentEscaped(const std::string& text) {
-    std::string result;
-    for (const char c : text) {
-        result += c == '%' ? std::string("%%") : std::string(1, c);
-    }
-    return result;
 }
 
 } // namespace
@@ -98,31 +83,28 @@ void checkIcon(const PackOptions& options) {
     }
 }
 
-std::string desktopEntry(const PackOptions& options, const tstring& iconName) {
-    const std::string launcher = "/opt/" + tstrings::toUtf8(options.package.linuxPackageName) +
-                                 "/" + tstrings::toUtf8(options.name);
-    std::string text =
-        "[Desktop Entry]\nType=Application\nName=" + desktopValue(tstrings::toUtf8(options.name)) +
-        "\n";
-    if (!options.resources.description.empty()) {
-        text += "Comment=" + desktopValue(tstrings::toUtf8(options.resources.description)) + "\n";
-    }
-    text += "Exec=" + desktopValue(percentEscaped(execArgument(launcher))) + "\n";
-    if (!iconName.empty()) {
-        text += "Icon=" + desktopValue(tstrings::toUtf8(iconName)) + "\n";
-    }
-    return text + "Terminal=false\nCategories=Utility;\n";
-}
-
 void layOut(const PackOptions& options, const tstring& imageDir, const fs::path& root,
-            const fs::path& launcherLink) {
+            const fs::path& linkedImage) {
     const tstring& packageName = options.package.linuxPackageName;
     makeFolders(root / "opt");
     makeFolders(root / "usr/bin");
     std::error_code error;
     fs::rename(PackFiles::fsPath(imageDir), root / "opt" / PackFiles::fsPath(packageName), error);
-    if (!error) {
-        fs::create_symlink(launcherLink, root / "usr/bin" / PackFiles::fsPath(packageName), error);
+    // /usr/bin/PKG, and /usr/bin/PKG-name for each extra launcher.
+    std::vector<std::pair<tstring, tstring>> commands = {{packageName, options.name}};
+    for (const ExtraLauncher& extra : options.desktop.launchers) {
+        commands.emplace_back(DesktopNames::linuxCommand(packageName, extra.name), extra.name);
+    }
+    const fs::path image = root / "opt" / PackFiles::fsPath(packageName);
+    for (const ExtraLauncher& extra : options.desktop.launchers) {
+        shareLauncherFile(image / PackFiles::fsPath(options.name),
+                          image / PackFiles::fsPath(extra.name), error);
+    }
+    for (const auto& command : commands) {
+        if (!error) {
+            fs::create_symlink(linkedImage / PackFiles::fsPath(command.second),
+                               root / "usr/bin" / PackFiles::fsPath(command.first), error);
+        }
     }
     if (error) {
         VT_RAISE(tstrings::TextBuilder()
@@ -133,11 +115,15 @@ void layOut(const PackOptions& options, const tstring& imageDir, const fs::path&
     if (icon) {
         installIcon(options, root);
     }
-    if (options.package.desktopEntry) {
-        makeFolders(root / "usr/share/applications");
-        PackFiles::writeFile(PackFiles::fromFsPath(root / "usr/share/applications") + L"/" +
-                                 packageName + L".desktop",
-                             desktopEntry(options, icon ? packageName : tstring()));
+    std::vector<DesktopFiles::File> shared =
+        DesktopFiles::entries(options, L"/opt/" + packageName, icon ? packageName : tstring());
+    for (const DesktopFiles::File& file : DesktopFiles::mimeInfo(options)) {
+        shared.push_back(file);
+    }
+    for (const DesktopFiles::File& file : shared) {
+        const fs::path path = root / "usr/share" / PackFiles::fsPath(file.first);
+        makeFolders(path.parent_path());
+        PackFiles::writeFile(PackFiles::fromFsPath(path), file.second);
     }
 }
 

@@ -127,22 +127,89 @@ tstring vendorOf(const PackOptions& options) {
     return options.resources.vendor.empty() ? options.name : options.resources.vendor;
 }
 
-// A shortcut in a folder of the user's shell; a registry value is its component's key path.
-std::string shortcutFolder(const PackOptions& options, MsiTables::Texts& texts,
-                           const char* folderId, const tstring& id, const std::string& iconId) {
-    const tstring& name = options.name;
-    const tstring key = L"Software\\" + vendorOf(options) + L"\\" + name;
-    return std::string("      <Directory Id=\"") + folderId + "\">\n" + "        <Component Id=\"" +
-           tstrings::toUtf8(id) + "\"" +
+// A shortcut to a launcher in a folder of the user's shell; a registry value is its
+// component's key path.
+std::string shortcut(const PackOptions& options, MsiTables::Texts& texts, const tstring& id,
+                     const std::string& iconId, const tstring& launcher) {
+    const tstring key = L"Software\\" + vendorOf(options) + L"\\" + options.name;
+    return std::string("        <Component Id=\"") + tstrings::toUtf8(id) + "\"" +
            attr("Guid", PackageNames::nameBasedUuid(options.package.upgradeCode + L"\n" + id)) +
            " Win64=\"yes\">\n" + "          <Shortcut Id=\"" + tstrings::toUtf8(id) + "Link\"" +
-           attr("Name", texts.plain(name)) +
-           attr("Target", "[INSTALLDIR]" + texts.formatted(name + L".exe")) +
+           attr("Name", texts.plain(launcher)) +
+           attr("Target", "[INSTALLDIR]" + texts.formatted(launcher + L".exe")) +
            " WorkingDirectory=\"INSTALLDIR\" Icon=\"" + iconId + "\"/>\n" +
            "          <RegistryValue Root=\"" + (options.package.perUser ? "HKCU" : "HKLM") + "\"" +
            attr("Key", texts.formatted(key)) + attr("Name", id) +
-           " Type=\"integer\" Value=\"1\" KeyPath=\"yes\"/>\n" + "        </Component>\n" +
+           " Type=\"integer\" Value=\"1\" KeyPath=\"yes\"/>\n" + "        </Component>\n";
+}
+
+std::string shellFolder(const char* folderId, const std::string& components) {
+    return std::string("      <Directory Id=\"") + folderId + "\">\n" + components +
            "      </Directory>\n";
+}
+
+// The file types' ProgId: NAME's letters and digits, the extension after a dot, 39 characters
+// at most.
+tstring progId(const PackOptions& options, const FileType& type) {
+    tstring prefix;
+    for (const wchar_t c : options.name) {
+        const bool alnum =
+            (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9');
+        prefix += alnum ? tstring(1, c) : tstring();
+    }
+    prefix = (prefix.empty() ? L"App" : prefix).substr(0, 38 - type.extension.size());
+    return prefix + L"." + type.extension;
+}
+
+// The file types and link schemes in the classes of the machine (or of the user, per user),
+// each opening with the launcher: one component, which takes every value away with it.
+std::string associations(const PackOptions& options, MsiTables::Texts& texts) {
+    const DesktopOptions& desktop = options.desktop;
+    if (desktop.fileTypes.empty() && desktop.urlSchemes.empty()) {
+        return std::string();
+    }
+    const std::string root = options.package.perUser ? "HKCU" : "HKLM";
+    const tstring exe = L"[INSTALLDIR]" + options.name + L".exe";
+    std::string values;
+    bool keyPath = true;
+    // exe is formatted text; every other text is kept as it is.
+    const auto value = [&](const tstring& key, const tstring& name, const std::string& text) {
+        values += "        <RegistryValue Root=\"" + root + "\"" +
+                  attr("Key", texts.formatted(L"Software\\Classes\\" + key)) +
+                  (name.empty() ? std::string() : attr("Name", texts.plain(name))) +
+                  " Type=\"string\"" + attr("Value", text) + (keyPath ? " KeyPath=\"yes\"" : "") +
+                  "/>\n";
+        keyPath = false;
+    };
+    const auto opener = [&](const tstring& key) {
+        value(key + L"\\DefaultIcon", L"",
+              "[INSTALLDIR]" + texts.formatted(options.name + L".exe,0"));
+        value(key + L"\\shell\\open\\command", L"",
+              "&quot;[INSTALLDIR]" + texts.formatted(options.name + L".exe") +
+                  "&quot; &quot;%1&quot;");
+    };
+    tstring_array mimeTypes;
+    for (const FileType& type : desktop.fileTypes) {
+        const tstring id = progId(options, type);
+        value(L"." + type.extension, L"", texts.formatted(id));
+        value(L"." + type.extension, L"Content Type", texts.formatted(type.mimeType));
+        value(id, L"", texts.formatted(DesktopNames::fileTypeDescription(options, type)));
+        opener(id);
+        if (std::find(mimeTypes.begin(), mimeTypes.end(), type.mimeType) == mimeTypes.end()) {
+            mimeTypes.push_back(type.mimeType);
+            value(L"MIME\\Database\\Content Type\\" + type.mimeType, L"Extension",
+                  texts.formatted(L"." + type.extension));
+        }
+    }
+    for (const tstring& scheme : desktop.urlSchemes) {
+        value(scheme, L"", texts.formatted(L"URL:" + options.name));
+        value(scheme, L"URL Protocol", "");
+        opener(scheme);
+    }
+    return "      <Component Id=\"Associations\"" +
+           attr("Guid",
+                PackageNames::nameBasedUuid(options.package.upgradeCode + L"\nAssociations")) +
+           " Win64=\"yes\">\n" + values + "      </Component>\n";
 }
 
 std::string installFolders(const PackOptions& options, MsiTables::Texts& texts,
@@ -213,13 +280,26 @@ std::string wixSource(const PackOptions& options, const tstring& imageDir, const
     for (std::size_t i = 1; i <= tree.components; ++i) {
         refs += "      <ComponentRef Id=\"c" + std::to_string(i) + "\"/>\n";
     }
-    std::string shortcuts =
-        shortcutFolder(options, texts, "ProgramMenuFolder", L"StartMenuShortcut", iconId);
+    std::string menu = shortcut(options, texts, L"StartMenuShortcut", iconId, name);
     refs += "      <ComponentRef Id=\"StartMenuShortcut\"/>\n";
+    // A windowed extra launcher has a Start-menu shortcut of its own.
+    const std::vector<ExtraLauncher>& extras = options.desktop.launchers;
+    for (std::size_t i = 0; i < extras.size(); ++i) {
+        const tstring id = L"StartMenuShortcut" + std::to_wstring(i + 1);
+        if (extras[i].gui) {
+            menu += shortcut(options, texts, id, iconId, extras[i].name);
+            refs += "      <ComponentRef Id=\"" + tstrings::toUtf8(id) + "\"/>\n";
+        }
+    }
+    std::string shortcuts = shellFolder("ProgramMenuFolder", menu);
     if (options.package.desktopShortcut) {
-        shortcuts += shortcutFolder(options, texts, "DesktopFolder", L"DesktopShortcut", iconId);
+        shortcuts += shellFolder("DesktopFolder",
+                                 shortcut(options, texts, L"DesktopShortcut", iconId, name));
         refs += "      <ComponentRef Id=\"DesktopShortcut\"/>\n";
     }
+    const std::string registry = associations(options, texts);
+    shortcuts += registry;
+    refs += registry.empty() ? "" : "      <ComponentRef Id=\"Associations\"/>\n";
     return "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
            "<Wix xmlns=\"http://schemas.microsoft.com/wix/2006/wi\">\n"
            "  <Product Id=\"*\"" +

@@ -199,8 +199,7 @@ void write(const PackOptions& options, const tstring& imageDir, const tstring& w
     const fs::path root = work / "root";
     // A relative link, as rpm's rules ask; it also holds below another root.
     LinuxPackageTree::layOut(options, imageDir, root,
-                             fs::path("../../opt") / PackFiles::fsPath(packageName) /
-                                 PackFiles::fsPath(options.name));
+                             fs::path("../../opt") / PackFiles::fsPath(packageName));
     LinuxPackageTree::normalizeEntries(root);
     PackFiles::writeFile(PackFiles::fromFsPath(work / "package.spec"), specFile(options, root));
     LinuxPackageTree::makeFolders(work / "tmp");
