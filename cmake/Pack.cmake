@@ -6,7 +6,7 @@ if(WIN32)
   set(launcher_platform windows-x86_64)
 else()
   set(pack_main ${SRC}/linux/native/pack/LinuxPackMain.cpp)
-  set(launcher_platform linux-x86_64)
+  set(launcher_platform linux-${CMAKE_SYSTEM_PROCESSOR})
 endif()
 
 file(GLOB VANTREL_PACK_SOURCES CONFIGURE_DEPENDS ${SRC}/share/native/pack/*.cpp
@@ -41,6 +41,13 @@ foreach(launcher vantrel vantrelw)
       DESTINATION share/vantrel/launchers/${launcher_platform} COMPONENT launchers)
   endif()
 endforeach()
+if(VANTREL_AARCH64_LAUNCHER)
+  add_custom_command(TARGET vantrel POST_BUILD
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/share/vantrel/launchers/linux-aarch64
+    COMMAND ${CMAKE_COMMAND} -E copy ${VANTREL_AARCH64_LAUNCHER}
+            ${CMAKE_BINARY_DIR}/share/vantrel/launchers/linux-aarch64/
+    VERBATIM)
+endif()
 install(TARGETS vantrel-pack RUNTIME DESTINATION bin COMPONENT tool)
 install(FILES README.md LICENSE DESTINATION . COMPONENT tool OPTIONAL)
 

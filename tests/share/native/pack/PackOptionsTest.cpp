@@ -63,7 +63,7 @@ TEST(PackOptions, UsageErrorsNameTheProblem) {
         {{L"--main-jar", L"a.jar", L"--java-options", L"-Da=1\n-Db=2"},
          "--java-options takes no value with a line end"},
         {{L"--main-jar", L"a.jar", L"--target", L"mac"},
-         "unknown target \"mac\" (linux, windows or windows-gui)"},
+         "unknown target \"mac\" (linux, linux-aarch64, windows or windows-gui)"},
         {{L"--main-jar", L"a.jar", L"--package", L"a/b"},
          "--package is not usable as a file name: \"a/b\""},
         {{L"--main-jar", L"a.jar", L"--target", L"windows", L"--package", L"a:b"},

@@ -229,7 +229,8 @@ tstring outputName(const PackOptions& options) {
     case PackageType::Msi:
         return options.name + L"-" + version + L".msi";
     case PackageType::Deb:
-        return options.package.linuxPackageName + L"_" + debianVersion(version) + L"_amd64.deb";
+        return options.package.linuxPackageName + L"_" + debianVersion(version) + L"_" +
+               options.target->debianArch + L".deb";
     case PackageType::Zip:
         return options.name + L"-" + version + L".zip";
     default:

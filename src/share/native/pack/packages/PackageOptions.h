@@ -49,7 +49,7 @@ namespace PackageNames {
 
 // The --app-version text, or the default version.
 tstring versionText(const PackOptions& options);
-// NAME for an image, else NAME-VERSION.msi, PKG_VERSION_amd64.deb or NAME-VERSION.zip.
+// NAME for an image, else NAME-VERSION.msi, PKG_VERSION_ARCH.deb or NAME-VERSION.zip.
 tstring outputName(const PackOptions& options);
 
 // Lower case, with every character that Debian refuses in a package name made '-'; empty
