@@ -142,6 +142,14 @@ TEST_F(PackingWithCds, OnAnOlderDistributionTheImageBehavesAsHere) {
     EXPECT_EQ(9u, result.exitCode) << result.err;
     EXPECT_EQ("version 1\n", result.out);
     EXPECT_NE(std::string::npos, result.err.find("Class-data archive: use ")) << result.err;
+    // A failure is thrown and reported there too: the unwinder finds its tables without
+    // _dl_find_object, which glibc 2.35 brought.
+    std::filesystem::rename(PackFiles::fsPath(removal.dir + L"/App/app/App.cfg"),
+                            PackFiles::fsPath(removal.dir + L"/App/app/Moved.cfg"));
+    result = runThere();
+    EXPECT_EQ(1u, result.exitCode) << result.err;
+    EXPECT_NE(std::string::npos, result.err.find("App.cfg\" file: No such file or directory"))
+        << result.err;
 }
 
 TEST_F(PackingWithCds, NoCdsWritesNoArchiveSettingAndNothingToTheCache) {
