@@ -10,6 +10,8 @@ set -euo pipefail
 cache=${VANTREL_TEST_CACHE:-/var/cache/vantrel-test}
 mirror=${VANTREL_DEBIAN_MIRROR:-http://deb.debian.org/debian}
 mkdir -p "$cache"
+# What an interrupted run left.
+rm -rf "$cache"/.jdk17-arm64.*
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 
@@ -39,13 +41,13 @@ if [ ! -x "$cache/bullseye/usr/lib/jvm/java-17-openjdk-amd64/bin/java" ]; then
         { tail -20 "$tmp.log"; exit 1; }
     printf 'deb %s bullseye main\ndeb %s-security bullseye-security main\n' \
         "$mirror" "$mirror" >"$tmp/etc/apt/sources.list"
-    $sudo mount -t proc proc "$tmp/proc"
-    trap '$sudo umount "$tmp/proc" 2>/dev/null || true' EXIT
-    $sudo chroot "$tmp" sh -c 'apt-get update -qq && DEBIAN_FRONTEND=noninteractive \
-        apt-get install -y -qq --no-install-recommends openjdk-17-jre-headless && apt-get clean' \
+    # /proc for the JDK's installation, in a mount namespace that ends with it: nothing stays
+    # mounted in the root, even when this is interrupted.
+    $sudo unshare --mount sh -c 'mount -t proc proc "$0/proc" && exec chroot "$0" sh -c \
+        "apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq \
+         --no-install-recommends openjdk-17-jre-headless && apt-get clean"' "$tmp" \
         >>"$tmp.log" 2>&1 || { tail -20 "$tmp.log"; exit 1; }
-    $sudo umount "$tmp/proc"
-    trap - EXIT
+    chmod 755 "$tmp"
     rm -rf "$cache/bullseye" "$tmp.log"
     mv "$tmp" "$cache/bullseye"
 fi

@@ -34,6 +34,8 @@ TEST(PackOptions, ValuesKeepTheirTextAndOrder) {
               &PackTargets::windows64);
     EXPECT_EQ(parse({L"--main-jar", L"a.jar", L"--target", L"windows-gui"}).target,
               &PackTargets::windowsGui64);
+    EXPECT_EQ(parse({L"--main-jar", L"a.jar", L"--target", L"linux-aarch64"}).target,
+              &PackTargets::linuxArm64);
 }
 
 TEST(PackOptions, UsageErrorsNameTheProblem) {

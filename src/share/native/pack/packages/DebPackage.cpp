@@ -182,9 +182,10 @@ tstring_array elfFiles(const fs::path& workDir, const fs::path& image, const Pac
         if (isForTarget(header, target)) {
             files.push_back(PackFiles::fromFsPath(it->path().lexically_relative(workDir)));
         } else {
-            warnings.push_back(PackFiles::fromFsPath(it->path().lexically_relative(image)) +
-                               L" is not for " + target.launcherDir +
-                               L": Depends does not cover it");
+            warnings.push_back(
+                PackFiles::fromFsPath(it->path().lexically_relative(image)) + L" is not for " +
+                (target.elfMachine == PackTargets::linuxArm64.elfMachine ? L"aarch64" : L"x86-64") +
+                L": Depends does not cover it");
         }
     }
     if (error) {

@@ -129,6 +129,10 @@ void checkPublish(const PackOptions& options, const std::function<bool(const Pac
     if (type == PackageType::Deb && options.package.aptSigningKey.empty()) {
         usageError("--publish with --type deb needs --apt-signing-key KEYID");
     }
+    // The repository lists amd64 packages alone so far.
+    if (type == PackageType::Deb && options.target->runsWhere(PackTargets::linuxArm64)) {
+        usageError("--publish takes amd64 packages only, not those for linux-aarch64");
+    }
 }
 
 // A package's control file, desktop entry and installer database hold these texts as they are:

@@ -66,6 +66,8 @@ TEST(PackageOptions, OutputNamesAndDerivedValues) {
     EXPECT_EQ(PackageNames::outputName(deb), L"my-app_1.0_amd64.deb");
     EXPECT_EQ(PackageNames::outputName(parse({L"--type=deb", L"--linux-package-name", L"mine"})),
               L"mine_1.0_amd64.deb");
+    EXPECT_EQ(PackageNames::outputName(parse({L"--type=deb", L"--target", L"linux-aarch64"})),
+              L"my-app_1.0_arm64.deb");
 
     const PackOptions msi = parse({L"--type", L"msi", L"--target", L"windows", L"--vendor", L"Us"});
     EXPECT_EQ(PackageNames::outputName(msi), L"My App-1.0.msi");
@@ -106,6 +108,9 @@ TEST(PackageOptions, UsageErrorsNameTheProblem) {
         {{L"--type", L"deb", L"--apt-signing-key", L"K"}, "--apt-signing-key needs --publish"},
         {{L"--type", L"deb", L"--publish", L"site"},
          "--publish with --type deb needs --apt-signing-key KEYID"},
+        {{L"--type", L"deb", L"--publish", L"site", L"--apt-signing-key", L"K", L"--target",
+          L"linux-aarch64"},
+         "--publish takes amd64 packages only, not those for linux-aarch64"},
         {{L"--type", L"deb", L"--publish=", L"--apt-signing-key", L"K"}, "--publish needs a value"},
         {{L"--type", L"deb", L"--publish", L"s", L"--apt-signing-key="},
          "--apt-signing-key needs a value"},
