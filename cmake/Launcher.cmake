@@ -61,13 +61,14 @@ if(NOT WIN32 AND NOT CMAKE_CROSSCOMPILING AND NOT VANTREL_SANITIZE AND NOT VANTR
                  -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE}
       BUILD_COMMAND ${CMAKE_COMMAND} --build ${aarch64_build} --target vantrel
       BUILD_ALWAYS ON
-      # Stripped by the cross binutils, which the host's strip can't do.
+      # Into this build's tree, where its vantrel-pack looks; stripped by the cross binutils,
+      # which the host's strip can't do.
       INSTALL_COMMAND ${CMAKE_COMMAND} --install ${aarch64_build} --strip --component launchers
-                      --prefix ${aarch64_build}/stripped
+                      --prefix ${CMAKE_BINARY_DIR}
       BUILD_BYPRODUCTS ${aarch64_build}/bin/vantrel)
     add_dependencies(vantrel vantrel_aarch64)
     set(VANTREL_AARCH64_LAUNCHER
-        ${aarch64_build}/stripped/share/vantrel/launchers/linux-aarch64/vantrel)
+        ${CMAKE_BINARY_DIR}/share/vantrel/launchers/linux-aarch64/vantrel)
     install(PROGRAMS ${VANTREL_AARCH64_LAUNCHER}
       DESTINATION share/vantrel/launchers/linux-aarch64 COMPONENT launchers)
   else()

@@ -41,13 +41,6 @@ foreach(launcher vantrel vantrelw)
       DESTINATION share/vantrel/launchers/${launcher_platform} COMPONENT launchers)
   endif()
 endforeach()
-if(VANTREL_AARCH64_LAUNCHER)
-  add_custom_command(TARGET vantrel POST_BUILD
-    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/share/vantrel/launchers/linux-aarch64
-    COMMAND ${CMAKE_COMMAND} -E copy ${VANTREL_AARCH64_LAUNCHER}
-            ${CMAKE_BINARY_DIR}/share/vantrel/launchers/linux-aarch64/
-    VERBATIM)
-endif()
 install(TARGETS vantrel-pack RUNTIME DESTINATION bin COMPONENT tool)
 install(FILES README.md LICENSE DESTINATION . COMPONENT tool OPTIONAL)
 
