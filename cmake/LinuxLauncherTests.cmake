@@ -1,3 +1,10 @@
+# The shipped launchers start on glibc 2.17: their dynamic symbols and needed libraries say so.
+if(NOT WIN32 AND NOT CMAKE_CROSSCOMPILING AND NOT VANTREL_SANITIZE AND NOT VANTREL_FUZZ
+   AND TARGET vantrel)
+  add_test(NAME launcher_glibc_symbols COMMAND bash ${TESTS}/launcher/linux/check-glibc-symbols.sh
+    $<TARGET_FILE:vantrel> ${VANTREL_AARCH64_LAUNCHER})
+endif()
+
 # What the Linux launcher's tests need beyond the test runtime: real Java programs and a real
 # runtime image, made with the machine's JDK at build time (also used by the demo and the
 # benchmark), and valgrind. Only native, unsanitized builds: neither a real JVM nor valgrind

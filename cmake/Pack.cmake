@@ -6,7 +6,7 @@ if(WIN32)
   set(launcher_platform windows-x86_64)
 else()
   set(pack_main ${SRC}/linux/native/pack/LinuxPackMain.cpp)
-  set(launcher_platform linux-x86_64)
+  set(launcher_platform linux-${CMAKE_SYSTEM_PROCESSOR})
 endif()
 
 file(GLOB VANTREL_PACK_SOURCES CONFIGURE_DEPENDS ${SRC}/share/native/pack/*.cpp

@@ -22,6 +22,11 @@ function(vantrel_test_runtime_library name subdir)
     # "jli.dll", not "libjli.dll"; no MinGW runtime DLL needed beside it.
     set_target_properties(${target} PROPERTIES PREFIX "")
     target_link_options(${target} PRIVATE -static-libgcc -static-libstdc++)
+  elseif(NOT VANTREL_SANITIZE AND NOT VANTREL_FUZZ)
+    # As a real runtime's libjli.so, which is C: loading it loads no libstdc++, which the
+    # launcher no longer brings (its own is linked in).
+    target_link_options(${target} PRIVATE -static-libgcc -static-libstdc++
+      LINKER:--exclude-libs,ALL)
   endif()
   add_dependencies(vantrel_unit_tests ${target})
 endfunction()

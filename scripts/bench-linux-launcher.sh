@@ -17,10 +17,14 @@
 # A benchmark, not a test: it prints figures and fails only when something does not run.
 #
 #   bash scripts/bench-linux-launcher.sh [build directory]   (default: build/linux)
+#
+# LAUNCHER=FILE measures another launcher binary in figures 1 to 3, such as one built before the
+# shipped launcher took libstdc++ in statically (figure 1 is the start overhead against bin/java).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/linux}
 runs=${RUNS:-20}
+launcher_binary=${LAUNCHER:-$build/bin/vantrel}
 
 command -v valgrind >/dev/null || { echo "valgrind is needed" >&2; exit 1; }
 if [ ! -f "$build/CMakeCache.txt" ]; then
@@ -35,7 +39,7 @@ trap 'rm -rf "$work"' EXIT
 # An image with the jlink runtime and the hello-world application.
 java_image=$work/java
 mkdir -p "$java_image/app"
-cp "$build/bin/vantrel" "$java_image/HelloApp"
+cp "$launcher_binary" "$java_image/HelloApp"
 cp -r "$build/jlinkruntime" "$java_image/runtime"
 cp "$build/launcherjava/hello.jar" "$java_image/app/"
 cat >"$java_image/app/HelloApp.cfg" <<'CFG'
@@ -84,7 +88,7 @@ echo "wall time, $runs pairs: launcher $launcher ms, bin/java $java ms on averag
 # An image with the test runtime and a configuration of 20 lines.
 test_image=$work/test
 mkdir -p "$test_image/app"
-cp "$build/bin/vantrel" "$test_image/HelloApp"
+cp "$launcher_binary" "$test_image/HelloApp"
 cp -r "$build/testruntime" "$test_image/runtime"
 {
     echo "[Application]"

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The distribution: release builds of vantrel-pack and the launchers for Linux and Windows,
+# The distribution: release builds of vantrel-pack and the launchers for Linux (x86-64 and, cross-
+# built, aarch64) and Windows,
 # installed stripped by CMake into dist/vantrel-<version>-linux-x86_64/ and packed by CPack into
 # dist/vantrel-<version>-linux-x86_64.tar.gz; the tool for Windows hosts into
 # dist/vantrel-<version>-windows-x86_64.zip (bin/vantrel-pack.exe and the Windows launchers),
@@ -34,6 +35,7 @@ echo "== Packing dist/$name.tar.gz"
 cpack --config build/linux/CPackConfig.cmake -B "$PWD/dist" >/dev/null
 rm -rf dist/_CPack_Packages
 tar -tzf "dist/$name.tar.gz" | grep -q "^$name/bin/vantrel-pack$"
+tar -tzf "dist/$name.tar.gz" | grep -q "^$name/share/vantrel/launchers/linux-aarch64/vantrel$"
 echo "    $(du -h "dist/$name.tar.gz" | cut -f1)"
 
 win=vantrel-$version-windows-x86_64

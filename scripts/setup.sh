@@ -20,10 +20,21 @@ packages=(cmake ninja-build g++ clang libclang-rt-14-dev googletest libbenchmark
           # A signed apt repository for the release site.
           apt-utils gnupg
           # The release sites that the tests serve on loopback ports; the update bench's figures.
-          python3 time)
+          python3 time
+          # The launcher for 64-bit ARM (zlib1g-dev:arm64 below), ARM images under emulation,
+          # and an older Debian to run images on.
+          g++-aarch64-linux-gnu qemu-user debootstrap)
 
 missing=()
 for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+# The ARM launcher's zlib, and the libraries that ARM runtimes need under qemu-user (and that
+# dpkg-shlibdeps reads for arm64 packages), as arm64 packages installed beside the amd64 ones.
+if ! dpkg --print-foreign-architectures | grep -qx arm64; then
+    $([ "$(id -u)" -eq 0 ] || echo sudo) dpkg --add-architecture arm64
+fi
+for p in zlib1g-dev:arm64 libstdc++6:arm64; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
 # Any JDK will do for javac, jar and jlink; Debian's default one when there is none.

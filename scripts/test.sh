@@ -5,6 +5,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 
+echo "=== foreign systems for the tests"
+bash scripts/test-roots.sh
+
 echo "=== fuzz"
 bash scripts/fuzz.sh
 

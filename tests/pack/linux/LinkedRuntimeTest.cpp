@@ -4,6 +4,7 @@
 // scripts print.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 
 #include "FileUtils.h"
@@ -156,6 +157,17 @@ TEST_F(LinkedRuntime, RefusalsAreOneLineAndLeaveNothingBehind) {
          haveJmods ? "the jmods directory " + utf8(linuxJmods) +
                          " is made for another platform: its java.base has no bin/jli.dll"
                    : "the jmods directory " + utf8(linuxJmods) + " has no java.base.jmod"},
+        // x86-64 jmods and runtime for the ARM launcher.
+        {{L"--jmods", linuxJmods, L"--target", L"linux-aarch64"},
+         haveJmods ? "the jmods directory " + utf8(linuxJmods) +
+                         " is made for another platform: its lib/libjli.so is for another machine"
+                   : "the jmods directory " + utf8(linuxJmods) + " has no java.base.jmod"},
+        {{L"--runtime", smallRuntime(), L"--target", L"linux-aarch64"},
+         "the runtime " + utf8(smallRuntime()) +
+             " is for another machine: its lib/libjli.so can't serve the linux-aarch64 launcher"},
+        {{L"--target", L"linux-aarch64"},
+         "linking a linux-aarch64 runtime on linux-x86_64 needs --jmods DIR (the jmods of that "
+         "platform's JDK), or give --runtime"},
         {{L"--class-path", L"nope/*"},
          "the class path entry nope/* names no folder of the input " + utf8(input())},
         {{L"--extra-modules", L"jdk.nope"},
@@ -169,6 +181,69 @@ TEST_F(LinkedRuntime, RefusalsAreOneLineAndLeaveNothingBehind) {
         EXPECT_EQ(result.err, "vantrel-pack: " + c.error + "\n");
         EXPECT_FALSE(PackFiles::exists(dest())) << c.error;
     }
+}
+
+// Debian's JDK 17 for arm64, unpacked by scripts/test-roots.sh.
+tstring armJdk() {
+    const char* const cache = std::getenv("VANTREL_TEST_CACHE");
+    return FileUtils::joinPath(tstrings::fromUtf8(cache ? cache : "/var/cache/vantrel-test"),
+                               L"jdk17-arm64");
+}
+
+// An image linked from the ARM jmods runs under qemu-user as the x86-64 image runs here: the
+// same output, the application's exit code, variables through -E. Then its deb is arm64.
+// The ARM libraries are the multiarch ones (libc6:arm64 and the rest, from scripts/setup.sh):
+// with -L /usr/aarch64-linux-gnu the cross toolchain's loader met the multiarch libc of another
+// build through the host's ld.so.cache, and the runtime hung in its start.
+TEST_F(LinkedRuntime, AnArmImageRunsUnderEmulationAsTheX86ImageRunsHere) {
+    if (!PackFiles::isFile(FileUtils::PathBuilder() << armJdk() << L"jmods" << L"java.base.jmod")) {
+        GTEST_SKIP() << "no ARM JDK at " << utf8(armJdk()) << ": run scripts/test-roots.sh";
+    }
+    PackFiles::copyFile(javaProgram(L"cdsv1.jar"), in(L"cds.jar"));
+    const tstring_array common = {L"--main-jar", L"cds.jar", L"--main-class", L"cds.Main",
+                                  L"--quiet"};
+    tstring_array armArgs = common;
+    armArgs.insert(armArgs.end(), {L"--target", L"linux-aarch64", L"--jmods",
+                                   FileUtils::joinPath(armJdk(), L"jmods")});
+    ASSERT_EQ(pack(L"X86", common).exitCode, 0u);
+    const ChildResult packed = pack(L"Arm", armArgs);
+    ASSERT_EQ(packed.exitCode, 0u) << packed.err;
+    EXPECT_EQ(packed.err, "");
+    const std::string launcher = testsupport::readFile(FileUtils::joinPath(image(L"Arm"), L"Arm"));
+    EXPECT_EQ(launcher.substr(18, 2), std::string("\xb7\x00", 2)) << "not an aarch64 launcher";
+
+    const tstring cache = FileUtils::joinPath(dir.path(), L"cache");
+    const ChildResult expected =
+        testsupport::runChild(FileUtils::joinPath(image(L"X86"), L"X86"), {L"7"});
+    for (int start = 0; start < 2; ++start) {
+        // The launcher's trace shows the variable arrived; a second start finds the class list
+        // of the first (making the archive from it needs a process that the kernel can run).
+        const ChildResult arm = testsupport::runChild(
+            L"/usr/bin/qemu-aarch64",
+            {L"-L", L"/", L"-E", L"VANTREL_DEBUG=true", L"-E", L"XDG_CACHE_HOME=" + cache,
+             FileUtils::joinPath(image(L"Arm"), L"Arm"), L"7"});
+        EXPECT_EQ(arm.out, expected.out);
+        EXPECT_EQ(expected.out, "version 1\n");
+        EXPECT_EQ(arm.exitCode, 7u) << arm.err;
+        EXPECT_NE(arm.err.find("Class-data archive: "), std::string::npos) << arm.err;
+    }
+
+    armArgs.insert(armArgs.end(), {L"--type", L"deb", L"--input", input()});
+    const ChildResult deb = pack(L"Arm", armArgs);
+    ASSERT_EQ(deb.exitCode, 0u) << deb.err;
+    const ChildResult fields = testsupport::runChild(
+        L"/usr/bin/dpkg-deb", {L"--field", FileUtils::joinPath(dest(), L"arm_1.0_arm64.deb"),
+                               L"Architecture", L"Depends"});
+    EXPECT_EQ(fields.out.substr(0, 20), "Architecture: arm64\n") << fields.out << fields.err;
+    EXPECT_NE(fields.out.find("Depends: libc6 (>= "), std::string::npos) << fields.out;
+    armArgs.back() = input();
+    armArgs[armArgs.size() - 3] = L"rpm";
+    ASSERT_EQ(pack(L"Arm", armArgs).exitCode, 0u);
+    const ChildResult rpm = testsupport::runChild(
+        L"/usr/bin/rpm", {L"-qp", L"--qf", L"%{ARCH} [%{REQUIRES} ]",
+                          FileUtils::joinPath(dest(), L"arm-1.0-1.aarch64.rpm")});
+    EXPECT_EQ(rpm.out.substr(0, 8), "aarch64 ") << rpm.out << rpm.err;
+    EXPECT_NE(rpm.out.find("libc.so.6(GLIBC_2.17)(64bit)"), std::string::npos) << rpm.out;
 }
 
 // Debian's start scripts and the images packed from the same jars, with the same arguments.

@@ -2,7 +2,11 @@
 // first start maps, and off with --no-cds.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
 #include <thread>
 
 #include "FileUtils.h"
@@ -36,10 +40,13 @@ protected:
     }
 
     ChildResult pack(const tstring_array& more, const tstring& dest = L"dest") const {
-        tstring_array args{L"--name",     L"App",     L"--input",
-                           input(),       L"--dest",  FileUtils::joinPath(dir.path(), dest),
-                           L"--main-jar", L"app.jar", L"--main-class",
-                           L"cds.Main",   L"--quiet"};
+        tstring_array args{
+            L"--name",       L"App",
+            L"--input",      input(),
+            L"--dest",       dest[0] == L'/' ? dest : FileUtils::joinPath(dir.path(), dest),
+            L"--main-jar",   L"app.jar",
+            L"--main-class", L"cds.Main",
+            L"--quiet"};
         args.insert(args.end(), more.begin(), more.end());
         return testsupport::runChild(FileUtils::joinPath(testsupport::binaryDir(), L"vantrel-pack"),
                                      args);
@@ -85,6 +92,64 @@ TEST_F(PackingWithCds, ThePackedApplicationUsesAnArchiveFromItsSecondStart) {
         EXPECT_EQ("version 1\n", result.out);
         EXPECT_NE(std::string::npos, result.err.find("Class-data archive: use ")) << result.err;
     }
+}
+
+// A Debian 11 root (glibc 2.31) with its own JDK 17, made by scripts/test-roots.sh.
+tstring bullseyeRoot() {
+    const char* const cache = std::getenv("VANTREL_TEST_CACHE");
+    return FileUtils::joinPath(tstrings::fromUtf8(cache ? cache : "/var/cache/vantrel-test"),
+                               L"bullseye");
+}
+
+// An image with the older system's own runtime, run there under chroot: the argument's exit
+// code, the output and the archive from the second start on, as here.
+TEST_F(PackingWithCds, OnAnOlderDistributionTheImageBehavesAsHere) {
+    const tstring root = bullseyeRoot();
+    const tstring jdk = root + L"/usr/lib/jvm/java-17-openjdk-amd64";
+    if (!PackFiles::isFile(jdk + L"/release")) {
+        GTEST_SKIP() << "no Debian 11 root at " << tstrings::toUtf8(root)
+                     << ": run scripts/test-roots.sh";
+    }
+    // Inside the root, under a name of this process's own.
+    const tstring inside = L"/tmp/vantrel-test-" + tstrings::fromUtf8(std::to_string(getpid()));
+    const struct Removal {
+        tstring dir;
+        ~Removal() { std::filesystem::remove_all(PackFiles::fsPath(dir)); }
+    } removal{root + inside};
+    const ChildResult packed = pack({L"--runtime", jdk}, removal.dir);
+    ASSERT_EQ(0u, packed.exitCode) << packed.err;
+    // A mount namespace of its own gives the root /proc for the launcher; it goes with it.
+    const auto runThere = [&] {
+        return testsupport::runChild(
+            L"/usr/bin/unshare",
+            {L"--mount", L"sh", L"-c",
+             L"mount -t proc proc \"$0/proc\" && exec chroot \"$0\" \"$@\"", root,
+             inside + L"/App/App", L"9"},
+            {{L"XDG_CACHE_HOME", inside + L"/cache"},
+             {L"VANTREL_DEBUG", L"true"},
+             {L"JAVA_TOOL_OPTIONS", std::nullopt},
+             {L"_JAVA_OPTIONS", std::nullopt}});
+    };
+    ChildResult result = runThere();
+    EXPECT_EQ(9u, result.exitCode) << result.err;
+    EXPECT_EQ("version 1\n", result.out);
+    EXPECT_NE(std::string::npos, result.err.find("Class-data archive: record ")) << result.err;
+    for (int wait = 0;
+         wait < 600 && result.err.find("Class-data archive: use ") == std::string::npos; ++wait) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        result = runThere();
+    }
+    EXPECT_EQ(9u, result.exitCode) << result.err;
+    EXPECT_EQ("version 1\n", result.out);
+    EXPECT_NE(std::string::npos, result.err.find("Class-data archive: use ")) << result.err;
+    // A failure is thrown and reported there too: the unwinder finds its tables without
+    // _dl_find_object, which glibc 2.35 brought.
+    std::filesystem::rename(PackFiles::fsPath(removal.dir + L"/App/app/App.cfg"),
+                            PackFiles::fsPath(removal.dir + L"/App/app/Moved.cfg"));
+    result = runThere();
+    EXPECT_EQ(1u, result.exitCode) << result.err;
+    EXPECT_NE(std::string::npos, result.err.find("App.cfg\" file: No such file or directory"))
+        << result.err;
 }
 
 TEST_F(PackingWithCds, NoCdsWritesNoArchiveSettingAndNothingToTheCache) {

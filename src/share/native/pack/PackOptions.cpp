@@ -12,11 +12,35 @@ tstring PackTarget::runtimeLibrary() const {
     return tstring(runtime->libDir) + L'/' + runtime->launcherLib;
 }
 
+bool PackTarget::runsWhere(const PackTarget& other) const {
+    return tstring(launcherDir) == other.launcherDir;
+}
+
 namespace PackTargets {
-const PackTarget linux64 = {L"linux", L"linux-x86_64",           L"vantrel", L"",
-                            L'/',     &JavaRuntime::linuxLayout, false,      L"x86_64"};
-const PackTarget windows64 = {L"windows", L"windows-x86_64",           L"vantrel.exe", L".exe",
-                              L'\\',      &JavaRuntime::windowsLayout, true,           nullptr};
+// EM_X86_64 and EM_AARCH64.
+const PackTarget linux64 = {
+    L"linux", L"linux-x86_64", L"vantrel", L"",      L'/', &JavaRuntime::linuxLayout,
+    false,    L"amd64",        62,         L"x86_64"};
+const PackTarget linuxArm64 = {L"linux-aarch64",
+                               L"linux-aarch64",
+                               L"vantrel",
+                               L"",
+                               L'/',
+                               &JavaRuntime::linuxLayout,
+                               false,
+                               L"arm64",
+                               183,
+                               L"aarch64"};
+const PackTarget windows64 = {L"windows",
+                              L"windows-x86_64",
+                              L"vantrel.exe",
+                              L".exe",
+                              L'\\',
+                              &JavaRuntime::windowsLayout,
+                              true,
+                              nullptr,
+                              0,
+                              nullptr};
 const PackTarget windowsGui64 = {L"windows-gui",
                                  L"windows-x86_64",
                                  L"vantrelw.exe",
@@ -24,10 +48,12 @@ const PackTarget windowsGui64 = {L"windows-gui",
                                  L'\\',
                                  &JavaRuntime::windowsLayout,
                                  true,
+                                 nullptr,
+                                 0,
                                  nullptr};
 
 const PackTarget* find(const tstring& name) {
-    for (const PackTarget* target : {&linux64, &windows64, &windowsGui64}) {
+    for (const PackTarget* target : {&linux64, &linuxArm64, &windows64, &windowsGui64}) {
         if (name == target->name) {
             return target;
         }
@@ -95,7 +121,9 @@ const PackOption noProviderModules = {
     "jdk.zipfs, those that the JDK or the jmods have)",
     K::Flag};
 const PackOption target = {L"--target", "TARGET",
-                           "linux, windows or windows-gui (default: this system's)", K::Single};
+                           "linux, linux-aarch64, windows or windows-gui\n"
+                           "(default: this system's; linux is x86-64)",
+                           K::Single};
 const PackOption launcher = {L"--launcher", "FILE",
                              "the launcher binary to copy instead of the installed one", K::Single};
 const PackOption icon = {L"--icon", "FILE.ico", nullptr, K::Single, K::SameLine};
@@ -107,7 +135,8 @@ const PackOption copyright = {L"--copyright", "TEXT", "the Windows launcher's re
                               K::Single};
 const PackOption type = {L"--type", "TYPE",
                          "image (default), msi, deb, rpm or zip: DEST/NAME-VERSION.msi,\n"
-                         "DEST/PKG_VERSION_amd64.deb, DEST/PKG-VERSION-1.x86_64.rpm or\n"
+                         "DEST/PKG_VERSION_amd64.deb, DEST/PKG-VERSION-1.x86_64.rpm (arm64,\n"
+                         "aarch64 for linux-aarch64) or\n"
                          "DEST/NAME-VERSION.zip",
                          K::Single};
 const PackOption perUser = {L"--per-user", nullptr, nullptr, K::Flag, K::SameLine};
@@ -530,8 +559,8 @@ PackCommand parsePackCommand(const tstring_array& args, const PackTarget& hostTa
     const tstring targetName = single(values, PackOpt::target);
     options.target = given(values, PackOpt::target) ? PackTargets::find(targetName) : &hostTarget;
     if (options.target == nullptr) {
-        usageError(tstrings::TextBuilder()
-                   << L"unknown target \"" << targetName << L"\" (linux, windows or windows-gui)");
+        usageError(tstrings::TextBuilder() << L"unknown target \"" << targetName
+                                           << L"\" (linux, linux-aarch64, windows or windows-gui)");
     }
     options.name = required(values, PackOpt::name);
     checkFileName(PackOpt::name, options.name, *options.target);

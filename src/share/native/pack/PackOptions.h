@@ -20,14 +20,19 @@ struct PackTarget {
     wchar_t separator;                  // inside paths of the configuration
     const JavaRuntime::Layout* runtime; // of a runtime for this target
     bool windows;
+    const wchar_t* debianArch; // of its Debian packages; null for Windows
+    unsigned elfMachine;       // e_machine of its ELF files; 0 for Windows
     const wchar_t* rpmArch; // an rpm package's architecture; null where there is none
 
     // The library that a runtime for this target must hold, as a jmod names it.
     tstring runtimeLibrary() const;
+    // Whether this target's programs run where that one's do.
+    bool runsWhere(const PackTarget& other) const;
 };
 
 namespace PackTargets {
 extern const PackTarget linux64;
+extern const PackTarget linuxArm64;
 extern const PackTarget windows64;
 extern const PackTarget windowsGui64;
 // Null for an unknown name.

@@ -41,9 +41,16 @@ void writeErr(const std::string& line) {
 
 // A runtime that lacks the target launcher's library would only fail when the image starts.
 void checkRuntime(const tstring& runtimeDir, const PackTarget& target, const tstring& shownName) {
-    if (!PackFiles::isFile(FileUtils::joinPath(runtimeDir, target.runtimeLibrary()))) {
+    const tstring library = FileUtils::joinPath(runtimeDir, target.runtimeLibrary());
+    if (!PackFiles::isFile(library)) {
         VT_RAISE(tstrings::TextBuilder() << shownName << L" has no " << target.runtimeLibrary()
                                          << L" for the " << target.name << L" launcher");
+    }
+    if (target.elfMachine != 0 && RuntimeLinker::elfMachine(PackFiles::readFile(library).substr(
+                                      0, 20)) != target.elfMachine) {
+        VT_RAISE(tstrings::TextBuilder()
+                 << shownName << L" is for another machine: its " << target.runtimeLibrary()
+                 << L" can't serve the " << target.name << L" launcher");
     }
 }
 
@@ -327,15 +334,20 @@ tstring findExtraLauncher(const PackOptions& options, const tstring& toolPath,
 
 tstring findJdkFor(const PackOptions& options) {
     const PackTarget& host = PackHost::defaultTarget();
-    if (options.target->windows != host.windows && options.jmods.empty()) {
+    if (!options.target->runsWhere(host) && options.jmods.empty()) {
+        const bool otherSystem = options.target->windows != host.windows;
         VT_RAISE(tstrings::TextBuilder()
-                 << L"linking a " << (options.target->windows ? L"Windows" : L"Linux")
-                 << L" runtime on " << (host.windows ? L"Windows" : L"Linux")
+                 << L"linking a "
+                 << (otherSystem ? (options.target->windows ? L"Windows" : L"Linux")
+                                 : options.target->launcherDir)
+                 << L" runtime on "
+                 << (otherSystem ? (host.windows ? L"Windows" : L"Linux") : host.launcherDir)
                  << L" needs --jmods DIR (the jmods of that platform's JDK), or give --runtime");
     }
     if (!options.jmods.empty()) {
         checkDirectory(L"the jmods", options.jmods);
-        RuntimeLinker::checkJmods(options.jmods, options.target->runtimeLibrary());
+        RuntimeLinker::checkJmods(options.jmods, options.target->runtimeLibrary(),
+                                  options.target->elfMachine);
     }
     const tstring jdk = RuntimeLinker::findJdk(options.jlinkFrom);
     checkDirectory(L"the JDK", jdk);

@@ -11,11 +11,11 @@
 
 namespace {
 
-// Only a runtime for this platform can run here to write its archive. A Windows runtime
-// linked on Linux stays without one: an archive is bound to the exact JVM and modules file
+// Only a runtime for this platform can run here to write its archive. A Windows or ARM runtime
+// linked on Linux x86-64 stays without one: an archive is bound to the exact JVM and modules file
 // it was made from. The launcher's archive needs none.
 bool runsHere(const PackTarget& target) {
-    return target.windows == PackHost::defaultTarget().windows;
+    return target.runsWhere(PackHost::defaultTarget());
 }
 
 // Only the archive with compressed object pointers, which every heap below 32 GB uses: the

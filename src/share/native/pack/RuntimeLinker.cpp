@@ -1,11 +1,11 @@
 #include "RuntimeLinker.h"
 
-#include "RuntimeRelease.h"
 #include "ErrorHandling.h"
 #include "FileUtils.h"
 #include "JarManifest.h"
 #include "PackFiles.h"
 #include "PackHost.h"
+#include "RuntimeRelease.h"
 #include "SysInfo.h"
 
 #include <algorithm>
@@ -91,8 +91,8 @@ tstring_array jmodNamesIn(const tstring& dir) {
 
 // The "MODULES" line of a runtime's release file: what a JDK without jmods links from.
 tstring_array modulesOfRelease(const tstring& jdk) {
-    const tstring value = trimmed(
-        tstrings::fromUtf8(RuntimeRelease::property(RuntimeRelease::read(jdk), "MODULES")));
+    const tstring value =
+        trimmed(tstrings::fromUtf8(RuntimeRelease::property(RuntimeRelease::read(jdk), "MODULES")));
     return value.empty() ? tstring_array() : tstrings::split(value, L" ");
 }
 
@@ -175,7 +175,18 @@ tstring_array providerModules(const tstring& jdk, const tstring& jmods) {
     return result;
 }
 
-void checkJmods(const tstring& jmods, const tstring& runtimeLibrary) {
+unsigned elfMachine(const std::string& bytes) {
+    if (bytes.size() < 20 ||
+        bytes.compare(0, 4,
+                      "\x7f"
+                      "ELF") != 0 ||
+        bytes[4] != 2 || bytes[5] != 1) {
+        return 0;
+    }
+    return static_cast<unsigned char>(bytes[18]) | static_cast<unsigned char>(bytes[19]) << 8;
+}
+
+void checkJmods(const tstring& jmods, const tstring& runtimeLibrary, unsigned machine) {
     const tstring javaBase = FileUtils::joinPath(jmods, L"java.base.jmod");
     if (!PackFiles::isFile(javaBase)) {
         VT_RAISE(tstrings::TextBuilder()
@@ -192,6 +203,11 @@ void checkJmods(const tstring& jmods, const tstring& runtimeLibrary) {
         VT_RAISE(tstrings::TextBuilder()
                  << L"the jmods directory " << jmods
                  << L" is made for another platform: its java.base has no " << runtimeLibrary);
+    }
+    if (machine != 0 && elfMachine(library) != machine) {
+        VT_RAISE(tstrings::TextBuilder()
+                 << L"the jmods directory " << jmods << L" is made for another platform: its "
+                 << runtimeLibrary << L" is for another machine");
     }
 }
 

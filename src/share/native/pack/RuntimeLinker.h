@@ -23,8 +23,13 @@ tstring_array modulesFound(const tstring& jdk, const tstring_array& classPath,
 tstring_array providerModules(const tstring& jdk, const tstring& jmods);
 
 // Refuses a jmods folder without java.base.jmod, or one made for another platform: its
-// java.base lacks runtimeLibrary, the target launcher's library ("lib/libjli.so").
-void checkJmods(const tstring& jmods, const tstring& runtimeLibrary);
+// java.base lacks runtimeLibrary, the target launcher's library ("lib/libjli.so"), or that
+// library is an ELF file for another machine than elfMachine (when not 0).
+void checkJmods(const tstring& jmods, const tstring& runtimeLibrary, unsigned elfMachine = 0);
+
+// The e_machine of a 64-bit little-endian ELF file's bytes (its start will do), or 0 for
+// anything else.
+unsigned elfMachine(const std::string& bytes);
 
 // "a,b" and back; the first drops empty names.
 tstring_array splitModules(const tstring& list);

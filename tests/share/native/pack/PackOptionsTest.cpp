@@ -35,6 +35,8 @@ TEST(PackOptions, ValuesKeepTheirTextAndOrder) {
               &PackTargets::windows64);
     EXPECT_EQ(parse({L"--main-jar", L"a.jar", L"--target", L"windows-gui"}).target,
               &PackTargets::windowsGui64);
+    EXPECT_EQ(parse({L"--main-jar", L"a.jar", L"--target", L"linux-aarch64"}).target,
+              &PackTargets::linuxArm64);
 }
 
 TEST(PackOptions, UsageErrorsNameTheProblem) {
@@ -64,7 +66,7 @@ TEST(PackOptions, UsageErrorsNameTheProblem) {
         {{L"--main-jar", L"a.jar", L"--java-options", L"-Da=1\n-Db=2"},
          "--java-options takes no value with a line end"},
         {{L"--main-jar", L"a.jar", L"--target", L"mac"},
-         "unknown target \"mac\" (linux, windows or windows-gui)"},
+         "unknown target \"mac\" (linux, linux-aarch64, windows or windows-gui)"},
         {{L"--main-jar", L"a.jar", L"--package", L"a/b"},
          "--package is not usable as a file name: \"a/b\""},
         {{L"--main-jar", L"a.jar", L"--target", L"windows", L"--package", L"a:b"},

@@ -37,10 +37,11 @@ std::string elfHeader(const fs::path& path) {
                : std::string();
 }
 
-// 64-bit, little-endian, x86-64: what the package's amd64 architecture runs.
-bool isForAmd64(const std::string& header) {
-    return header.size() == 20 && header[4] == 2 && header[5] == 1 && header[18] == 62 &&
-           header[19] == 0;
+// 64-bit, little-endian, for the target's machine: what the package's architecture runs.
+bool isForTarget(const std::string& header, const PackTarget& target) {
+    return header.size() == 20 && header[4] == 2 && header[5] == 1 &&
+           static_cast<unsigned char>(header[18]) == (target.elfMachine & 0xff) &&
+           static_cast<unsigned char>(header[19]) == (target.elfMachine >> 8);
 }
 
 // The value of shlibs:Depends in dpkg-shlibdeps's output.
@@ -57,7 +58,8 @@ std::string dependsLine(const std::string& out) {
 
 // The ELF files that dpkg-shlibdeps reads, relative to workDir; those of another machine are
 // left out with a warning.
-tstring_array elfFiles(const fs::path& workDir, const fs::path& image, tstring_array& warnings) {
+tstring_array elfFiles(const fs::path& workDir, const fs::path& image, const PackTarget& target,
+                       tstring_array& warnings) {
     tstring_array files;
     std::error_code error;
     for (fs::recursive_directory_iterator it(image, error), end; !error && it != end;
@@ -68,11 +70,13 @@ tstring_array elfFiles(const fs::path& workDir, const fs::path& image, tstring_a
         if (header.empty()) {
             continue;
         }
-        if (isForAmd64(header)) {
+        if (isForTarget(header, target)) {
             files.push_back(PackFiles::fromFsPath(it->path().lexically_relative(workDir)));
         } else {
-            warnings.push_back(PackFiles::fromFsPath(it->path().lexically_relative(image)) +
-                               L" is not for x86-64: Depends does not cover it");
+            warnings.push_back(
+                PackFiles::fromFsPath(it->path().lexically_relative(image)) + L" is not for " +
+                (target.elfMachine == PackTargets::linuxArm64.elfMachine ? L"aarch64" : L"x86-64") +
+                L": Depends does not cover it");
         }
     }
     if (error) {
@@ -102,12 +106,15 @@ std::map<tstring, tstring> unresolvedFiles(const std::string& err) {
 }
 
 // Depends from the ELF files of the image. A file whose libraries this machine doesn't have
-// is left out with a warning, so that the rest still counts.
+// is left out with a warning, so that the rest still counts. For another architecture,
+// dpkg-shlibdeps finds the libraries of that architecture's packages where multiarch installs
+// them (libc6:arm64 and so on); without them, the same warnings.
 std::string sharedLibraryDepends(const fs::path& workDir, const fs::path& image,
-                                 tstring_array& warnings) {
-    tstring_array files = elfFiles(workDir, image, warnings);
+                                 const PackTarget& target, tstring_array& warnings) {
+    tstring_array files = elfFiles(workDir, image, target, warnings);
     PackFiles::writeFile(PackFiles::fromFsPath(workDir / "debian/control"),
-                         "Source: package\n\nPackage: package\nArchitecture: amd64\n");
+                         "Source: package\n\nPackage: package\nArchitecture: " +
+                             tstrings::toUtf8(target.debianArch) + "\n");
     const tstring imagePrefix =
         PackFiles::fromFsPath(image.lexically_relative(workDir)) + FileUtils::pathSeparator;
     for (int attempt = 0; !files.empty(); ++attempt) {
@@ -147,7 +154,8 @@ std::string controlText(const PackOptions& options, const std::string& depends,
     std::string text =
         "Package: " + tstrings::toUtf8(package.linuxPackageName) + "\n" + "Version: " +
         tstrings::toUtf8(PackageNames::debianVersion(PackageNames::versionText(options))) +
-        "\nArchitecture: amd64\nMaintainer: " + tstrings::toUtf8(maintainer) +
+        "\nArchitecture: " + tstrings::toUtf8(options.target->debianArch) +
+        "\nMaintainer: " + tstrings::toUtf8(maintainer) +
         "\nInstalled-Size: " + std::to_string((size + 1023) / 1024) + "\n";
     if (!depends.empty()) {
         text += "Depends: " + depends + "\n";
@@ -178,8 +186,8 @@ tstring_array write(const PackOptions& options, const tstring& imageDir, const t
                              fs::path("/opt") / PackFiles::fsPath(packageName));
     LinuxPackageTree::makeFolders(root / "DEBIAN");
     tstring_array warnings;
-    const std::string depends =
-        sharedLibraryDepends(work, root / "opt" / PackFiles::fsPath(packageName), warnings);
+    const std::string depends = sharedLibraryDepends(
+        work, root / "opt" / PackFiles::fsPath(packageName), *options.target, warnings);
     const std::uint64_t size = PackFiles::treeSize(PackFiles::fromFsPath(root));
     PackFiles::writeFile(PackFiles::fromFsPath(root / "DEBIAN/control"),
                          controlText(options, depends, size));

@@ -140,6 +140,10 @@ void checkPublish(const PackOptions& options, const std::function<bool(const Pac
     if (type == PackageType::Deb && options.package.aptSigningKey.empty()) {
         usageError("--publish with --type deb needs --apt-signing-key KEYID");
     }
+    // The repository lists amd64 packages alone so far.
+    if (type == PackageType::Deb && options.target->runsWhere(PackTargets::linuxArm64)) {
+        usageError("--publish takes amd64 packages only, not those for linux-aarch64");
+    }
 }
 
 // A package's control file, desktop entry and installer database hold these texts as they are:
@@ -269,7 +273,8 @@ tstring outputName(const PackOptions& options) {
     case PackageType::Msi:
         return options.name + L"-" + version + L".msi";
     case PackageType::Deb:
-        return options.package.linuxPackageName + L"_" + debianVersion(version) + L"_amd64.deb";
+        return options.package.linuxPackageName + L"_" + debianVersion(version) + L"_" +
+               options.target->debianArch + L".deb";
     case PackageType::Rpm:
         return options.package.linuxPackageName + L"-" + rpmVersion(version) + L"-1." +
                options.target->rpmArch + L".rpm";

@@ -52,7 +52,7 @@ namespace PackageNames {
 
 // The --app-version text, or the default version.
 tstring versionText(const PackOptions& options);
-// NAME for an image, else NAME-VERSION.msi, PKG_VERSION_amd64.deb, PKG-VERSION-1.ARCH.rpm or
+// NAME for an image, else NAME-VERSION.msi, PKG_VERSION_ARCH.deb, PKG-VERSION-1.ARCH.rpm or
 // NAME-VERSION.zip.
 tstring outputName(const PackOptions& options);
 

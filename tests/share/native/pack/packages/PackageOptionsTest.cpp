@@ -68,6 +68,12 @@ TEST(PackageOptions, OutputNamesAndDerivedValues) {
               L"mine_1.0_amd64.deb");
     EXPECT_EQ(PackageNames::outputName(parse({L"--type=rpm", L"--app-version", L"2.0-rc1"})),
               L"my-app-2.0~rc1-1.x86_64.rpm");
+    for (const auto& arm : {std::make_pair(L"deb", L"my-app_1.0_arm64.deb"),
+                            std::make_pair(L"rpm", L"my-app-1.0-1.aarch64.rpm")}) {
+        EXPECT_EQ(
+            PackageNames::outputName(parse({L"--type", arm.first, L"--target", L"linux-aarch64"})),
+            arm.second);
+    }
 
     const PackOptions msi = parse({L"--type", L"msi", L"--target", L"windows", L"--vendor", L"Us"});
     EXPECT_EQ(PackageNames::outputName(msi), L"My App-1.0.msi");
@@ -115,6 +121,9 @@ TEST(PackageOptions, UsageErrorsNameTheProblem) {
         {{L"--type", L"deb", L"--apt-signing-key", L"K"}, "--apt-signing-key needs --publish"},
         {{L"--type", L"deb", L"--publish", L"site"},
          "--publish with --type deb needs --apt-signing-key KEYID"},
+        {{L"--type", L"deb", L"--publish", L"site", L"--apt-signing-key", L"K", L"--target",
+          L"linux-aarch64"},
+         "--publish takes amd64 packages only, not those for linux-aarch64"},
         {{L"--type", L"deb", L"--publish=", L"--apt-signing-key", L"K"}, "--publish needs a value"},
         {{L"--type", L"deb", L"--publish", L"s", L"--apt-signing-key="},
          "--apt-signing-key needs a value"},
