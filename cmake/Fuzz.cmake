@@ -4,7 +4,7 @@ if(NOT VANTREL_FUZZ)
 endif()
 
 # Coverage for the code under test, the fuzzer's own main for the target.
-foreach(floor vtplatform vtcommon vtapplauncher)
+foreach(floor vtplatform vtcommon vtupdate vtapplauncher)
   target_compile_options(${floor} PRIVATE -fsanitize=fuzzer-no-link)
 endforeach()
 target_compile_options(vtpe PRIVATE -fsanitize=fuzzer-no-link)
@@ -16,9 +16,10 @@ function(vantrel_fuzzer name library)
   target_link_libraries(${name} PRIVATE ${library})
 endfunction()
 
-# The launcher's configuration parser and jar manifest reader; the resource writer's .ico and
-# PE readers.
+# The launcher's configuration parser, jar manifest reader and update metadata reader; the
+# resource writer's .ico and PE readers.
 vantrel_fuzzer(CfgFileFuzzer vtapplauncher)
 vantrel_fuzzer(JarManifestFuzzer vtapplauncher)
+vantrel_fuzzer(UpdateMetadataFuzzer vtupdate)
 vantrel_fuzzer(IcoFileFuzzer vtpe)
 vantrel_fuzzer(PeImageFuzzer vtpe)

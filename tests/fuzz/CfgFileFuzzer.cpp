@@ -18,15 +18,17 @@ namespace {
 const SectionId* const allSections[] = {
     &SectionName::Application,       &SectionName::JavaOptions,
     &SectionName::AppCDSJavaOptions, &SectionName::AppCDSGenerateCacheJavaOptions,
-    &SectionName::ArgOptions,
+    &SectionName::ArgOptions,        &SectionName::Update,
 };
 
 const PropertyId* const allProperties[] = {
-    &PropertyName::version,   &PropertyName::mainjar,     &PropertyName::mainmodule,
-    &PropertyName::mainclass, &PropertyName::classpath,   &PropertyName::modulepath,
-    &PropertyName::runtime,   &PropertyName::splash,      &PropertyName::memory,
-    &PropertyName::arguments, &PropertyName::javaOptions, &PropertyName::winNorestart,
-    &PropertyName::cds,
+    &PropertyName::version,       &PropertyName::mainjar,     &PropertyName::mainmodule,
+    &PropertyName::mainclass,     &PropertyName::classpath,   &PropertyName::modulepath,
+    &PropertyName::runtime,       &PropertyName::splash,      &PropertyName::memory,
+    &PropertyName::arguments,     &PropertyName::javaOptions, &PropertyName::winNorestart,
+    &PropertyName::cds,           &PropertyName::updateUrl,   &PropertyName::updateMetadata,
+    &PropertyName::updateKey,     &PropertyName::updateCheck, &PropertyName::updateMode,
+    &PropertyName::updateVersion, &PropertyName::updateOrder,
 };
 
 void require(bool condition, const char* what) {
