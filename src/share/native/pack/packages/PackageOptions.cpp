@@ -171,7 +171,7 @@ void checkTexts(const PackOptions& options) {
     }
 }
 
-// An rpm spec takes a description line that starts with # for a comment, and one with % for a
+// rpmbuild's recipe takes a description line that starts with # for a comment, and one with % for a
 // new section: such a text can't reach the package.
 void checkRpmDescription(const PackOptions& options) {
     const tstring& description = options.resources.description;

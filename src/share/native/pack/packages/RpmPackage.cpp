@@ -76,8 +76,8 @@ private:
     fs::path dir;
 };
 
-// A text as a spec's tag or line holds it: % would start a macro.
-std::string specText(const tstring& text) {
+// A text as a tag or line of the build recipe holds it: % would start a macro.
+std::string recipeText(const tstring& text) {
     std::string result;
     for (const char c : tstrings::toUtf8(text)) {
         result += c == '%' ? std::string("%%") : std::string(1, c);
@@ -153,18 +153,18 @@ std::string changelogDate(std::int64_t time) {
            std::to_string(date->tm_year + 1900);
 }
 
-std::string specFile(const PackOptions& options, const fs::path& root) {
+std::string buildRecipe(const PackOptions& options, const fs::path& root) {
     const tstring& name = options.name;
     const PackageOptions& package = options.package;
     const WindowsResources& resources = options.resources;
     const std::string packageName = tstrings::toUtf8(package.linuxPackageName);
     const std::string version =
         tstrings::toUtf8(PackageNames::rpmVersion(PackageNames::versionText(options)));
-    const std::string packager = specText(!package.maintainer.empty() ? package.maintainer
-                                          : !resources.vendor.empty() ? resources.vendor
-                                                                      : name);
+    const std::string packager = recipeText(!package.maintainer.empty() ? package.maintainer
+                                            : !resources.vendor.empty() ? resources.vendor
+                                                                        : name);
     const std::string description =
-        specText(resources.description.empty() ? name : resources.description);
+        recipeText(resources.description.empty() ? name : resources.description);
     std::string text = "%global __provides_exclude_from ^/opt/" + regexOf(packageName) + "/\n";
     const std::string libraries = ownLibraries(root / "opt" / packageName);
     if (!libraries.empty()) {
@@ -175,7 +175,7 @@ std::string specFile(const PackOptions& options, const fs::path& root) {
         // The tool can't know the application's license.
         "\nLicense: Unspecified\nGroup: Applications/Productivity\nPackager: " + packager + "\n";
     if (!resources.vendor.empty()) {
-        text += "Vendor: " + specText(resources.vendor) + "\n";
+        text += "Vendor: " + recipeText(resources.vendor) + "\n";
     }
     return text + "\n%description\n" + description +
            "\n\n%files\n%defattr(-,root,root,-)\n\"/opt/" + packageName + "\"\n" +
@@ -201,7 +201,8 @@ void write(const PackOptions& options, const tstring& imageDir, const tstring& w
     LinuxPackageTree::layOut(options, imageDir, root,
                              fs::path("../../opt") / PackFiles::fsPath(packageName));
     LinuxPackageTree::normalizeEntries(root);
-    PackFiles::writeFile(PackFiles::fromFsPath(work / "package.spec"), specFile(options, root));
+    PackFiles::writeFile(PackFiles::fromFsPath(work / "package.recipe"),
+                         buildRecipe(options, root));
     LinuxPackageTree::makeFolders(work / "tmp");
 
     const PlainPath plain(work);
@@ -231,7 +232,7 @@ void write(const PackOptions& options, const tstring& imageDir, const tstring& w
     for (const std::string& define : defines) {
         args.insert(args.end(), {L"--define", tstrings::fromUtf8(define)});
     }
-    args.push_back(tstrings::fromUtf8(at + "/package.spec"));
+    args.push_back(tstrings::fromUtf8(at + "/package.recipe"));
     PackageTools::checkedOutput(rpmbuild(), PackageTools::runUnchecked(L"/usr/bin/env", args));
 
     const fs::path built =
