@@ -15,22 +15,6 @@
 
 namespace {
 
-const SectionId* const allSections[] = {
-    &SectionName::Application,       &SectionName::JavaOptions,
-    &SectionName::AppCDSJavaOptions, &SectionName::AppCDSGenerateCacheJavaOptions,
-    &SectionName::ArgOptions,        &SectionName::Update,
-};
-
-const PropertyId* const allProperties[] = {
-    &PropertyName::version,       &PropertyName::mainjar,     &PropertyName::mainmodule,
-    &PropertyName::mainclass,     &PropertyName::classpath,   &PropertyName::modulepath,
-    &PropertyName::runtime,       &PropertyName::splash,      &PropertyName::memory,
-    &PropertyName::arguments,     &PropertyName::javaOptions, &PropertyName::winNorestart,
-    &PropertyName::cds,           &PropertyName::updateUrl,   &PropertyName::updateMetadata,
-    &PropertyName::updateKey,     &PropertyName::updateCheck, &PropertyName::updateMode,
-    &PropertyName::updateVersion, &PropertyName::updateOrder,
-};
-
 void require(bool condition, const char* what) {
     if (!condition) {
         std::fprintf(stderr, "Broken: %s\n", what);
@@ -55,10 +39,10 @@ bool parse(const std::uint8_t* data, std::size_t size, CfgFile& cfg) {
 }
 
 void checkLookups(CfgFile& cfg) {
-    for (const SectionId* id : allSections) {
+    for (const SectionId* id : CfgNames::sections()) {
         const CfgSection& section = cfg.section(*id);
         std::size_t known = 0;
-        for (const PropertyId* property : allProperties) {
+        for (const PropertyId* property : CfgNames::properties()) {
             known += section.count(*property);
         }
         require(known == section.size(), "unknown property kept");

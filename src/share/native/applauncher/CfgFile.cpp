@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <iterator>
 #include <utility>
 
 #include "CfgFileParser.h"
@@ -69,6 +70,26 @@ const PropertyId* const propertyTable[] = {
     &PropertyName::updateKey,     &PropertyName::updateCheck, &PropertyName::updateMode,
     &PropertyName::updateVersion, &PropertyName::updateOrder,
 };
+
+} // namespace
+
+namespace CfgNames {
+
+const std::vector<const SectionId*>& sections() {
+    static const std::vector<const SectionId*> all(std::begin(sectionTable),
+                                                   std::end(sectionTable));
+    return all;
+}
+
+const std::vector<const PropertyId*>& properties() {
+    static const std::vector<const PropertyId*> all(std::begin(propertyTable),
+                                                    std::end(propertyTable));
+    return all;
+}
+
+} // namespace CfgNames
+
+namespace {
 
 // Exact and case-sensitive; null for a text that names no entry.
 template <class Id, std::size_t N>

@@ -3,6 +3,7 @@
 
 #include <cwchar>
 #include <map>
+#include <vector>
 
 #include "tstrings.h"
 
@@ -52,6 +53,12 @@ extern const PropertyId cds;
 extern const PropertyId updateUrl, updateMetadata, updateKey, updateCheck, updateMode,
     updateVersion, updateOrder;
 } // namespace PropertyName
+
+// Every section and property that the parser keeps; it skips the others.
+namespace CfgNames {
+const std::vector<const SectionId*>& sections();
+const std::vector<const PropertyId*>& properties();
+} // namespace CfgNames
 
 typedef std::map<PropertyId, tstring_array> CfgSection;
 typedef CfgSection::value_type CfgProperty;
