@@ -34,8 +34,7 @@ tstring quoteArgument(const tstring& arg) {
 
 bool sameName(const tstring& entry, const tstring& name) {
     const std::size_t eq = entry.find(L'=', 1);
-    return eq != tstring::npos &&
-           tstrings::equals(entry.substr(0, eq), name, tstrings::IgnoreCase);
+    return eq != tstring::npos && tstrings::equals(entry.substr(0, eq), name, tstrings::IgnoreCase);
 }
 
 tstring environmentBlock(const EnvChanges& changes) {
@@ -86,8 +85,8 @@ HANDLE openCaptureFile() {
     GetTempPathW(MAX_PATH, dir);
     GetTempFileNameW(dir, L"vtc", 0, name);
     SECURITY_ATTRIBUTES sa{sizeof(sa), nullptr, TRUE};
-    return CreateFileW(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                       &sa, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE,
+    return CreateFileW(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa,
+                       CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE,
                        nullptr);
 }
 
@@ -128,10 +127,11 @@ ChildResult runChild(const tstring& exe, const tstring_array& args, const EnvCha
     si.hStdError = err.get();
     PROCESS_INFORMATION pi{};
     if (!CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, TRUE,
-                        CREATE_UNICODE_ENVIRONMENT | (beforeRun ? CREATE_SUSPENDED : 0),
-                        &block[0],
+                        CREATE_UNICODE_ENVIRONMENT | (beforeRun ? CREATE_SUSPENDED : 0), &block[0],
                         workDir.empty() ? nullptr : workDir.c_str(), &si, &pi)) {
-        throw std::runtime_error("CreateProcess failed for " + tstrings::toUtf8(exe));
+        const DWORD error = GetLastError();
+        throw std::runtime_error("CreateProcess failed for " + tstrings::toUtf8(exe) + ": error " +
+                                 std::to_string(error));
     }
     Handle process(pi.hProcess);
     Handle thread(pi.hThread);
