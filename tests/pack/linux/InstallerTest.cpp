@@ -148,36 +148,41 @@ protected:
                                      args, env, path(L"cwd"));
     }
 
-    // Add/Remove Programs as a registry export (UTF-16) holds it, exactly.
-    // A fresh Wine failed this export once in CI and never since: one more try, after the
-    // server has ended, and what Wine said when both fail.
-    std::string uninstallExport() const {
-        const tstring file = path(L"uninstall.reg");
-        ChildResult exported{};
+    // Wine's reg failed now and then on fresh CI machines (an export once, a query once), never
+    // here: one more try after the server has ended, and what Wine said when both fail.
+    ChildResult wineReg(const tstring_array& args) const {
+        tstring_array command = {L"reg"};
+        command.insert(command.end(), args.begin(), args.end());
+        ChildResult result{};
         for (int attempt = 0; attempt < 2; ++attempt) {
-            exported = testsupport::runChild(
-                L"/usr/bin/wine",
-                {L"reg", L"export",
-                 L"HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall",
-                 L"Z:" + tstrings::replace(file, L"/", L"\\"), L"/y"},
-                {{L"WINEDEBUG", L"err+all"}});
+            result = testsupport::runChild(L"/usr/bin/wine", command, {{L"WINEDEBUG", L"err+all"}});
             testsupport::runChild(L"/usr/bin/wineserver", {L"-w"}, wineEnv);
-            if (exported.exitCode == 0 && PackFiles::isFile(file)) {
-                return fromUtf16Bytes(testsupport::readFile(file));
+            if (result.exitCode == 0) {
+                return result;
             }
         }
-        ADD_FAILURE() << "reg export: exit " << exported.exitCode << ": " << exported.out
-                      << exported.err;
-        return std::string();
+        ADD_FAILURE() << "reg " << tstrings::toUtf8(args.front()) << ": exit " << result.exitCode
+                      << ": " << result.out << result.err;
+        return result;
+    }
+
+    // A key as a registry export (UTF-16) holds it, exactly; empty when the export failed.
+    std::string registryExport(const tstring& key) const {
+        const tstring file = path(L"export.reg");
+        std::filesystem::remove(PackFiles::fsPath(file));
+        wineReg({L"export", key, L"Z:" + tstrings::replace(file, L"/", L"\\"), L"/y"});
+        return PackFiles::isFile(file) ? fromUtf16Bytes(testsupport::readFile(file))
+                                       : std::string();
+    }
+
+    std::string uninstallExport() const {
+        return registryExport(L"HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall");
     }
 
     std::string uninstallEntries() const {
         return testsupport::withUnixLineEnds(
-            testsupport::runChild(L"/usr/bin/wine",
-                                  {L"reg", L"query",
-                                   L"HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall",
-                                   L"/s"},
-                                  wineEnv)
+            wineReg(
+                {L"query", L"HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall", L"/s"})
                 .out);
     }
 
@@ -474,14 +479,7 @@ TEST_F(Installers, FileTypesLinksAndAWindowedLauncherOfAnInstallation) {
     const tstring msi = path(L"out/VtDesk-1.2.3.msi");
     const AtEndOfScope uninstall([&] { msiexec(L"/x", msi); });
     ASSERT_EQ(msiexec(L"/i", msi), 0u);
-    const auto classes = [&] {
-        const tstring file = path(L"classes.reg");
-        testsupport::runChild(L"/usr/bin/wine",
-                              {L"reg", L"export", L"HKLM\\Software\\Classes",
-                               L"Z:" + tstrings::replace(file, L"/", L"\\"), L"/y"},
-                              wineEnv);
-        return fromUtf16Bytes(testsupport::readFile(file));
-    };
+    const auto classes = [&] { return registryExport(L"HKLM\\Software\\Classes"); };
     const std::string command =
         "@=\"\\\"C:\\\\Program Files\\\\VtDesk\\\\VtDesk.exe\\\" \\\"%1\\\"\"\r\n";
     const std::string keys[] = {
